@@ -1,0 +1,13 @@
+#include "printtests/PrintTests.h"
+
+#include "surface/RuntimeError.h"
+
+namespace raitakone {
+
+// Placeholder until this test's page is built.
+void Command15_Click(PrinterSurface& Printer)
+{
+    throw RuntimeError("Command15_Click: tätä testiä ei ole vielä toteutettu");
+}
+
+} // namespace raitakone

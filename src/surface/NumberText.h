@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+
+namespace raitakone {
+
+// The default number-to-text conversion: shortest form, no trailing zeros,
+// the user's decimal separator (QLocale's default locale), no grouping.
+// A Single carries at most 7 significant digits, a double 15.
+std::string singleToText(float value);
+std::string doubleToText(double value);
+
+} // namespace raitakone

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "surface/PageRaster.h"
+
+namespace raitakone {
+
+// What a drawing target tells the surface about its pages: the device
+// resolution and the sheet in device pixels, with the printable area whose
+// top-left corner is the drawing origin.
+struct PageGeometry {
+    double dpiX = 600;
+    double dpiY = 600;
+    int sheetWidth = 0;  // pixels
+    int sheetHeight = 0; // pixels
+    PixelRect printable; // pixels, within the sheet
+};
+
+} // namespace raitakone

@@ -1,0 +1,36 @@
+#pragma once
+
+// The seam between the printer surface and whatever takes its pages: a CUPS
+// queue, the page-file printer, or a test's in-memory sink.
+
+#include "surface/PageGeometry.h"
+#include "surface/PageRaster.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace raitakone {
+
+struct JobSettings {
+    std::string title;         // names the program and the test
+    int16_t printQuality = 0;  // 0 = not set; -1 draft .. -4 high
+    int16_t colorMode = 0;     // 0 = not set; 1 monochrome, 2 colour
+};
+
+class PrinterBackend {
+public:
+    virtual ~PrinterBackend() = default;
+
+    // Resolution, sheet and printable area of the pages this printer takes.
+    virtual PageGeometry geometry() = 0;
+
+    // Throws a RuntimeError when the printer refuses the value.
+    virtual void checkPrintQuality(int16_t quality) = 0;
+
+    // Hands one finished page over in full, or throws a RuntimeError: a page
+    // that cannot be delivered whole is not delivered at all.
+    virtual void deliver(const PageRaster& page, const JobSettings& job) = 0;
+};
+
+} // namespace raitakone

@@ -1,0 +1,57 @@
+#pragma once
+
+// The Printer: a surface whose pages go to a printer back end, one page per
+// document. The first drawing or printing operation opens a document; EndDoc
+// delivers it and returns the drawing state to its defaults, so every page
+// comes out the same whichever test ran before it.
+
+#include "surface/PrinterBackend.h"
+#include "surface/Surface.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace raitakone {
+
+class PrinterSurface : public Surface {
+public:
+    using Connector = std::function<std::unique_ptr<PrinterBackend>()>;
+
+    // The connector finds the printer when the surface is first used; when it
+    // throws (no printer), the access that needed the printer fails and the
+    // next access tries again.
+    explicit PrinterSurface(Connector connector, TextFont defaultFont = defaultPrinterFont());
+
+    static TextFont defaultPrinterFont();
+
+    int16_t PrintQuality();
+    void setPrintQuality(int16_t quality);
+    // The page-setup setting: 1 monochrome, 2 colour.
+    int16_t ColorMode();
+    void setColorMode(int16_t mode);
+
+    void EndDoc();
+    // Throws the open document away undelivered and resets the drawing state.
+    void KillDoc();
+
+    // Names the job of the documents that follow (the test being printed).
+    void setJobTitle(std::string title) { jobTitle_ = std::move(title); }
+    bool documentOpen() const { return page_.has_value(); }
+
+protected:
+    PageGeometry geometry() override;
+    PageRaster& drawingPage() override;
+    void access() override;
+
+private:
+    Connector connector_;
+    std::unique_ptr<PrinterBackend> backend_;
+    std::optional<PageGeometry> geometry_;
+    std::optional<PageRaster> page_;
+    std::string jobTitle_ = "Raitakone";
+    int16_t printQuality_ = 0;
+    int16_t colorMode_ = 0;
+};
+
+} // namespace raitakone

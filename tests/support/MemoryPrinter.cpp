@@ -1,0 +1,53 @@
+#include "support/MemoryPrinter.h"
+
+#include "surface/RuntimeError.h"
+
+#include <cmath>
+
+namespace raitakone::testing {
+
+MemoryPrinter::MemoryPrinter(PageGeometry geometry, std::shared_ptr<MemoryPrinterRecord> record)
+    : geometry_(geometry), record_(std::move(record))
+{
+}
+
+void MemoryPrinter::checkPrintQuality(int16_t quality)
+{
+    if (quality < -4 || quality == 0)
+        throw RuntimeError("Tulostin ei hyväksy PrintQuality-arvoa " + std::to_string(quality));
+}
+
+void MemoryPrinter::deliver(const PageRaster& page, const JobSettings& job)
+{
+    if (record_->failDeliveries > 0) {
+        --record_->failDeliveries;
+        throw RuntimeError("Tulostus epäonnistui (testi)");
+    }
+    record_->pages.push_back({page, job});
+}
+
+PageGeometry a4Geometry(double dpiX, double dpiY)
+{
+    const int width = int(std::lround(210.0 / 25.4 * dpiX));
+    const int height = int(std::lround(297.0 / 25.4 * dpiY));
+    return {dpiX, dpiY, width, height, PixelRect{0, 0, width, height}};
+}
+
+PageGeometry a4Geometry(double dpi) { return a4Geometry(dpi, dpi); }
+
+TestPrinter::TestPrinter(PageGeometry geometry)
+    : printer([geometry, record = record] { return std::make_unique<MemoryPrinter>(geometry, record); })
+{
+    printer.setEventLog(&events);
+}
+
+std::vector<SurfaceEvent> TestPrinter::eventsNamed(const std::string& what) const
+{
+    std::vector<SurfaceEvent> found;
+    for (const SurfaceEvent& e : events)
+        if (e.what == what)
+            found.push_back(e);
+    return found;
+}
+
+} // namespace raitakone::testing

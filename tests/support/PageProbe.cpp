@@ -1,0 +1,89 @@
+#include "support/PageProbe.h"
+
+#include "pattern/BarPattern.h"
+
+#include <algorithm>
+
+namespace raitakone::testing {
+
+bool isInk(const PageRaster& page, int x, int y) { return page.pixel(x, y) != kWhite; }
+
+std::vector<Run> darkRunsOnRow(const PageRaster& page, int row, int from, int to)
+{
+    if (to < 0)
+        to = page.width();
+    std::vector<Run> runs;
+    for (int x = from; x < to; ++x) {
+        if (!isInk(page, x, row))
+            continue;
+        if (!runs.empty() && runs.back().end == x)
+            runs.back().end = x + 1;
+        else
+            runs.push_back({x, x + 1});
+    }
+    return runs;
+}
+
+std::vector<Run> darkRunsInColumn(const PageRaster& page, int column, int from, int to)
+{
+    if (to < 0)
+        to = page.height();
+    std::vector<Run> runs;
+    for (int y = from; y < to; ++y) {
+        if (!isInk(page, column, y))
+            continue;
+        if (!runs.empty() && runs.back().end == y)
+            runs.back().end = y + 1;
+        else
+            runs.push_back({y, y + 1});
+    }
+    return runs;
+}
+
+std::vector<Run> inkBands(const PageRaster& page, int from, int to)
+{
+    if (to < 0)
+        to = page.height();
+    std::vector<Run> bands;
+    for (int y = from; y < to; ++y) {
+        bool ink = false;
+        for (int x = 0; x < page.width() && !ink; ++x)
+            ink = isInk(page, x, y);
+        if (!ink)
+            continue;
+        if (!bands.empty() && bands.back().end == y)
+            bands.back().end = y + 1;
+        else
+            bands.push_back({y, y + 1});
+    }
+    return bands;
+}
+
+long inkPixelCount(const PageRaster& page)
+{
+    long count = 0;
+    for (int y = 0; y < page.height(); ++y)
+        for (int x = 0; x < page.width(); ++x)
+            count += isInk(page, x, y);
+    return count;
+}
+
+std::vector<Run> expectedPatternRuns(int left, int w)
+{
+    std::vector<Run> runs;
+    for (int i = 1; i <= kModuleCount; ++i) {
+        if (!isDark(i))
+            continue;
+        const int start = std::max(0, left + (i - 1) * w);
+        const int end = left + i * w;
+        if (end <= start)
+            continue;
+        if (!runs.empty() && runs.back().end == start)
+            runs.back().end = end;
+        else
+            runs.push_back({start, end});
+    }
+    return runs;
+}
+
+} // namespace raitakone::testing
