@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need (Debian 12 packages) and builds
+# Raitakone into build/. Safe to run again: it installs only what is missing.
+set -euo pipefail
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+PACKAGES=(
+    build-essential cmake pkg-config
+    qt6-base-dev libgl-dev libcups2-dev zlib1g-dev
+    fonts-liberation
+    libgtest-dev libbenchmark-dev libzxing-dev
+    cups printer-driver-cups-pdf poppler-utils
+)
+
+missing=()
+for package in "${PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$package")
+    fi
+done
+if ((${#missing[@]})); then
+    echo "Installing: ${missing[*]}"
+    SUDO=""
+    [[ $(id -u) -ne 0 ]] && SUDO="sudo"
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+cmake -S "$ROOT" -B "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$ROOT/build" -j"$(nproc)"
