@@ -42,7 +42,9 @@ PageRaster::PageRaster(int width, int height, Storage storage)
     if (storage == Storage::Bilevel) {
         image_ = QImage(width, height, QImage::Format_Mono);
         image_.setColorTable({toQRgb(kWhite), toQRgb(kBlack)});
-        image_.fill(0);
+        // QImage::fill leaves the padding at the end of each row untouched;
+        // clear every byte so rows can be compared and encoded whole.
+        std::memset(image_.bits(), 0, size_t(image_.sizeInBytes()));
     } else {
         image_ = QImage(width, height, QImage::Format_RGB32);
         image_.fill(toQRgb(kWhite));

@@ -62,6 +62,16 @@ std::vector<Run> inkBands(const PageRaster& page, int from, int to)
 long inkPixelCount(const PageRaster& page)
 {
     long count = 0;
+    if (page.isBilevel()) {
+        // Rows are padded to 32 bits and the padding is kept clear.
+        const QImage& image = page.image();
+        for (int y = 0; y < image.height(); ++y) {
+            const uchar* row = image.constScanLine(y);
+            for (qsizetype b = 0; b < image.bytesPerLine(); ++b)
+                count += __builtin_popcount(row[b]);
+        }
+        return count;
+    }
     for (int y = 0; y < page.height(); ++y)
         for (int x = 0; x < page.width(); ++x)
             count += isInk(page, x, y);
