@@ -1,0 +1,348 @@
+#include "printing/CupsPrinter.h"
+
+#include "printing/PageEncoders.h"
+#include "surface/RuntimeError.h"
+
+#include <cups/cups.h>
+#include <cups/raster.h>
+
+#include <QByteArray>
+#include <QImage>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace raitakone {
+namespace {
+
+constexpr double kHundredthsOfMmPerInch = 2540.0;
+
+std::string lastCupsError()
+{
+    const char* text = cupsLastErrorString();
+    std::string reason = text && *text ? text : ippErrorString(cupsLastError());
+    return reason;
+}
+
+std::string quoted(const std::string& name) { return "\"" + name + "\""; }
+
+// The scheduler is out of reach: nothing listens on its socket or port.
+bool schedulerUnreachable()
+{
+    const ipp_status_t status = cupsLastError();
+    return status == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE
+        || (status == IPP_STATUS_ERROR_INTERNAL && (std::strstr(lastCupsError().c_str(), "onnect") != nullptr
+                                                    || std::strstr(lastCupsError().c_str(), "refused") != nullptr));
+}
+
+[[noreturn]] void throwSchedulerDown(const std::optional<std::string>& destination = std::nullopt)
+{
+    const std::string what = destination ? "Tulostinta " + quoted(*destination) + " ei voi käyttää: t" : "T";
+    throw RuntimeError(what + "ulostuspalvelu CUPS ei ole käynnissä (" + lastCupsError()
+                       + "). Käynnistä se (systemctl start cups) ja yritä uudelleen.");
+}
+
+int pixelsFor(int hundredthsOfMm, double dpi) { return int(std::lround(hundredthsOfMm * dpi / kHundredthsOfMmPerInch)); }
+
+// A margin becomes whole pixels outwards: a pixel that reaches into the
+// margin is not printable.
+int marginPixels(int hundredthsOfMm, double dpi)
+{
+    const double pixels = hundredthsOfMm * dpi / kHundredthsOfMmPerInch;
+    return std::max(0, int(std::ceil(pixels - 1e-6)));
+}
+
+// Options of one job, freed with the job.
+class Options {
+public:
+    ~Options() { cupsFreeOptions(count_, options_); }
+    void add(const char* name, const std::string& value) { count_ = cupsAddOption(name, value.c_str(), count_, &options_); }
+    int count() const { return count_; }
+    cups_option_t* data() const { return options_; }
+
+private:
+    int count_ = 0;
+    cups_option_t* options_ = nullptr;
+};
+
+ssize_t writeToRequest(void* context, unsigned char* buffer, size_t length)
+{
+    auto* http = static_cast<http_t*>(context);
+    if (cupsWriteRequestData(http, reinterpret_cast<const char*>(buffer), length) != HTTP_STATUS_CONTINUE)
+        return -1;
+    return ssize_t(length);
+}
+
+} // namespace
+
+PageGeometry pageGeometryForMedia(const MediaSize& media, double dpiX, double dpiY)
+{
+    PageGeometry g;
+    g.dpiX = dpiX;
+    g.dpiY = dpiY;
+    g.sheetWidth = pixelsFor(media.width, dpiX);
+    g.sheetHeight = pixelsFor(media.length, dpiY);
+    g.printable.left = std::min(marginPixels(media.left, dpiX), g.sheetWidth);
+    g.printable.top = std::min(marginPixels(media.top, dpiY), g.sheetHeight);
+    g.printable.right = std::max(g.printable.left, g.sheetWidth - marginPixels(media.right, dpiX));
+    g.printable.bottom = std::max(g.printable.top, g.sheetHeight - marginPixels(media.bottom, dpiY));
+    return g;
+}
+
+int ippPrintQuality(int16_t printQuality)
+{
+    switch (printQuality) {
+    case -1:
+    case -2:
+        return IPP_QUALITY_DRAFT;
+    case -3:
+        return IPP_QUALITY_NORMAL;
+    case -4:
+        return IPP_QUALITY_HIGH;
+    default:
+        return 0;
+    }
+}
+
+struct CupsPrinter::Destination {
+    ~Destination()
+    {
+        if (info)
+            cupsFreeDestInfo(info);
+        if (dest)
+            cupsFreeDests(1, dest);
+    }
+
+    cups_dest_t* dest = nullptr;
+    cups_dinfo_t* info = nullptr;
+    std::string name;
+    cups_size_t media{};
+    int xdpi = 0;
+    int ydpi = 0;
+
+    bool supports(const char* option, const std::string& value) const
+    {
+        return cupsCheckDestSupported(CUPS_HTTP_DEFAULT, dest, info, option, value.c_str()) != 0;
+    }
+    ipp_attribute_t* supported(const char* option) const
+    {
+        return cupsFindDestSupported(CUPS_HTTP_DEFAULT, dest, info, option);
+    }
+    std::string resolutionText() const
+    {
+        return xdpi == ydpi ? std::to_string(xdpi) + "dpi" : std::to_string(xdpi) + "x" + std::to_string(ydpi) + "dpi";
+    }
+};
+
+CupsPrinter::CupsPrinter(std::optional<std::string> destinationName)
+    : destination_(std::make_unique<Destination>())
+{
+    Destination& d = *destination_;
+    d.dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, destinationName ? destinationName->c_str() : nullptr, nullptr);
+    if (!d.dest) {
+        if (schedulerUnreachable())
+            throwSchedulerDown(destinationName);
+        if (destinationName)
+            throw RuntimeError("Tulostinta " + quoted(*destinationName)
+                               + " ei löydy. Tarkista nimi (lpstat -p luettelee asennetut tulostimet).");
+        throw RuntimeError("Oletustulostinta ei ole asennettu. Asenna tulostin tai valitse oletustulostin "
+                           "(lpadmin -d NIMI).");
+    }
+    d.name = d.dest->name;
+
+    d.info = cupsCopyDestInfo(CUPS_HTTP_DEFAULT, d.dest);
+    if (!d.info) {
+        if (schedulerUnreachable())
+            throwSchedulerDown(d.name);
+        throw RuntimeError("Tulostimen " + quoted(d.name) + " tietoja ei saatu: " + lastCupsError());
+    }
+
+    // The resolution the queue prints at when a job names none. A queue that
+    // names no default (a raw queue, some network printers) still lists the
+    // resolutions it takes; any of those will do, because every job asks for
+    // the one we drew at with printer-resolution, so the page still leaves at
+    // the resolution it was drawn at.
+    ipp_attribute_t* resolution = cupsFindDestDefault(CUPS_HTTP_DEFAULT, d.dest, d.info, "printer-resolution");
+    if (!resolution || ippGetValueTag(resolution) != IPP_TAG_RESOLUTION)
+        resolution = d.supported("printer-resolution");
+    if (!resolution || ippGetValueTag(resolution) != IPP_TAG_RESOLUTION)
+        throw RuntimeError("Tulostin " + quoted(d.name)
+                           + " ei kerro tarkkuuttaan (printer-resolution-default puuttuu), joten kuvapisteen "
+                             "kokoa ei tiedetä.");
+    ipp_res_t units = IPP_RES_PER_INCH;
+    int yres = 0;
+    const int xres = ippGetResolution(resolution, 0, &yres, &units);
+    const double perInch = units == IPP_RES_PER_CM ? 2.54 : 1.0;
+    d.xdpi = int(std::lround(xres * perInch));
+    d.ydpi = int(std::lround(yres * perInch));
+    if (d.xdpi <= 0 || d.ydpi <= 0)
+        throw RuntimeError("Tulostimen " + quoted(d.name) + " tarkkuus " + std::to_string(xres) + "x"
+                           + std::to_string(yres) + " ei kelpaa.");
+
+    if (!cupsGetDestMediaDefault(CUPS_HTTP_DEFAULT, d.dest, d.info, CUPS_MEDIA_FLAGS_DEFAULT, &d.media)
+        || d.media.width <= 0 || d.media.length <= 0)
+        throw RuntimeError("Tulostimen " + quoted(d.name) + " oletuspaperia ei saatu selville: " + lastCupsError());
+
+    const MediaSize media{d.media.width, d.media.length, d.media.left, d.media.top, d.media.right, d.media.bottom};
+    geometry_ = pageGeometryForMedia(media, d.xdpi, d.ydpi);
+    if (geometry_.printable.empty())
+        throw RuntimeError("Tulostimen " + quoted(d.name) + " paperilla " + d.media.media + " ei ole tulostusaluetta.");
+}
+
+CupsPrinter::~CupsPrinter() = default;
+
+const std::string& CupsPrinter::destinationName() const { return destination_->name; }
+
+PageGeometry CupsPrinter::geometry() { return geometry_; }
+
+void CupsPrinter::checkPrintQuality(int16_t quality)
+{
+    if (ippPrintQuality(quality) == 0)
+        throw RuntimeError("Tulostin ei hyväksy arvoa " + std::to_string(quality)
+                           + " ominaisuudelle PrintQuality (sallitut -1, -2, -3 ja -4).");
+}
+
+void CupsPrinter::deliver(const PageRaster& page, const JobSettings& job)
+{
+    Destination& d = *destination_;
+
+    // Everything that could make a filter scale or resample the page is
+    // pinned: the sheet we drew on, the resolution we drew at, no scaling.
+    // The queue's own lpoptions defaults are not applied by the destinations
+    // API, so the media is named explicitly to match the geometry.
+    Options options;
+    if (d.media.media[0] != '\0' && d.supports("media", d.media.media))
+        options.add("media", d.media.media);
+    if (d.supports("printer-resolution", d.resolutionText()))
+        options.add("printer-resolution", d.resolutionText());
+    if (d.supports("print-scaling", "none"))
+        options.add("print-scaling", "none");
+    if ((page.isBilevel() || job.colorMode == 1) && d.supports("print-color-mode", "monochrome"))
+        options.add("print-color-mode", "monochrome");
+    // A printer with fewer qualities prints every page at the one it has;
+    // asking for one it lacks can make an IPP printer refuse the whole job.
+    if (const int quality = ippPrintQuality(job.printQuality);
+        quality != 0 && d.supports("print-quality", std::to_string(quality)))
+        options.add("print-quality", std::to_string(quality));
+
+    // PWG raster goes to the printer as it stands, but only where the queue
+    // takes it at our resolution; anything else would be scaled on the way.
+    bool sendRaster = false;
+    std::string rasterType;
+    if (d.supports("document-format", "image/pwg-raster")) {
+        if (ipp_attribute_t* res = d.supported("pwg-raster-document-resolution")) {
+            for (int i = 0; i < ippGetCount(res); ++i) {
+                int y = 0;
+                ipp_res_t units = IPP_RES_PER_INCH;
+                const int x = ippGetResolution(res, i, &y, &units);
+                if (units == IPP_RES_PER_INCH && x == d.xdpi && y == d.ydpi)
+                    sendRaster = true;
+            }
+        }
+        // A bilevel page keeps one bit a pixel where the printer takes that.
+        const std::vector<const char*> wanted = page.isBilevel()
+            ? std::vector<const char*>{"black_1", "sgray_1", "sgray_8", "srgb_8"}
+            : std::vector<const char*>{"srgb_8"};
+        rasterType.clear();
+        for (const char* type : wanted) {
+            if (d.supports("pwg-raster-document-type", type)) {
+                rasterType = type;
+                break;
+            }
+        }
+        if (rasterType.empty())
+            sendRaster = false;
+    }
+
+    QByteArray pdf;
+    if (!sendRaster)
+        pdf = encodePdf(page, geometry_);
+
+    const std::string title = job.title.empty() ? std::string("Raitakone") : job.title;
+    int jobId = 0;
+    const ipp_status_t created = cupsCreateDestJob(CUPS_HTTP_DEFAULT, d.dest, d.info, &jobId, title.c_str(),
+                                                   options.count(), options.data());
+    if (created >= IPP_STATUS_REDIRECTION_OTHER_SITE || jobId <= 0) {
+        if (schedulerUnreachable())
+            throwSchedulerDown(d.name);
+        throw RuntimeError("Tulostin " + quoted(d.name) + " ei ottanut työtä vastaan: " + lastCupsError());
+    }
+
+    auto fail = [&](const std::string& what) {
+        const std::string reason = lastCupsError();
+        cupsCancelDestJob(CUPS_HTTP_DEFAULT, d.dest, jobId);
+        throw RuntimeError("Sivun lähetys tulostimelle " + quoted(d.name) + " epäonnistui (" + what + "): " + reason
+                           + ". Työ peruttiin.");
+    };
+
+    const char* format = sendRaster ? "image/pwg-raster" : CUPS_FORMAT_PDF;
+    if (cupsStartDestDocument(CUPS_HTTP_DEFAULT, d.dest, d.info, jobId, title.c_str(), format, 0, nullptr, 1)
+        != HTTP_STATUS_CONTINUE)
+        fail("asiakirjan aloitus");
+
+    if (sendRaster) {
+        // The sheet exactly as the queue reported it: a standard size from the
+        // PWG table can differ from the printer's own by a fraction of a mm.
+        pwg_media_t sheet{};
+        if (const pwg_media_t* known = pwgMediaForPWG(d.media.media))
+            sheet = *known;
+        sheet.width = d.media.width;
+        sheet.length = d.media.length;
+        cups_page_header2_t header;
+        if (!cupsRasterInitPWGHeader(&header, &sheet, rasterType.c_str(), d.xdpi, d.ydpi, "one-sided", nullptr))
+            fail("rasterin otsake");
+        cups_raster_t* raster = cupsRasterOpenIO(writeToRequest, nullptr, CUPS_RASTER_WRITE_PWG);
+        if (!raster)
+            fail("rasterin avaus");
+        bool written = cupsRasterWriteHeader2(raster, &header) != 0;
+
+        // The full sheet, line by line; the page raster is the same sheet at
+        // the same resolution, anything beyond it is white paper.
+        const QImage& image = page.image();
+        QImage source;
+        if (rasterType == "sgray_8")
+            source = image.convertToFormat(QImage::Format_Grayscale8);
+        else if (rasterType == "srgb_8")
+            source = image.convertToFormat(QImage::Format_RGB888);
+        else
+            source = image; // bilevel: Format_Mono, bit 1 = black
+        const bool oneBit = rasterType == "black_1" || rasterType == "sgray_1";
+        const bool invertBits = rasterType == "sgray_1"; // sgray_1 counts white, not black
+        const unsigned bytesPerLine = header.cupsBytesPerLine;
+        const unsigned copyBytes = std::min<unsigned>(bytesPerLine, unsigned(source.bytesPerLine()));
+        std::vector<unsigned char> line(bytesPerLine);
+        for (unsigned y = 0; written && y < header.cupsHeight; ++y) {
+            // One-bit lines are built as black bits (0 = paper), eight-bit
+            // ones as grey or RGB levels (0xFF = paper).
+            std::fill(line.begin(), line.end(), oneBit ? 0x00 : 0xFF);
+            if (int(y) < source.height()) {
+                std::memcpy(line.data(), source.constScanLine(int(y)), copyBytes);
+                // The bits past the page's last column are padding, not ink.
+                if (oneBit)
+                    for (unsigned x = unsigned(source.width()); x < copyBytes * 8; ++x)
+                        line[x / 8] &= uchar(~(0x80u >> (x % 8)));
+            }
+            if (invertBits)
+                for (unsigned char& byte : line)
+                    byte = uchar(~byte);
+            written = cupsRasterWritePixels(raster, line.data(), bytesPerLine) == bytesPerLine;
+        }
+        cupsRasterClose(raster);
+        if (!written)
+            fail("rasterin kirjoitus");
+    } else {
+        constexpr qsizetype chunk = 64 * 1024;
+        for (qsizetype at = 0; at < pdf.size(); at += chunk) {
+            const size_t length = size_t(std::min(chunk, pdf.size() - at));
+            if (cupsWriteRequestData(CUPS_HTTP_DEFAULT, pdf.constData() + at, length) != HTTP_STATUS_CONTINUE)
+                fail("PDF:n kirjoitus");
+        }
+    }
+
+    if (cupsFinishDestDocument(CUPS_HTTP_DEFAULT, d.dest, d.info) >= IPP_STATUS_REDIRECTION_OTHER_SITE)
+        fail("asiakirjan lopetus");
+}
+
+} // namespace raitakone

@@ -1,0 +1,57 @@
+#pragma once
+
+// A CUPS destination as the Printer's back end: its default resolution, its
+// default media with the printable area, and one job of one page per
+// document. The page leaves at the resolution it was drawn at, as PWG raster
+// where the queue takes that at our resolution, otherwise as a PDF holding
+// the page as one image at device resolution, so no filter resamples it.
+
+#include "surface/PrinterBackend.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace raitakone {
+
+// A media size as CUPS reports it: sheet and margins in hundredths of a
+// millimetre.
+struct MediaSize {
+    int width = 0;
+    int length = 0;
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 0;
+};
+
+// The sheet in device pixels (rounded to the nearest pixel) and the
+// printable area inside it. Margins round outwards to whole pixels so the
+// printable area never reaches into a margin the printer cannot mark.
+PageGeometry pageGeometryForMedia(const MediaSize& media, double dpiX, double dpiY);
+
+// The IPP print-quality enum for a PrintQuality value (-1 draft .. -4 high):
+// 3 draft, 4 normal, 5 high; 0 when the value asks for nothing.
+int ippPrintQuality(int16_t printQuality);
+
+class CupsPrinter : public PrinterBackend {
+public:
+    // The named destination, or the default one when there is no name.
+    explicit CupsPrinter(std::optional<std::string> destinationName);
+    ~CupsPrinter() override;
+    CupsPrinter(const CupsPrinter&) = delete;
+    CupsPrinter& operator=(const CupsPrinter&) = delete;
+
+    PageGeometry geometry() override;
+    void checkPrintQuality(int16_t quality) override;
+    void deliver(const PageRaster& page, const JobSettings& job) override;
+
+    const std::string& destinationName() const;
+
+private:
+    struct Destination;
+    std::unique_ptr<Destination> destination_;
+    PageGeometry geometry_;
+};
+
+} // namespace raitakone
