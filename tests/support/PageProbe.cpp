@@ -40,16 +40,52 @@ std::vector<Run> darkRunsInColumn(const PageRaster& page, int column, int from, 
     return runs;
 }
 
+std::optional<Run> inkSpanOnRow(const PageRaster& page, int row)
+{
+    const QImage& image = page.image();
+    const int width = image.width();
+    if (image.format() != QImage::Format_Mono) {
+        std::optional<Run> span;
+        for (int x = 0; x < width; ++x)
+            if (isInk(page, x, row)) {
+                if (!span)
+                    span = Run{x, x + 1};
+                span->end = x + 1;
+            }
+        return span;
+    }
+    const uchar* bits = image.constScanLine(row);
+    const int bytes = (width + 7) / 8;
+    auto byteAt = [&](int b) {
+        uchar value = bits[b];
+        if (b == bytes - 1 && width % 8 != 0)
+            value &= uchar(0xFF << (8 - width % 8)); // padding bits are not pixels
+        return value;
+    };
+    int first = 0;
+    while (first < bytes && byteAt(first) == 0)
+        ++first;
+    if (first == bytes)
+        return std::nullopt;
+    int last = bytes - 1;
+    while (byteAt(last) == 0)
+        --last;
+    int left = first * 8;
+    while (!(byteAt(first) & (0x80 >> (left % 8))))
+        ++left;
+    int right = last * 8 + 7;
+    while (!(byteAt(last) & (0x80 >> (right % 8))))
+        --right;
+    return Run{left, right + 1};
+}
+
 std::vector<Run> inkBands(const PageRaster& page, int from, int to)
 {
     if (to < 0)
         to = page.height();
     std::vector<Run> bands;
     for (int y = from; y < to; ++y) {
-        bool ink = false;
-        for (int x = 0; x < page.width() && !ink; ++x)
-            ink = isInk(page, x, y);
-        if (!ink)
+        if (!inkSpanOnRow(page, y))
             continue;
         if (!bands.empty() && bands.back().end == y)
             bands.back().end = y + 1;

@@ -5,6 +5,7 @@
 
 #include "surface/PageRaster.h"
 
+#include <optional>
 #include <vector>
 
 namespace raitakone::testing {
@@ -22,6 +23,9 @@ bool isInk(const PageRaster& page, int x, int y); // any pixel that is not white
 std::vector<Run> darkRunsOnRow(const PageRaster& page, int row, int from = 0, int to = -1);
 // Dark runs down one column.
 std::vector<Run> darkRunsInColumn(const PageRaster& page, int column, int from = 0, int to = -1);
+// First and one past the last inked column of a row; nothing for a blank row.
+// Reads a bilevel page a byte at a time, so whole pages at 1200 dpi are quick.
+std::optional<Run> inkSpanOnRow(const PageRaster& page, int row);
 // Bands of consecutive rows that hold ink, between rows from and to.
 std::vector<Run> inkBands(const PageRaster& page, int from = 0, int to = -1);
 // The number of pixels that are not white.
