@@ -94,8 +94,10 @@ public:
             error = errno;
         if (::close(fd) != 0 && error == 0)
             error = errno;
-        if (error != 0)
-            failWrite(dir, error); // the destructor removes the file
+        if (error != 0) {
+            ::unlink(path_.c_str()); // no destructor runs for a throwing constructor
+            failWrite(dir, error);
+        }
     }
 
     ~TempFile()

@@ -274,13 +274,16 @@ void appendText(QByteArray& png, const char* key, const std::string& utf8)
 
 uint32_t pixelsPerMetre(double dpi) { return uint32_t(std::lround(dpi / 0.0254)); }
 
-// A length in points for the PDF, written so that a reader multiplying it
-// back by dpi / 72 lands on the whole pixel count and not a hair above it.
+// A length in points for the PDF, a hair (10 to 20 millionths of a point)
+// short of the exact size. Renderers size a page by ceil(points * dpi / 72)
+// and poppler spans an image from floor(x0) to floor(x1) + 1; a value that
+// converts back to exactly n pixels (595.32 pt at 600 dpi) would make the
+// page and the image one pixel larger and resample every row and column.
 QByteArray points(int pixels, double dpi)
 {
-    const double value = std::floor(pixels * 72.0 / dpi * 1e6) / 1e6;
+    const double value = (std::floor(pixels * 72.0 / dpi * 1e5) - 1) / 1e5;
     char text[64];
-    std::snprintf(text, sizeof text, "%.6f", value);
+    std::snprintf(text, sizeof text, "%.5f", value);
     QByteArray s(text);
     while (s.endsWith('0'))
         s.chop(1);
