@@ -119,6 +119,7 @@ struct CupsPrinter::Destination {
     cups_dinfo_t* info = nullptr;
     std::string name;
     cups_size_t media{};
+    std::string mediaKeyword; // the name the media was found by, for the job
     int xdpi = 0;
     int ydpi = 0;
 
@@ -181,8 +182,23 @@ CupsPrinter::CupsPrinter(std::optional<std::string> destinationName)
         throw RuntimeError("Tulostimen " + quoted(d.name) + " tarkkuus " + std::to_string(xres) + "x"
                            + std::to_string(yres) + " ei kelpaa.");
 
-    if (!cupsGetDestMediaDefault(CUPS_HTTP_DEFAULT, d.dest, d.info, CUPS_MEDIA_FLAGS_DEFAULT, &d.media)
-        || d.media.width <= 0 || d.media.length <= 0)
+    // The default media: the user's own default for this destination
+    // (lpoptions), else the printer's media-default, looked up by name for
+    // its size and margins. cupsGetDestMediaDefault alone is not enough: the
+    // libcups of Debian 12 answers US Letter for a queue whose media-default
+    // is A4 when the user has no media option of their own.
+    const char* mediaName = cupsGetOption("media", d.dest->num_options, d.dest->options);
+    if (!mediaName) {
+        if (ipp_attribute_t* a = cupsFindDestDefault(CUPS_HTTP_DEFAULT, d.dest, d.info, "media"))
+            mediaName = ippGetString(a, 0, nullptr);
+    }
+    bool haveMedia = mediaName
+        && cupsGetDestMediaByName(CUPS_HTTP_DEFAULT, d.dest, d.info, mediaName, CUPS_MEDIA_FLAGS_DEFAULT, &d.media);
+    if (haveMedia)
+        d.mediaKeyword = mediaName;
+    else
+        haveMedia = cupsGetDestMediaDefault(CUPS_HTTP_DEFAULT, d.dest, d.info, CUPS_MEDIA_FLAGS_DEFAULT, &d.media);
+    if (!haveMedia || d.media.width <= 0 || d.media.length <= 0)
         throw RuntimeError("Tulostimen " + quoted(d.name) + " oletuspaperia ei saatu selville: " + lastCupsError());
 
     const MediaSize media{d.media.width, d.media.length, d.media.left, d.media.top, d.media.right, d.media.bottom};
@@ -213,12 +229,19 @@ void CupsPrinter::deliver(const PageRaster& page, const JobSettings& job)
     // The queue's own lpoptions defaults are not applied by the destinations
     // API, so the media is named explicitly to match the geometry.
     Options options;
-    if (d.media.media[0] != '\0' && d.supports("media", d.media.media))
-        options.add("media", d.media.media);
+    const std::string media = d.mediaKeyword.empty() ? std::string(d.media.media) : d.mediaKeyword;
+    if (!media.empty() && d.supports("media", media))
+        options.add("media", media);
     if (d.supports("printer-resolution", d.resolutionText()))
         options.add("printer-resolution", d.resolutionText());
     if (d.supports("print-scaling", "none"))
         options.add("print-scaling", "none");
+    // Unscaled, the PDF filter centres the page on the paper. Our sheet is a
+    // whole number of pixels, a fraction of a pixel smaller than the paper
+    // (A4 is 2479.17 pixels wide at 300 dpi), so centring would move every
+    // pixel by a fraction and a renderer would smear each edge over two
+    // pixels. Placed top-left, our pixel grid is the printer's.
+    options.add("position", "top-left");
     if ((page.isBilevel() || job.colorMode == 1) && d.supports("print-color-mode", "monochrome"))
         options.add("print-color-mode", "monochrome");
     // A printer with fewer qualities prints every page at the one it has;
@@ -286,7 +309,7 @@ void CupsPrinter::deliver(const PageRaster& page, const JobSettings& job)
         // The sheet exactly as the queue reported it: a standard size from the
         // PWG table can differ from the printer's own by a fraction of a mm.
         pwg_media_t sheet{};
-        if (const pwg_media_t* known = pwgMediaForPWG(d.media.media))
+        if (const pwg_media_t* known = pwgMediaForPWG(media.c_str()))
             sheet = *known;
         sheet.width = d.media.width;
         sheet.length = d.media.length;
