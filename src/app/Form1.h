@@ -12,11 +12,9 @@
 #include <QString>
 #include <QWidget>
 
-#include <functional>
 #include <cstdint>
+#include <functional>
 #include <memory>
-
-class QPushButton;
 
 namespace raitakone {
 
