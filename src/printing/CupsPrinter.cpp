@@ -28,20 +28,29 @@ std::string lastCupsError()
 
 std::string quoted(const std::string& name) { return "\"" + name + "\""; }
 
-// The scheduler is out of reach: nothing listens on its socket or port.
+// Whether the scheduler answers. libcups reports a destination it could
+// not ask for as one that does not exist, so a missing printer is only
+// believed once the scheduler is known to be there.
+bool schedulerAnswers()
+{
+    http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 5000, nullptr);
+    if (!http)
+        return false;
+    httpClose(http);
+    return true;
+}
+
 bool schedulerUnreachable()
 {
-    const ipp_status_t status = cupsLastError();
-    return status == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE
-        || (status == IPP_STATUS_ERROR_INTERNAL && (std::strstr(lastCupsError().c_str(), "onnect") != nullptr
-                                                    || std::strstr(lastCupsError().c_str(), "refused") != nullptr));
+    return cupsLastError() == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE || !schedulerAnswers();
 }
 
 [[noreturn]] void throwSchedulerDown(const std::optional<std::string>& destination = std::nullopt)
 {
     const std::string what = destination ? "Tulostinta " + quoted(*destination) + " ei voi käyttää: t" : "T";
-    throw RuntimeError(what + "ulostuspalvelu CUPS ei ole käynnissä (" + lastCupsError()
-                       + "). Käynnistä se (systemctl start cups) ja yritä uudelleen.");
+    const char* server = cupsServer();
+    throw RuntimeError(what + "ulostuspalvelu CUPS ei ole käynnissä (" + (server ? server : "") + " ei vastaa). "
+                       + "Käynnistä se (systemctl start cups) ja yritä uudelleen.");
 }
 
 int pixelsFor(int hundredthsOfMm, double dpi) { return int(std::lround(hundredthsOfMm * dpi / kHundredthsOfMmPerInch)); }
