@@ -1,5 +1,7 @@
 #include "surface/PictureSurface.h"
 #include "surface/RuntimeError.h"
+#include "pattern/BarPattern.h"
+#include "support/Decode.h"
 #include "support/MemoryPrinter.h"
 #include "support/PageProbe.h"
 
@@ -155,6 +157,28 @@ TEST(PixelRule, WhatFallsOutsideThePrintableAreaIsClipped)
     EXPECT_EQ(darkRunsOnRow(page, 120, 0, 200), (std::vector<Span>{{100, 104}})) << "only the right half of the first bar";
     EXPECT_EQ(darkRunsInColumn(page, 120), (std::vector<Span>{{100, 110}}));
     EXPECT_EQ(darkRunsInColumn(page, 101), (std::vector<Span>{{100, 150}}));
+}
+
+TEST(PixelRule, AScanOfThePatternGivesWholeModulesThatDecode)
+{
+    // One zero-width box per dark module, centred on its module's left edge
+    // plus half a pen, as a test page would draw it 50 pixels in.
+    TestPrinter t(600);
+    t.printer.setScaleMode(Scale::Pixels);
+    const int w = int(moduleWidth(t.printer.TwipsPerPixelX()));
+    t.printer.setDrawWidth(int16_t(w));
+    for (int i = 1; i <= kModuleCount; ++i)
+        if (isDark(i)) {
+            const float x = float(50 + (i - 1) * w + w / 2);
+            t.printer.Line(kZeroWidthBox, x, 100, x, 400, 0);
+        }
+    t.printer.EndDoc();
+    const PageRaster& page = t.lastPage();
+    EXPECT_EQ(w, 7);
+    for (int row : {100, 250, 399})
+        EXPECT_EQ(darkRunsOnRow(page, row), testing::expectedPatternRuns(50, w)) << "row " << row;
+    EXPECT_EQ(darkRunsOnRow(page, 400), std::vector<Span>{});
+    EXPECT_EQ(testing::decodeCode128(page.image().copy(0, 80, 2500, 340)), testing::kPatternDigits);
 }
 
 // ---- colours, fill and draw modes -----------------------------------------
