@@ -9,6 +9,7 @@
 #include "printing/CupsPrinter.h"
 #include "surface/PrinterSurface.h"
 #include "surface/RuntimeError.h"
+#include "support/ErrorText.h"
 #include "support/Decode.h"
 #include "support/PageProbe.h"
 
@@ -40,80 +41,58 @@ using testing::darkRunsOnRow;
 using testing::expectedPatternRuns;
 using testing::inkBands;
 
-// ---- conversions that need no printer ---------------------------------------
+std::vector<int> rect(const PixelRect& r) { return {r.left, r.top, r.right, r.bottom}; }
 
 TEST(CupsMedia, SheetAndMarginsBecomeDevicePixels)
 {
     // A4 as a PostScript driver states it (595 x 842 pt), no margins.
-    const MediaSize a4pt{20990, 29704, 0, 0, 0, 0};
-    const PageGeometry g = pageGeometryForMedia(a4pt, 300, 300);
+    const PageGeometry g = pageGeometryForMedia({20990, 29704, 0, 0, 0, 0}, 300, 300);
     EXPECT_EQ(g.dpiX, 300);
-    EXPECT_EQ(g.sheetWidth, 2479);  // 8.264 in at 300 dpi
-    EXPECT_EQ(g.sheetHeight, 3508); // 11.694 in
-    EXPECT_EQ(g.printable.left, 0);
-    EXPECT_EQ(g.printable.top, 0);
-    EXPECT_EQ(g.printable.right, g.sheetWidth);
-    EXPECT_EQ(g.printable.bottom, g.sheetHeight);
+    EXPECT_EQ(rect(g.printable), (std::vector<int>{0, 0, 2479, 3508})); // 8.264 x 11.694 in
+    EXPECT_EQ(std::make_pair(g.sheetWidth, g.sheetHeight), std::make_pair(2479, 3508));
 
-    // Letter with the usual laser margins of 1/6 in (423 hundredths of a mm)
-    // at 600 x 1200 dpi: each axis uses its own resolution.
-    const MediaSize letter{21590, 27940, 423, 423, 423, 423};
-    const PageGeometry l = pageGeometryForMedia(letter, 600, 1200);
-    EXPECT_EQ(l.sheetWidth, 5100);
-    EXPECT_EQ(l.sheetHeight, 13200);
-    EXPECT_EQ(l.printable.left, 100);  // 99.9 px: a part-pixel of margin is not printable
-    EXPECT_EQ(l.printable.top, 200);   // 199.8 px
-    EXPECT_EQ(l.printable.right, 5000);
-    EXPECT_EQ(l.printable.bottom, 13000);
-}
+    // Letter with laser margins of 1/6 in (423 hundredths of a mm) at 600 x 1200
+    // dpi: each axis has its resolution, and a part-pixel of margin is not printable.
+    const PageGeometry l = pageGeometryForMedia({21590, 27940, 423, 423, 423, 423}, 600, 1200);
+    EXPECT_EQ(std::make_pair(l.sheetWidth, l.sheetHeight), std::make_pair(5100, 13200));
+    EXPECT_EQ(rect(l.printable), (std::vector<int>{100, 200, 5000, 13000})); // 99.9 and 199.8 px of margin
 
-TEST(CupsMedia, MarginsWiderThanTheSheetLeaveNoPrintableArea)
-{
-    const PageGeometry g = pageGeometryForMedia({2540, 2540, 1500, 0, 1500, 0}, 100, 100);
-    EXPECT_EQ(g.sheetWidth, 100);
-    EXPECT_TRUE(g.printable.empty());
+    // Margins wider than the sheet leave nothing printable.
+    const PageGeometry narrow = pageGeometryForMedia({2540, 2540, 1500, 0, 1500, 0}, 100, 100);
+    EXPECT_EQ(narrow.sheetWidth, 100);
+    EXPECT_TRUE(narrow.printable.empty());
 }
 
 TEST(CupsJobOptions, PrintQualityMapsToIppQualities)
 {
-    EXPECT_EQ(ippPrintQuality(-1), IPP_QUALITY_DRAFT);
-    EXPECT_EQ(ippPrintQuality(-2), IPP_QUALITY_DRAFT);
-    EXPECT_EQ(ippPrintQuality(-3), IPP_QUALITY_NORMAL);
-    EXPECT_EQ(ippPrintQuality(-4), IPP_QUALITY_HIGH);
-    for (int16_t outside : {int16_t(0), int16_t(-5), int16_t(1), int16_t(600)})
-        EXPECT_EQ(ippPrintQuality(outside), 0) << outside;
+    const std::pair<int16_t, int> mapping[] = {{-1, IPP_QUALITY_DRAFT}, {-2, IPP_QUALITY_DRAFT},
+                                               {-3, IPP_QUALITY_NORMAL}, {-4, IPP_QUALITY_HIGH},
+                                               {0, 0}, {-5, 0}, {1, 0}, {600, 0}};
+    for (const auto& [quality, ipp] : mapping)
+        EXPECT_EQ(ippPrintQuality(quality), ipp) << quality;
 }
 
 TEST(CupsDestination, AnUnknownNameIsAnErrorNamingIt)
 {
     // Whether the scheduler runs or not, the message names the printer asked for.
     const std::string name = "raitakone-no-such-printer-" + std::to_string(::getpid());
-    try {
-        CupsPrinter printer(name);
-        FAIL() << "a printer that does not exist was accepted";
-    } catch (const RuntimeError& e) {
-        EXPECT_NE(std::string(e.what()).find("\"" + name + "\""), std::string::npos) << e.what();
-    }
+    EXPECT_ERROR_NAMES(CupsPrinter printer(name), "\"" + name + "\"");
 }
 
 // ---- the real path through a CUPS queue -------------------------------------
 
-struct TestQueue {
-    std::string name;
-    QString outDir;
-};
-
-std::optional<TestQueue> testQueue()
+// The test queue's name and output directory, when set up.
+std::optional<std::pair<std::string, QString>> testQueue()
 {
     const char* name = std::getenv("RAITAKONE_CUPS_TEST_QUEUE");
     const char* out = std::getenv("RAITAKONE_CUPS_TEST_OUT");
     if (!name || !*name || !out || !*out)
         return std::nullopt;
-    return TestQueue{name, QString::fromLocal8Bit(out)};
+    return std::pair(std::string(name), QString::fromLocal8Bit(out));
 }
 
 #define REQUIRE_TEST_QUEUE(queue)                                                                   \
-    const std::optional<TestQueue> queue = testQueue();                                             \
+    const auto queue = testQueue();                                                                 \
     if (!queue)                                                                                     \
         GTEST_SKIP() << "no CUPS test queue: run scripts/cups-test-queue.sh start and export "      \
                         "RAITAKONE_CUPS_TEST_QUEUE and RAITAKONE_CUPS_TEST_OUT";
@@ -170,73 +149,41 @@ std::optional<QString> runTool(const QString& program, const QStringList& argume
     return QString::fromLocal8Bit(process.readAllStandardOutput());
 }
 
-// The rendered sheet as a page of black and white; any pixel that is neither
-// (the trace of a filter that resampled or smoothed the page) is counted.
-PageRaster toPage(const QImage& rendered, long& greyPixels)
-{
-    const QImage grey = rendered.convertToFormat(QImage::Format_Grayscale8);
-    PageRaster page(grey.width(), grey.height());
-    greyPixels = 0;
-    for (int y = 0; y < grey.height(); ++y) {
-        const uchar* line = grey.constScanLine(y);
-        for (int x = 0; x < grey.width(); ++x) {
-            if (line[x] != 0 && line[x] != 255)
-                ++greyPixels;
-            if (line[x] < 128)
-                page.setPixel(x, y, kBlack);
-        }
-    }
-    return page;
-}
-
-TEST(CupsQueue, GeometryIsTheQueuesResolutionAndDefaultMedia)
+// cups-pdf's A4 is 595 x 842 pt with no hardware margins: the drawing origin
+// is the sheet's top-left corner. PrintQuality -1 .. -4 is all it takes.
+TEST(CupsQueue, GeometryIsTheQueuesResolutionAndDefaultMediaAndQualitiesAreChecked)
 {
     REQUIRE_TEST_QUEUE(queue);
-    CupsPrinter printer(queue->name);
+    CupsPrinter printer(queue->first);
     const PageGeometry g = printer.geometry();
-    EXPECT_EQ(g.dpiX, 300);
-    EXPECT_EQ(g.dpiY, 300);
-    // The cups-pdf driver's A4 is 595 x 842 pt with no hardware margins: the
-    // drawing origin is the sheet's top-left corner.
-    EXPECT_EQ(g.sheetWidth, std::lround(595.0 / 72 * 300));
-    EXPECT_EQ(g.sheetHeight, std::lround(842.0 / 72 * 300));
-    EXPECT_EQ(g.printable.left, 0);
-    EXPECT_EQ(g.printable.top, 0);
-    EXPECT_EQ(g.printable.right, g.sheetWidth);
-    EXPECT_EQ(g.printable.bottom, g.sheetHeight);
-
-    PrinterSurface surface(cupsConnector(queue->name));
+    EXPECT_EQ(std::make_pair(g.dpiX, g.dpiY), std::make_pair(300.0, 300.0));
+    const int width = int(std::lround(595.0 / 72 * 300)), height = int(std::lround(842.0 / 72 * 300));
+    EXPECT_EQ(std::make_pair(g.sheetWidth, g.sheetHeight), std::make_pair(width, height));
+    EXPECT_EQ(rect(g.printable), (std::vector<int>{0, 0, width, height}));
+    PrinterSurface surface(cupsConnector(queue->first));
     EXPECT_FLOAT_EQ(surface.TwipsPerPixelX(), 4.8f);
     EXPECT_FLOAT_EQ(surface.TwipsPerPixelY(), 4.8f);
-}
 
-TEST(CupsQueue, PrintQualityOutsideMinusOneToMinusFourIsRefused)
-{
-    REQUIRE_TEST_QUEUE(queue);
-    CupsPrinter printer(queue->name);
     for (int16_t accepted : {-1, -2, -3, -4})
         EXPECT_NO_THROW(printer.checkPrintQuality(accepted)) << accepted;
-    for (int16_t refused : {0, -5}) {
-        try {
-            printer.checkPrintQuality(refused);
-            ADD_FAILURE() << "PrintQuality " << refused << " was accepted";
-        } catch (const RuntimeError& e) {
-            EXPECT_NE(std::string(e.what()).find(std::to_string(refused)), std::string::npos) << e.what();
-        }
-    }
+    for (int16_t refused : {0, -5})
+        EXPECT_ERROR_NAMES(printer.checkPrintQuality(refused), std::to_string(refused));
 }
 
+// The symbol as the line-form pages draw it (a zero-width box a dark module,
+// the pen one module wide, in pixels) goes through the scheduler unscaled and
+// in monochrome, reaches the PDF as one 300-ppi image of the sheet, and
+// rendered at 300 dpi gives every module exactly 3 pixels and decodes.
 TEST(CupsQueue, PrintedSymbolKeepsEveryModuleThreeDevicePixelsWide)
 {
     REQUIRE_TEST_QUEUE(queue);
-    const QDir out(queue->outDir);
-    ASSERT_TRUE(out.exists()) << queue->outDir.toStdString();
+    const auto& [queueName, outDir] = *queue;
+    const QDir out(outDir);
+    ASSERT_TRUE(out.exists()) << outDir.toStdString();
     const QStringList existing = out.entryList({"*.pdf"}, QDir::Files);
     const QSet<QString> before(existing.begin(), existing.end());
 
-    // The symbol as the line-form tests draw it: one zero-width box a dark
-    // module, the pen one module wide, in device pixels.
-    PrinterSurface printer(cupsConnector(queue->name));
+    PrinterSurface printer(cupsConnector(queueName));
     const std::string title = "raitakone-cups-test-" + std::to_string(::getpid()) + "-"
         + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
     printer.setJobTitle(title);
@@ -245,81 +192,70 @@ TEST(CupsQueue, PrintedSymbolKeepsEveryModuleThreeDevicePixelsWide)
     ASSERT_EQ(w, 3);
     const int left = 240, top = 300, height = int(barHeightPixels(printer.TwipsPerPixelY()));
     printer.setDrawWidth(int16_t(w));
-    int bars = 0;
     for (int i = 1; i <= kModuleCount; ++i) {
-        if (!isDark(i))
-            continue;
         const float centre = float(left + (i - 1) * w + w / 2);
-        printer.Line(LineFlag::Box | LineFlag::StartGiven, centre, float(top), centre, float(top + height), kBlack);
-        ++bars;
+        if (isDark(i))
+            printer.Line(LineFlag::Box | LineFlag::StartGiven, centre, float(top), centre, float(top + height), kBlack);
     }
-    ASSERT_EQ(bars, 166);
     printer.EndDoc();
 
-    // The scheduler has the job with the options that keep it unscaled.
     std::optional<JobRecord> job;
-    for (int waited = 0; waited < 600; ++waited) {
-        job = findJob(queue->name, title);
-        if (job && job->state >= IPP_JSTATE_STOPPED)
-            break;
+    for (int waited = 0; waited < 600 && !(job && job->state >= IPP_JSTATE_STOPPED); ++waited) {
         QThread::msleep(100);
+        job = findJob(queueName, title);
     }
-    ASSERT_TRUE(job) << "no job titled " << title << " on " << queue->name;
+    ASSERT_TRUE(job) << "no job titled " << title << " on " << queueName;
     ASSERT_EQ(job->state, IPP_JSTATE_COMPLETED) << "job " << job->id << " did not complete";
     EXPECT_EQ(job->scaling, "none");
     EXPECT_EQ(job->colourMode, "monochrome") << "a black and white page asks for monochrome";
-    EXPECT_EQ(job->xres, 300);
-    EXPECT_EQ(job->yres, 300);
+    EXPECT_EQ(std::make_pair(job->xres, job->yres), std::make_pair(300, 300));
 
     // The backend writes its PDF as the job ends; give the file a moment.
     QString pdf;
     for (int waited = 0; waited < 600 && pdf.isEmpty(); ++waited) {
         for (const QString& name : out.entryList({"*.pdf"}, QDir::Files)) {
             QFile file(out.filePath(name));
-            if (before.contains(name) || !file.open(QIODevice::ReadOnly))
-                continue;
-            if (file.size() > 6 && (file.seek(file.size() - 6), file.readAll().contains("%%EOF")))
+            if (!before.contains(name) && file.open(QIODevice::ReadOnly) && file.size() > 6
+                && (file.seek(file.size() - 6), file.readAll().contains("%%EOF")))
                 pdf = file.fileName();
         }
         if (pdf.isEmpty())
             QThread::msleep(100);
     }
-    ASSERT_FALSE(pdf.isEmpty()) << "no new PDF in " << queue->outDir.toStdString();
+    ASSERT_FALSE(pdf.isEmpty()) << "no new PDF in " << outDir.toStdString();
 
-    // The page reaches the PDF as one image of the sheet at 300 pixels an inch:
-    // no filter on the way rasterised or scaled it.
-    const std::optional<QString> listed = runTool("pdfimages", {"-list", pdf});
-    ASSERT_TRUE(listed) << "pdfimages -list failed on " << pdf.toStdString();
-    const QString images = *listed;
-    const QStringList imageRows = images.split('\n', Qt::SkipEmptyParts).mid(2);
-    ASSERT_EQ(imageRows.size(), 1) << images.toStdString();
+    // One image of the sheet at 300 pixels an inch: no filter rasterised or scaled it.
+    const std::optional<QString> images = runTool("pdfimages", {"-list", pdf});
+    ASSERT_TRUE(images) << "pdfimages -list failed on " << pdf.toStdString();
+    const QStringList imageRows = images->split('\n', Qt::SkipEmptyParts).mid(2);
+    ASSERT_EQ(imageRows.size(), 1) << images->toStdString();
     const QStringList cols = imageRows.front().simplified().split(' ');
-    ASSERT_GE(cols.size(), 14) << images.toStdString();
+    ASSERT_GE(cols.size(), 14) << images->toStdString();
     EXPECT_EQ(cols[3].toInt(), std::lround(595.0 / 72 * 300)) << "image width";
-    EXPECT_EQ(cols[12].toInt(), 300) << "x-ppi";
-    EXPECT_EQ(cols[13].toInt(), 300) << "y-ppi";
+    EXPECT_EQ(std::make_pair(cols[12].toInt(), cols[13].toInt()), std::make_pair(300, 300)) << "ppi";
 
-    // Rendered at the queue's resolution the bars are exact. (pdftocairo, not
-    // pdftoppm: poppler's Splash renderer of Debian 12 resamples an image
-    // drawn 1:1 on a sheet whose size is not a whole number of pixels, and
-    // makes some 3-pixel bars 2 or 4 wide even in a PDF CUPS never saw.)
+    // pdftocairo, not pdftoppm: Debian 12's Splash renderer resamples an image
+    // drawn 1:1 on a sheet that is not a whole number of pixels, making some
+    // 3-pixel bars 2 or 4 wide even in a PDF CUPS never saw.
     QTemporaryDir work;
-    ASSERT_TRUE(work.isValid());
-    const QString stem = work.filePath("page");
-    ASSERT_TRUE(runTool("pdftocairo", {"-png", "-gray", "-r", "300", "-singlefile", pdf, stem}))
+    ASSERT_TRUE(runTool("pdftocairo", {"-png", "-gray", "-r", "300", "-singlefile", pdf, work.filePath("page")}))
         << "pdftocairo failed on " << pdf.toStdString();
-    const QImage rendered(stem + ".png");
-    ASSERT_FALSE(rendered.isNull());
-    long greyPixels = 0;
-    const PageRaster page = toPage(rendered, greyPixels);
-    EXPECT_EQ(greyPixels, 0) << "the page came back smoothed or resampled";
+    const QImage grey = QImage(work.filePath("page.png")).convertToFormat(QImage::Format_Grayscale8);
+    ASSERT_FALSE(grey.isNull());
+    PageRaster page(grey.width(), grey.height());
+    long greyPixels = 0; // neither black nor white: a filter smoothed or resampled the page
+    for (int y = 0; y < grey.height(); ++y)
+        for (int x = 0; x < grey.width(); ++x) {
+            const uchar v = grey.constScanLine(y)[x];
+            greyPixels += v != 0 && v != 255;
+            if (v < 128)
+                page.setPixel(x, y, kBlack);
+        }
+    EXPECT_EQ(greyPixels, 0);
 
-    const std::vector<testing::Run> bands = inkBands(page);
-    ASSERT_EQ(bands.size(), 1u);
-    EXPECT_EQ(bands[0], (testing::Run{top, top + height})) << "bars start at the printable origin's row " << top;
+    EXPECT_EQ(inkBands(page), (std::vector<testing::Run>{{top, top + height}})) << "bars start at the origin's row";
     for (int row : {top, top + height / 2, top + height - 1})
         EXPECT_EQ(darkRunsOnRow(page, row), expectedPatternRuns(left, w)) << "row " << row;
-
     const QImage symbol = page.image().copy(left - 60, top - 30, kModuleCount * w + 120, height + 60);
     EXPECT_EQ(testing::decodeCode128(symbol), testing::kPatternDigits);
 }

@@ -2,6 +2,7 @@
 #include "printing/FilePrinter.h"
 #include "printing/PageEncoders.h"
 #include "printing/PrinterSelection.h"
+#include "support/ErrorText.h"
 #include "support/MemoryPrinter.h"
 #include "surface/PrinterSurface.h"
 #include "surface/RuntimeError.h"
@@ -28,6 +29,7 @@ namespace raitakone {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::errorOf;
 using testing::a4Geometry;
 
 // The bar pattern at one module per dpi / 86 pixels, a patch of scattered
@@ -186,22 +188,19 @@ TEST(CompressedScanlines, ReadBackWhateverTheRunsAndWidths)
     }
 }
 
-TEST(PdfPage, CrossReferencePointsAtEveryObjectAndTheStreamLengthHolds)
+// Poppler reports a wrong cross-reference offset but not a stream /Length
+// longer or shorter than the data, which stricter readers trust.
+TEST(PdfPage, StreamLengthAndCrossReferenceEntriesAreExact)
 {
     const PageGeometry g{600, 600, 100, 50, {0, 0, 100, 50}};
     const QByteArray pdf = encodePdf(testPage(g), g);
     ASSERT_TRUE(pdf.startsWith("%PDF-1.4\n") && pdf.endsWith("%%EOF\n"));
-    const qsizetype xref = pdf.mid(pdf.lastIndexOf("startxref\n") + 10).split('\n').first().toLongLong();
-    const QList<QByteArray> lines = pdf.mid(xref).split('\n');
-    ASSERT_EQ(lines.mid(0, 2), (QList<QByteArray>{"xref", "0 6"}));
-    for (int object = 1; object <= 5; ++object) {
-        ASSERT_EQ(lines[2 + object].size(), 19) << "entries are 20 bytes with their line end";
-        EXPECT_TRUE(pdf.mid(lines[2 + object].left(10).toLongLong()).startsWith(QByteArray::number(object) + " 0 obj\n"))
-            << "object " << object;
-    }
     const qsizetype lengthAt = pdf.indexOf("/Length ", pdf.indexOf("/Subtype /Image")) + 8;
     const qsizetype length = pdf.mid(lengthAt, pdf.indexOf(' ', lengthAt) - lengthAt).toLongLong();
     EXPECT_EQ(pdf.mid(pdf.indexOf("stream\n", lengthAt) + 7 + length, 10), "\nendstream");
+    const QList<QByteArray> entries = pdf.mid(pdf.lastIndexOf("xref\n0 6\n") + 9).split('\n').mid(0, 6);
+    for (const QByteArray& entry : entries)
+        EXPECT_EQ(entry.size(), 19) << "entries are 20 bytes with their line end: " << entry.toStdString();
 }
 
 std::set<std::string> filesIn(const QString& dir)
@@ -218,23 +217,6 @@ PageRaster smallPage(int width)
     page.fill({2, 3, width / 2, 27}, kBlack);
     return page;
 }
-
-// The message of the RuntimeError body throws, or "(no error)".
-template <typename Body>
-std::string errorOf(Body body)
-{
-    try {
-        body();
-    } catch (const RuntimeError& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
-#define EXPECT_ERROR_NAMES(body, text)                                        \
-    do {                                                                      \
-        const std::string message_ = errorOf([&] { body; });                  \
-        EXPECT_NE(message_.find(text), std::string::npos) << message_;        \
-    } while (false)
 
 TEST(FilePrinter, IsAnA4PrinterAcceptingNamedQualitiesAndItsOwnResolution)
 {
@@ -349,9 +331,7 @@ TEST(FilePrinter, AFailedWriteLeavesNoFileBehind)
     // The PNG cannot be written; then the PNG can but the PDF cannot.
     for (rlim_t limit : {rlim_t(pngSize / 2), rlim_t(pngSize + 50)}) {
         SCOPED_TRACE(limit);
-        std::string error;
-        withFileSizeLimit(limit, [&] { error = errorOf([&] { printer.deliver(page, job); }); });
-        EXPECT_NE(error.find(dir.path().toStdString()), std::string::npos) << error;
+        withFileSizeLimit(limit, [&] { EXPECT_ERROR_NAMES(printer.deliver(page, job), dir.path().toStdString()); });
         EXPECT_TRUE(filesIn(dir.path()).empty()) << "left: " << *filesIn(dir.path()).begin();
     }
     printer.deliver(page, job);
