@@ -1,9 +1,6 @@
-// The CUPS back end. The conversions are checked everywhere; the real path
-// (a page drawn on the Printer, sent through the scheduler, filters and
-// backend, and read back off the PDF that comes out) runs where a test queue
-// is set up: scripts/cups-test-queue.sh start prints the two variables,
-// RAITAKONE_CUPS_TEST_QUEUE (a cups-pdf queue at 300 dpi) and
-// RAITAKONE_CUPS_TEST_OUT (the directory it writes its PDFs to).
+// The CUPS back end. The real path (Printer, scheduler, filters, backend, the
+// PDF that comes out) runs where scripts/cups-test-queue.sh start has set up
+// RAITAKONE_CUPS_TEST_QUEUE (cups-pdf at 300 dpi) and RAITAKONE_CUPS_TEST_OUT.
 
 #include "pattern/BarPattern.h"
 #include "printing/CupsPrinter.h"
@@ -17,8 +14,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QImage>
 #include <QProcess>
 #include <QSet>
 #include <QTemporaryDir>
@@ -139,16 +134,6 @@ std::optional<JobRecord> findJob(const std::string& queue, const std::string& ti
     return found;
 }
 
-// The tool's standard output, or nothing when it could not run or failed.
-std::optional<QString> runTool(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        return std::nullopt;
-    return QString::fromLocal8Bit(process.readAllStandardOutput());
-}
-
 // cups-pdf's A4 is 595 x 842 pt with no hardware margins: the drawing origin
 // is the sheet's top-left corner. PrintQuality -1 .. -4 is all it takes.
 TEST(CupsQueue, GeometryIsTheQueuesResolutionAndDefaultMediaAndQualitiesAreChecked)
@@ -172,8 +157,8 @@ TEST(CupsQueue, GeometryIsTheQueuesResolutionAndDefaultMediaAndQualitiesAreCheck
 
 // The symbol as the line-form pages draw it (a zero-width box a dark module,
 // the pen one module wide, in pixels) goes through the scheduler unscaled and
-// in monochrome, reaches the PDF as one 300-ppi image of the sheet, and
-// rendered at 300 dpi gives every module exactly 3 pixels and decodes.
+// in monochrome, and the PDF rendered at 300 dpi gives every module exactly 3
+// pixels and decodes.
 TEST(CupsQueue, PrintedSymbolKeepsEveryModuleThreeDevicePixelsWide)
 {
     REQUIRE_TEST_QUEUE(queue);
@@ -224,21 +209,13 @@ TEST(CupsQueue, PrintedSymbolKeepsEveryModuleThreeDevicePixelsWide)
     }
     ASSERT_FALSE(pdf.isEmpty()) << "no new PDF in " << outDir.toStdString();
 
-    // One image of the sheet at 300 pixels an inch: no filter rasterised or scaled it.
-    const std::optional<QString> images = runTool("pdfimages", {"-list", pdf});
-    ASSERT_TRUE(images) << "pdfimages -list failed on " << pdf.toStdString();
-    const QStringList imageRows = images->split('\n', Qt::SkipEmptyParts).mid(2);
-    ASSERT_EQ(imageRows.size(), 1) << images->toStdString();
-    const QStringList cols = imageRows.front().simplified().split(' ');
-    ASSERT_GE(cols.size(), 14) << images->toStdString();
-    EXPECT_EQ(cols[3].toInt(), std::lround(595.0 / 72 * 300)) << "image width";
-    EXPECT_EQ(std::make_pair(cols[12].toInt(), cols[13].toInt()), std::make_pair(300, 300)) << "ppi";
-
     // pdftocairo, not pdftoppm: Debian 12's Splash renderer resamples an image
     // drawn 1:1 on a sheet that is not a whole number of pixels, making some
     // 3-pixel bars 2 or 4 wide even in a PDF CUPS never saw.
     QTemporaryDir work;
-    ASSERT_TRUE(runTool("pdftocairo", {"-png", "-gray", "-r", "300", "-singlefile", pdf, work.filePath("page")}))
+    QProcess pdftocairo;
+    pdftocairo.start("pdftocairo", {"-png", "-gray", "-r", "300", "-singlefile", pdf, work.filePath("page")});
+    ASSERT_TRUE(pdftocairo.waitForFinished(120000) && pdftocairo.exitCode() == 0)
         << "pdftocairo failed on " << pdf.toStdString();
     const QImage grey = QImage(work.filePath("page.png")).convertToFormat(QImage::Format_Grayscale8);
     ASSERT_FALSE(grey.isNull());

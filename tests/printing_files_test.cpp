@@ -303,22 +303,6 @@ TEST(FilePrinter, CreatesAMissingDirectoryAndNamesOneItCannotUse)
     EXPECT_ERROR_NAMES(printer.deliver(smallPage(20), {}), nested);
 }
 
-// Runs the body with writes limited to `bytes` a file, as on a full disk
-// (the limit binds root too, unlike permissions).
-template <typename Body>
-void withFileSizeLimit(rlim_t bytes, Body body)
-{
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = saved;
-    limited.rlim_cur = bytes;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    body();
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previousHandler);
-}
-
 TEST(FilePrinter, AFailedWriteLeavesNoFileBehind)
 {
     QTemporaryDir dir;
@@ -328,12 +312,20 @@ TEST(FilePrinter, AFailedWriteLeavesNoFileBehind)
     const qsizetype pngSize = encodePng(page, printer.geometry(), job).size();
     ASSERT_GT(encodePdf(page, printer.geometry()).size(), pngSize + 100);
 
-    // The PNG cannot be written; then the PNG can but the PDF cannot.
+    // The PNG cannot be written; then the PNG can but the PDF cannot. A file
+    // size limit stands in for a full disk (it binds root too, unlike permissions).
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
     for (rlim_t limit : {rlim_t(pngSize / 2), rlim_t(pngSize + 50)}) {
-        SCOPED_TRACE(limit);
-        withFileSizeLimit(limit, [&] { EXPECT_ERROR_NAMES(printer.deliver(page, job), dir.path().toStdString()); });
-        EXPECT_TRUE(filesIn(dir.path()).empty()) << "left: " << *filesIn(dir.path()).begin();
+        rlimit limited = saved;
+        limited.rlim_cur = limit;
+        EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+        EXPECT_ERROR_NAMES(printer.deliver(page, job), dir.path().toStdString());
+        setrlimit(RLIMIT_FSIZE, &saved);
+        EXPECT_TRUE(filesIn(dir.path()).empty()) << limit << " left " << *filesIn(dir.path()).begin();
     }
+    std::signal(SIGXFSZ, previousHandler);
     printer.deliver(page, job);
     EXPECT_EQ(filesIn(dir.path()), (std::set<std::string>{"0001.png", "0001.pdf"}));
 }
