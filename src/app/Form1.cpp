@@ -19,7 +19,7 @@ namespace {
 
 // One row of the control table. Positions and sizes are in twips; index is
 // the element number inside a button group, -1 for a single control.
-struct ControlSpec {
+struct ControlRow {
     const char* name;
     int index;
     const char* caption; // nullptr: the picture box
@@ -30,7 +30,7 @@ struct ControlSpec {
 };
 
 // Every control of the window, in tab order.
-const ControlSpec kControls[] = {
+const ControlRow kControls[] = {
     {"Command1", -1, "Command1", 8760, 60, 2535, 675},
     {"Command2", -1, "Command2", 8760, 840, 2535, 615},
     {"Command3", -1, "Command3", 8760, 1560, 2535, 555},
@@ -112,25 +112,25 @@ int Form1::twipsToPixelsY(int twips) const { return twipsToPixels(twips, logical
 void Form1::createControls()
 {
     QWidget* previous = nullptr;
-    for (const ControlSpec& spec : kControls) {
+    for (const ControlRow& row : kControls) {
         QWidget* control = nullptr;
-        if (spec.caption == nullptr) {
+        if (row.caption == nullptr) {
             picViivakoodi_ = new PictureBox(*picture_, this);
             picture_->setChangedHandler([box = picViivakoodi_] { box->update(); });
             control = picViivakoodi_;
         } else {
-            const QString caption = QString::fromUtf8(spec.caption);
+            const QString caption = QString::fromUtf8(row.caption);
             auto* button = new QPushButton(caption, this);
-            const int command = commandNumber(spec.name);
-            const auto index = int16_t(spec.index);
+            const int command = commandNumber(row.name);
+            const auto index = int16_t(row.index);
             connect(button, &QPushButton::clicked, this, [this, command, index, caption] { click(command, index, caption); });
             control = button;
         }
-        control->setObjectName(QString::fromLatin1(spec.name));
-        if (spec.index >= 0)
-            control->setProperty("Index", spec.index);
-        control->setGeometry(twipsToPixelsX(spec.left), twipsToPixelsY(spec.top), twipsToPixelsX(spec.width),
-                             twipsToPixelsY(spec.height));
+        control->setObjectName(QString::fromLatin1(row.name));
+        if (row.index >= 0)
+            control->setProperty("Index", row.index);
+        control->setGeometry(twipsToPixelsX(row.left), twipsToPixelsY(row.top), twipsToPixelsX(row.width),
+                             twipsToPixelsY(row.height));
         if (previous != nullptr)
             QWidget::setTabOrder(previous, control);
         previous = control;
