@@ -2,6 +2,7 @@
 
 #include "pattern/Arithmetic.h"
 #include "pattern/BarPattern.h"
+#include "printtests/SolidPen.h"
 
 #include <string>
 
@@ -51,11 +52,7 @@ void Command11_Click(PrinterSurface& Printer, int16_t Index)
     const float x0 = Printer.CurrentX();
     const float y0 = Printer.CurrentY();
 
-    Printer.setDrawMode(1);
-    Printer.setDrawStyle(0);
-    Printer.setFontTransparent(false);
-    Printer.setFillStyle(0);
-    Printer.setFillColor(1); // RGB(1, 0, 0)
+    setSolidPenAndFill(Printer);
 
     const int16_t boxFromStart = LineFlag::Box | LineFlag::StartGiven; // 20
     const int16_t n = toInt16(double(kBarPattern.size()));

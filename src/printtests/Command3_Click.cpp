@@ -25,10 +25,10 @@ void Command3_Click(Surface& picViivakoodi, PrinterSurface& Printer, const EndPr
     picViivakoodi.setFillStyle(0);
     picViivakoodi.setFillColor(kBlack);
 
-    // 4.
+    // 4. x starts at the origin and is not reset before the printer pass.
     int x = x0;
 
-    // 5.
+    // 5. A one-pixel pen on the picture box.
     picViivakoodi.setDrawWidth(toInt16(w));
 
     // 6. Preview pass: a zero-width box, that is a one-pixel stroke, per dark module.
