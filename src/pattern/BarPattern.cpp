@@ -1,6 +1,6 @@
 #include "pattern/BarPattern.h"
 
-#include "pattern/Arithmetic.h"
+#include "arithmetic/Arithmetic.h"
 
 namespace raitakone {
 

@@ -1,6 +1,6 @@
 #include "printtests/PrintTests.h"
 
-#include "pattern/Arithmetic.h"
+#include "arithmetic/Arithmetic.h"
 #include "pattern/BarPattern.h"
 #include "printtests/SolidPen.h"
 #include "surface/RuntimeError.h"

@@ -1,6 +1,6 @@
 #include "printtests/TwipsPage.h"
 
-#include "pattern/Arithmetic.h"
+#include "arithmetic/Arithmetic.h"
 #include "pattern/BarPattern.h"
 #include "printtests/SolidPen.h"
 #include "surface/NumberText.h"

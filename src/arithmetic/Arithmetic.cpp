@@ -1,4 +1,4 @@
-#include "pattern/Arithmetic.h"
+#include "arithmetic/Arithmetic.h"
 
 #include "surface/RuntimeError.h"
 
