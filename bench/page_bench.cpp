@@ -94,11 +94,12 @@ public:
         return {dpi_, dpi_, width, height, PixelRect{0, 0, width, height}};
     }
     void checkPrintQuality(int16_t) override {}
-    void deliver(const PageRaster& page, const JobSettings&) override
+    Delivery deliver(const PageRaster& page, const JobSettings&) override
     {
         if (kept_)
             kept_->emplace(page);
         benchmark::DoNotOptimize(&page);
+        return {};
     }
 
 private:

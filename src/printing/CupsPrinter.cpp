@@ -229,7 +229,7 @@ void CupsPrinter::checkPrintQuality(int16_t quality)
                            + " ominaisuudelle PrintQuality (sallitut -1, -2, -3 ja -4).");
 }
 
-void CupsPrinter::deliver(const PageRaster& page, const JobSettings& job)
+Delivery CupsPrinter::deliver(const PageRaster& page, const JobSettings& job)
 {
     Destination& d = *destination_;
 
@@ -375,6 +375,7 @@ void CupsPrinter::deliver(const PageRaster& page, const JobSettings& job)
 
     if (cupsFinishDestDocument(CUPS_HTTP_DEFAULT, d.dest, d.info) >= IPP_STATUS_REDIRECTION_OTHER_SITE)
         fail("asiakirjan lopetus");
+    return {d.name, jobId, {}, {}};
 }
 
 } // namespace raitakone

@@ -44,7 +44,7 @@ public:
 
     PageGeometry geometry() override;
     void checkPrintQuality(int16_t quality) override;
-    void deliver(const PageRaster& page, const JobSettings& job) override;
+    Delivery deliver(const PageRaster& page, const JobSettings& job) override;
 
     const std::string& destinationName() const;
 

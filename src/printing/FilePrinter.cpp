@@ -187,7 +187,7 @@ void FilePrinter::checkPrintQuality(int16_t quality)
         throw RuntimeError("Tulostin ei hyväksy PrintQuality-arvoa " + std::to_string(quality));
 }
 
-void FilePrinter::deliver(const PageRaster& page, const JobSettings& job)
+Delivery FilePrinter::deliver(const PageRaster& page, const JobSettings& job)
 {
     const PageGeometry g = geometry();
     const CompressedPage compressed = compressPage(page);
@@ -196,8 +196,9 @@ void FilePrinter::deliver(const PageRaster& page, const JobSettings& job)
     TempFile png(directory_, encodePng(compressed, g, job));
     TempFile pdf(directory_, encodePdf(compressed, g));
 
+    std::string pngPath;
     for (long long number = highestPageNumber(directory_) + 1;; ++number) {
-        const std::string pngPath = pageFileName(directory_, number, "png");
+        pngPath = pageFileName(directory_, number, "png");
         const std::string pdfPath = pageFileName(directory_, number, "pdf");
         if (!png.publish(pngPath))
             continue;
@@ -213,6 +214,7 @@ void FilePrinter::deliver(const PageRaster& page, const JobSettings& job)
         png.withdraw(pngPath);
     }
     syncDirectory(directory_);
+    return {{}, 0, pngPath, {}};
 }
 
 } // namespace raitakone

@@ -21,7 +21,7 @@ public:
     PageGeometry geometry() override;
     // -1 .. -4, or a resolution equal to the horizontal one.
     void checkPrintQuality(int16_t quality) override;
-    void deliver(const PageRaster& page, const JobSettings& job) override;
+    Delivery deliver(const PageRaster& page, const JobSettings& job) override;
 
     const std::string& directory() const { return directory_; }
 

@@ -18,6 +18,14 @@ struct JobSettings {
     int16_t colorMode = 0;     // 0 = not set; 1 monochrome, 2 colour
 };
 
+// Where a delivered page went, for the user to see.
+struct Delivery {
+    std::string queue;  // the CUPS destination; empty for the page-file printer
+    int job = 0;        // the CUPS job number
+    std::string file;   // the page-file printer: the PNG written
+    std::string notice; // what the user must also hear (a stopped queue); empty when nothing
+};
+
 class PrinterBackend {
 public:
     virtual ~PrinterBackend() = default;
@@ -30,7 +38,7 @@ public:
 
     // Hands one finished page over in full, or throws a RuntimeError: a page
     // that cannot be delivered whole is not delivered at all.
-    virtual void deliver(const PageRaster& page, const JobSettings& job) = 0;
+    virtual Delivery deliver(const PageRaster& page, const JobSettings& job) = 0;
 };
 
 } // namespace raitakone

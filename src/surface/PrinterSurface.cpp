@@ -70,7 +70,7 @@ void PrinterSurface::EndDoc()
     if (page_) {
         const JobSettings job{jobTitle_, printQuality_, colorMode_};
         try {
-            backend_->deliver(*page_, job);
+            lastDelivery_ = backend_->deliver(*page_, job);
         } catch (...) {
             KillDoc();
             throw;

@@ -38,6 +38,8 @@ public:
     // Names the job of the documents that follow (the test being printed).
     void setJobTitle(std::string title) { jobTitle_ = std::move(title); }
     bool documentOpen() const { return page_.has_value(); }
+    // Where the last page that EndDoc delivered went.
+    const std::optional<Delivery>& lastDelivery() const { return lastDelivery_; }
 
 protected:
     PageGeometry geometry() override;
@@ -52,6 +54,7 @@ private:
     std::string jobTitle_ = "Raitakone";
     int16_t printQuality_ = 0;
     int16_t colorMode_ = 0;
+    std::optional<Delivery> lastDelivery_;
 };
 
 } // namespace raitakone

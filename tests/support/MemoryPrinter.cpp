@@ -17,13 +17,14 @@ void MemoryPrinter::checkPrintQuality(int16_t quality)
         throw RuntimeError("Tulostin ei hyväksy PrintQuality-arvoa " + std::to_string(quality));
 }
 
-void MemoryPrinter::deliver(const PageRaster& page, const JobSettings& job)
+Delivery MemoryPrinter::deliver(const PageRaster& page, const JobSettings& job)
 {
     if (record_->failDeliveries > 0) {
         --record_->failDeliveries;
         throw RuntimeError("Tulostus epäonnistui (testi)");
     }
     record_->pages.push_back({page, job});
+    return {"muisti", int(record_->pages.size()), {}, {}};
 }
 
 PageGeometry a4Geometry(double dpiX, double dpiY)

@@ -25,7 +25,7 @@ public:
 
     PageGeometry geometry() override { return geometry_; }
     void checkPrintQuality(int16_t quality) override;
-    void deliver(const PageRaster& page, const JobSettings& job) override;
+    Delivery deliver(const PageRaster& page, const JobSettings& job) override;
 
 private:
     PageGeometry geometry_;
