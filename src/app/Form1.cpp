@@ -5,7 +5,10 @@
 #include "surface/NumberText.h"
 #include "surface/RuntimeError.h"
 
+#include "printing/PrinterSelection.h"
+
 #include <QCoreApplication>
+#include <QHBoxLayout>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
@@ -17,56 +20,27 @@
 namespace raitakone {
 namespace {
 
-// One row of the control table. Positions and sizes are in twips; index is
-// the element number inside a button group, -1 for a single control.
-struct ControlRow {
-    const char* name;
-    int index;
-    const char* caption; // nullptr: the picture box
-    int left;
-    int top;
-    int width;
-    int height;
-};
-
-// Every control of the window, in tab order.
-const ControlRow kControls[] = {
-    {"Command1", -1, "Command1", 8760, 60, 2535, 675},
-    {"Command2", -1, "Command2", 8760, 840, 2535, 615},
-    {"Command3", -1, "Command3", 8760, 1560, 2535, 555},
-    {"picViivakoodi", -1, nullptr, 240, 5640, 11055, 1335},
-    {"Command4", -1, "Viivakodi PK DrawWidth", 120, 0, 2175, 975},
-    {"Command5", -1, "Viivakoodi 30.11.", 120, 1140, 1695, 1095},
-    {"Command6", -1, "Command6", 120, 2880, 1695, 1335},
-    {"Command7", 0, "1 00", 3960, 60, 735, 495},
-    {"Command7", 1, "2 10", 3960, 660, 735, 495},
-    {"Command7", 2, "3 01", 3960, 1260, 735, 495},
-    {"Command7", 3, "4 11", 3960, 1860, 735, 435},
-    {"Command8", -1, "Poistu", 8760, 2280, 2535, 1095},
-    {"Command9", -1, "OK ", 2400, 2820, 1095, 675},
-    {"Command10", 0, "Valkea 1 (perus)", 4920, 60, 1695, 495},
-    {"Command10", 1, "Valkea 2  (rgb+bf)", 4920, 660, 1695, 495},
-    {"Command10", 2, "Valkea 3 (bf)", 4920, 1260, 1695, 495},
-    {"Command10", 3, "Valkea 4 (rgb)", 4920, 1860, 1695, 435},
-    {"Command11", 0, "Samsung 1", 6840, 60, 1575, 495},
-    {"Command11", 1, "Samsung 2", 6840, 660, 1575, 495},
-    {"Command11", 2, "Samsung 3", 6840, 1260, 1575, 495},
-    {"Command11", 3, "Samsung 4", 6840, 1860, 1575, 495},
-    {"Command11", 4, "Samsung 5", 6840, 2460, 1575, 495},
-    {"Command12", -1, "twips", 3720, 2520, 2415, 735},
-    {"Command13", -1, "twips 1", 2400, 60, 1335, 495},
-    {"Command14", -1, "twips 2", 2400, 660, 1335, 495},
-    {"Command15", -1, "twips 3", 2400, 1320, 1335, 495},
-};
-
 // The picture box starts with a white picture of this many pixels.
 constexpr int kPictureWidth = 604;
 constexpr int kPictureHeight = 75;
 
 int twipsToPixels(int twips, double dpi) { return int(std::lround(twips * dpi / 1440.0)); }
 
-// "Command7" -> 7.
-int commandNumber(const char* name) { return QString::fromLatin1(name).mid(7).toInt(); }
+// The first sentence of a message, for the status line; the whole message
+// is in the message box and the tooltip.
+QString shortForm(const std::string& message)
+{
+    const QString text = QString::fromStdString(message);
+    const qsizetype end = text.indexOf(QStringLiteral(". "));
+    return end < 0 ? text : text.left(end + 1);
+}
+
+QString whereItWent(const Delivery& delivery)
+{
+    if (!delivery.file.empty())
+        return QString::fromStdString("→ " + delivery.file);
+    return QString::fromStdString("→ " + delivery.queue + ", työ " + std::to_string(delivery.job));
+}
 
 void showMessageBox(QWidget* parent, const QString& caption, const QString& text)
 {
@@ -91,7 +65,7 @@ void PictureBox::paintEvent(QPaintEvent* event)
 }
 
 Form1::Form1(PrinterSurface::Connector connector, QWidget* parent)
-    : QWidget(parent), printer_(std::move(connector)), showMessage_(showMessageBox),
+    : QWidget(parent), connector_(std::move(connector)), printer_(connector_), showMessage_(showMessageBox),
       end_([this] {
           close();
           QCoreApplication::exit(0);
@@ -102,6 +76,8 @@ Form1::Form1(PrinterSurface::Connector connector, QWidget* parent)
     resize(twipsToPixelsX(kForm1ClientWidthTwips), twipsToPixelsY(kForm1ClientHeightTwips));
     picture_ = std::make_unique<PictureSurface>(kPictureWidth, kPictureHeight, logicalDpiX());
     createControls();
+    createStatusLine();
+    refreshPrinterStatus();
 }
 
 Form1::~Form1() = default;
@@ -112,18 +88,15 @@ int Form1::twipsToPixelsY(int twips) const { return twipsToPixels(twips, logical
 void Form1::createControls()
 {
     QWidget* previous = nullptr;
-    for (const ControlRow& row : kControls) {
+    for (const ControlRow& row : form1Controls()) {
         QWidget* control = nullptr;
         if (row.caption == nullptr) {
             picViivakoodi_ = new PictureBox(*picture_, this);
             picture_->setChangedHandler([box = picViivakoodi_] { box->update(); });
             control = picViivakoodi_;
         } else {
-            const QString caption = QString::fromUtf8(row.caption);
-            auto* button = new QPushButton(caption, this);
-            const int command = commandNumber(row.name);
-            const auto index = int16_t(row.index);
-            connect(button, &QPushButton::clicked, this, [this, command, index, caption] { click(command, index, caption); });
+            auto* button = new QPushButton(QString::fromUtf8(row.caption), this);
+            connect(button, &QPushButton::clicked, this, [this, &row] { click(row); });
             control = button;
         }
         control->setObjectName(QString::fromLatin1(row.name));
@@ -137,64 +110,119 @@ void Form1::createControls()
     }
 }
 
-void Form1::click(int command, int16_t index, const QString& caption)
+// The status line sits under the client area, which keeps its size: the
+// window grows by the line's height and no control moves.
+void Form1::createStatusLine()
 {
-    switch (command) {
+    auto* line = new QFrame(this);
+    line->setObjectName("statusLine");
+    line->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    auto* layout = new QHBoxLayout(line);
+    layout->setContentsMargins(6, 2, 2, 2);
+    printerStatus_ = new QLabel(line);
+    printerStatus_->setObjectName("printerStatus");
+    pageStatus_ = new QLabel(line);
+    pageStatus_->setObjectName("pageStatus");
+    pageStatus_->setTextFormat(Qt::PlainText);
+    printerStatus_->setTextFormat(Qt::PlainText);
+    choosePrinter_ = new QPushButton(QString::fromUtf8("Vaihda tulostin…"), line);
+    choosePrinter_->setObjectName("choosePrinter");
+    choosePrinter_->setVisible(false);
+    connect(choosePrinter_, &QPushButton::clicked, this, [this] {
+        if (chooser_ && chooser_(this))
+            refreshPrinterStatus();
+    });
+    layout->addWidget(printerStatus_);
+    layout->addWidget(pageStatus_, 1);
+    layout->addWidget(choosePrinter_);
+
+    const int clientWidth = twipsToPixelsX(kForm1ClientWidthTwips);
+    const int clientHeight = twipsToPixelsY(kForm1ClientHeightTwips);
+    const int lineHeight = line->sizeHint().height();
+    line->setGeometry(0, clientHeight, clientWidth, lineHeight);
+    resize(clientWidth, clientHeight + lineHeight);
+}
+
+void Form1::setPrinterChooser(PrinterChooser choose)
+{
+    chooser_ = std::move(choose);
+    choosePrinter_->setVisible(bool(chooser_));
+}
+
+void Form1::showNotice(const QString& text)
+{
+    pageStatus_->setText(text);
+    pageStatus_->setToolTip(text);
+}
+
+void Form1::refreshPrinterStatus()
+{
+    try {
+        const std::unique_ptr<PrinterBackend> backend = connector_();
+        const PageGeometry g = backend->geometry();
+        printerStatus_->setText(QString::fromStdString(backend->displayName() + " · " +
+                                                       resolutionText(g.dpiX, g.dpiY) + " · " +
+                                                       backend->mediaText()));
+        printerStatus_->setToolTip({});
+    } catch (const std::exception& error) {
+        printerStatus_->setText(QString::fromUtf8("Tulostin: ") + shortForm(error.what()));
+        printerStatus_->setToolTip(QString::fromStdString(error.what()));
+    }
+}
+
+void Form1::click(const ControlRow& control)
+{
+    if (const std::optional<PrintPage> page = printPageOf(control))
+        return print(*page);
+    switch (commandNumber(control.name)) {
     case 1: guarded([this] { showPixelSizes(); }); break;
     case 2: guarded([this] { showPatternLength(); }); break;
-    case 3:
-        printTest(caption, [this] {
-            Command3_Click(*picture_, printer_, [this] {
-                // Let the preview reach the screen before the window goes.
-                picViivakoodi_->repaint();
-                endProgram();
-            });
-        });
-        break;
-    case 4: printTest(caption, [this] { Command4_Click(printer_, [this] { endProgram(); }); }); break;
-    case 5: printTest(caption, [this] { Command5_Click(printer_); }); break;
     case 6: guarded([this] { showModuleWidth(); }); break;
-    case 7:
-        printTest(caption, [this, index] {
-            Command7_Click(printer_, index, [this](const std::string& text) { message(text); });
-        });
-        break;
     case 8: endProgram(); break;
-    case 10: printTest(caption, [this, index] { Command10_Click(printer_, index); }); break;
-    case 11: printTest(caption, [this, index] { Command11_Click(printer_, index); }); break;
-    case 13: printTest(caption, [this] { Command13_Click(printer_); }); break;
-    case 14: printTest(caption, [this] { Command14_Click(printer_); }); break;
-    case 15: printTest(caption, [this] { Command15_Click(printer_); }); break;
     default: break; // Command9 and Command12 do nothing
     }
 }
 
-void Form1::siirra()
-{
-    printTest(QStringLiteral("siirra"), [this] { raitakone::siirra(printer_); });
-}
+void Form1::siirra() { print(*findPrintPage("siirra")); }
 
-void Form1::printTest(const QString& caption, const std::function<void()>& test)
+void Form1::print(const PrintPage& page)
 {
-    guarded([&] {
-        printer_.setJobTitle("Raitakone: " + caption.toStdString());
-        test();
+    const auto end = [this, &page] {
+        // Let the preview of Command3 reach the screen before the window goes.
+        if (page.control == "Command3")
+            picViivakoodi_->repaint();
+        endProgram();
+    };
+    const bool printed = guarded([&] {
+        printPage(page, printer_, *picture_, end, [this](const std::string& text) { message(text); });
     });
+    const std::optional<Delivery> delivered = printer_.takeLastDelivery();
+    if (printed && delivered) {
+        const Delivery& delivery = *delivered;
+        QString status = QString::fromStdString(page.caption + " ") + whereItWent(delivery);
+        if (!delivery.notice.empty())
+            status += QString::fromStdString(" — " + delivery.notice);
+        showNotice(status);
+    }
 }
 
-void Form1::guarded(const std::function<void()>& action)
+bool Form1::guarded(const std::function<void()>& action)
 {
     std::string failure;
     try {
         action();
-        return;
+        printer_.releasePrinter();
+        return true;
     } catch (const RuntimeError& error) {
         failure = error.what();
     } catch (const std::exception& error) {
         failure = std::string("Odottamaton virhe: ") + error.what();
     }
     printer_.KillDoc();
+    showNotice(QString::fromUtf8("Virhe: ") + shortForm(failure));
+    pageStatus_->setToolTip(QString::fromStdString(failure));
     message(failure);
+    return false;
 }
 
 void Form1::message(const std::string& text)

@@ -5,10 +5,13 @@
 // that fails shows its message and leaves the window working; a half-drawn
 // page is thrown away, never sent.
 
+#include "app/Controls.h"
 #include "surface/PictureSurface.h"
 #include "surface/PrinterSurface.h"
 
 #include <QFrame>
+#include <QLabel>
+#include <QPushButton>
 #include <QString>
 #include <QWidget>
 
@@ -44,8 +47,11 @@ public:
     // Shows a modal message with an OK button: caption and text.
     using MessageFunction = std::function<void(QWidget* parent, const QString& caption, const QString& text)>;
     using EndAction = std::function<void()>;
+    // Lets the user choose another printer; true when the choice changed.
+    using PrinterChooser = std::function<bool(QWidget* parent)>;
 
-    // The connector finds the printer when a click first needs it.
+    // The connector finds the printer when a click first needs it; every
+    // click asks it anew, so a page goes to the printer current when it starts.
     explicit Form1(PrinterSurface::Connector connector, QWidget* parent = nullptr);
     ~Form1() override;
 
@@ -53,6 +59,11 @@ public:
     // program (tests record it instead of stopping).
     void setMessageFunction(MessageFunction show) { showMessage_ = std::move(show); }
     void setEndAction(EndAction end) { end_ = std::move(end); }
+    // Shows the "Vaihda tulostin…" button of the status line.
+    void setPrinterChooser(PrinterChooser choose);
+    // Shows an extra notice in the status line (a page folder that was
+    // tidied up, for example).
+    void showNotice(const QString& text);
 
     PrinterSurface& printer() { return printer_; }
     PictureSurface& picture() { return *picture_; }
@@ -60,17 +71,26 @@ public:
     // The window procedure no control calls: prints the transfer page.
     void siirra();
 
+    // The status line under the controls: the printer, and where the last
+    // page went or why it failed.
+    QString printerStatus() const { return printerStatus_->text(); }
+    QString pageStatus() const { return pageStatus_->text(); }
+    // Asks the printer anew for its name, resolution and media.
+    void refreshPrinterStatus();
+
     // Converts twips to this window's screen pixels (logical dpi).
     int twipsToPixelsX(int twips) const;
     int twipsToPixelsY(int twips) const;
 
 private:
     void createControls();
-    void click(int command, int16_t index, const QString& caption);
+    void createStatusLine();
+    void click(const ControlRow& control);
     // Runs one click; a RuntimeError (or anything else thrown) discards the
-    // open document and is shown in a message box.
-    void guarded(const std::function<void()>& action);
-    void printTest(const QString& caption, const std::function<void()>& test);
+    // open document and is shown in a message box and the status line.
+    // False when the click failed.
+    bool guarded(const std::function<void()>& action);
+    void print(const PrintPage& page);
     void message(const std::string& text);
     void endProgram();
 
@@ -78,9 +98,14 @@ private:
     void showPatternLength();
     void showModuleWidth();
 
+    PrinterSurface::Connector connector_;
     PrinterSurface printer_;
     std::unique_ptr<PictureSurface> picture_;
     PictureBox* picViivakoodi_ = nullptr;
+    QLabel* printerStatus_ = nullptr;
+    QLabel* pageStatus_ = nullptr;
+    QPushButton* choosePrinter_ = nullptr;
+    PrinterChooser chooser_;
     MessageFunction showMessage_;
     EndAction end_;
 };

@@ -53,6 +53,16 @@ bool schedulerUnreachable()
                        + "Käynnistä se (systemctl start cups) ja yritä uudelleen.");
 }
 
+std::string millimetres(int hundredths)
+{
+    char text[32];
+    if (hundredths % 100 == 0)
+        std::snprintf(text, sizeof text, "%d", hundredths / 100);
+    else
+        std::snprintf(text, sizeof text, "%.1f", hundredths / 100.0);
+    return text;
+}
+
 int pixelsFor(int hundredthsOfMm, double dpi) { return int(std::lround(hundredthsOfMm * dpi / kHundredthsOfMmPerInch)); }
 
 // A margin becomes whole pixels outwards: a pixel that reaches into the
@@ -217,6 +227,68 @@ CupsPrinter::CupsPrinter(std::optional<std::string> destinationName)
 }
 
 CupsPrinter::~CupsPrinter() = default;
+
+std::string CupsPrinter::mediaText() const
+{
+    const Destination& d = *destination_;
+    return mediaDescription(d.mediaKeyword.empty() ? d.media.media : d.mediaKeyword, d.media.width, d.media.length);
+}
+
+std::string mediaDescription(const std::string& name, int width, int length)
+{
+    // A PWG self-describing name (iso_a4_210x297mm) reads better as its
+    // common name (A4).
+    std::string shown = name;
+    if (const pwg_media_t* pwg = pwgMediaForPWG(name.c_str()); pwg && pwg->ppd)
+        shown = pwg->ppd;
+    const std::string size = millimetres(width) + " × " + millimetres(length) + " mm";
+    return shown.empty() ? size : shown + ", " + size;
+}
+
+std::vector<CupsDestinationSummary> listCupsDestinations()
+{
+    cups_dest_t* dests = nullptr;
+    const int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
+    if (count == 0 && schedulerUnreachable())
+        throwSchedulerDown();
+
+    std::vector<CupsDestinationSummary> list;
+    for (int i = 0; i < count; ++i) {
+        const cups_dest_t& dest = dests[i];
+        if (dest.instance)
+            continue; // an instance is the same queue with other options
+        CupsDestinationSummary summary;
+        summary.name = dest.name;
+        summary.isDefault = dest.is_default != 0;
+        const char* state = cupsGetOption("printer-state", dest.num_options, dest.options);
+        const char* accepting = cupsGetOption("printer-is-accepting-jobs", dest.num_options, dest.options);
+        if (accepting && std::strcmp(accepting, "false") == 0)
+            summary.state = "ei ota töitä vastaan";
+        else if (state && std::strcmp(state, "5") == 0)
+            summary.state = "pysäytetty";
+        else if (state && std::strcmp(state, "4") == 0)
+            summary.state = "tulostaa";
+        else
+            summary.state = "valmis";
+        try {
+            CupsPrinter printer(summary.name);
+            const PageGeometry g = printer.geometry();
+            const CupsPrinter::Destination& d = *printer.destination_;
+            summary.dpiX = g.dpiX;
+            summary.dpiY = g.dpiY;
+            summary.details = printer.mediaText() + ", tulostusalue "
+                + millimetres(d.media.width - d.media.left - d.media.right) + " × "
+                + millimetres(d.media.length - d.media.top - d.media.bottom) + " mm";
+        } catch (const RuntimeError& error) {
+            summary.details = error.what();
+        }
+        list.push_back(std::move(summary));
+    }
+    cupsFreeDests(count, dests);
+    std::stable_sort(list.begin(), list.end(),
+                     [](const auto& a, const auto& b) { return a.isDefault && !b.isDefault; });
+    return list;
+}
 
 const std::string& CupsPrinter::destinationName() const { return destination_->name; }
 

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace raitakone {
 
@@ -34,6 +35,23 @@ PageGeometry pageGeometryForMedia(const MediaSize& media, double dpiX, double dp
 // 3 draft, 4 normal, 5 high; 0 when the value asks for nothing.
 int ippPrintQuality(int16_t printQuality);
 
+// One line of the list of CUPS destinations.
+struct CupsDestinationSummary {
+    std::string name;
+    bool isDefault = false;
+    std::string state;     // "valmis", "tulostaa", "pysäytetty", "ei ota töitä vastaan"
+    std::string details;   // resolution, media and printable area, or why they are unknown
+    double dpiX = 0;       // 0 when the destination could not be asked
+    double dpiY = 0;
+};
+
+// Every CUPS destination, the default first marked. Throws a RuntimeError
+// when the scheduler does not answer.
+std::vector<CupsDestinationSummary> listCupsDestinations();
+
+// "A4, 210 × 297 mm" for a media size in hundredths of a millimetre.
+std::string mediaDescription(const std::string& name, int width, int length);
+
 class CupsPrinter : public PrinterBackend {
 public:
     // The named destination, or the default one when there is no name.
@@ -43,12 +61,15 @@ public:
     CupsPrinter& operator=(const CupsPrinter&) = delete;
 
     PageGeometry geometry() override;
+    std::string displayName() const override { return destinationName(); }
+    std::string mediaText() const override;
     void checkPrintQuality(int16_t quality) override;
     Delivery deliver(const PageRaster& page, const JobSettings& job) override;
 
     const std::string& destinationName() const;
 
 private:
+    friend std::vector<CupsDestinationSummary> listCupsDestinations();
     struct Destination;
     std::unique_ptr<Destination> destination_;
     PageGeometry geometry_;

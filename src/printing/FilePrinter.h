@@ -19,6 +19,8 @@ public:
 
     // A4 (210 x 297 mm) at the printer's resolution, the whole sheet printable.
     PageGeometry geometry() override;
+    std::string displayName() const override { return "sivutiedostot: " + directory_; }
+    std::string mediaText() const override { return "A4, 210 × 297 mm"; }
     // -1 .. -4, or a resolution equal to the horizontal one.
     void checkPrintQuality(int16_t quality) override;
     Delivery deliver(const PageRaster& page, const JobSettings& job) override;

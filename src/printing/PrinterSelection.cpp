@@ -4,6 +4,10 @@
 #include "printing/FilePrinter.h"
 #include "surface/RuntimeError.h"
 
+#include <QSettings>
+#include <QString>
+
+#include <cmath>
 #include <cstdlib>
 
 namespace raitakone {
@@ -14,10 +18,18 @@ constexpr const char* kDpiVariable = "RAITAKONE_DPI";
 constexpr const char* kFilePrefix = "file:";
 constexpr int kMaxDpi = 2400;
 
-[[noreturn]] void badValue(const char* variable, const std::string& value, const std::string& expected)
+std::string sourceName(ChoiceSource source, bool dpi)
 {
-    throw RuntimeError("Ympäristömuuttujan " + std::string(variable) + " arvo \"" + value + "\" ei kelpaa: " +
-                       expected);
+    if (source == ChoiceSource::CommandLine)
+        return dpi ? "Valinnan --dpi" : "Valinnan --printer";
+    if (source == ChoiceSource::Window)
+        return dpi ? "Tarkkuuden" : "Kansion";
+    return std::string("Ympäristömuuttujan ") + (dpi ? kDpiVariable : kPrinterVariable);
+}
+
+[[noreturn]] void badValue(ChoiceSource source, bool dpi, const std::string& value, const std::string& expected)
+{
+    throw RuntimeError(sourceName(source, dpi) + " arvo \"" + value + "\" ei kelpaa: " + expected);
 }
 
 std::optional<std::string> environment(const char* variable)
@@ -36,44 +48,123 @@ int parseDpi(const std::string& text)
     return value >= 1 && value <= kMaxDpi ? value : -1;
 }
 
+std::string dpiNumber(double dpi) { return std::to_string(std::lround(dpi)); }
+
 } // namespace
 
-PrinterChoice choosePrinter(const std::optional<std::string>& printer, const std::optional<std::string>& dpi)
+PrinterChoice parsePrinterChoice(const std::optional<std::string>& printer, const std::optional<std::string>& dpi,
+                                 ChoiceSource source)
 {
     PrinterChoice choice;
-    if (!printer)
-        return choice;
-
-    const std::string& value = *printer;
-    if (value.empty())
-        badValue(kPrinterVariable, value, "anna CUPS-tulostimen nimi tai file:HAKEMISTO");
-    if (value.rfind(kFilePrefix, 0) != 0) {
-        choice.kind = PrinterChoice::Kind::NamedCups;
-        choice.name = value;
-        return choice;
+    if (printer) {
+        const std::string& value = *printer;
+        if (value.empty())
+            badValue(source, false, value, "anna CUPS-tulostimen nimi tai file:HAKEMISTO");
+        if (value.rfind(kFilePrefix, 0) == 0) {
+            choice.kind = PrinterChoice::Kind::Files;
+            choice.name = value.substr(std::string(kFilePrefix).size());
+            if (choice.name.empty())
+                badValue(source, false, value, "file: tarvitsee hakemiston, esimerkiksi file:/tmp/sivut");
+        } else {
+            choice.kind = PrinterChoice::Kind::NamedCups;
+            choice.name = value;
+        }
     }
-
-    choice.kind = PrinterChoice::Kind::Files;
-    choice.name = value.substr(std::string(kFilePrefix).size());
-    if (choice.name.empty())
-        badValue(kPrinterVariable, value, "file: tarvitsee hakemiston, esimerkiksi file:/tmp/sivut");
     if (dpi) {
+        if (choice.kind != PrinterChoice::Kind::Files)
+            badValue(source, true, *dpi,
+                     "tarkkuuden voi antaa vain sivutiedostoille (file:HAKEMISTO). CUPS-tulostin tulostaa aina "
+                     "omalla tarkkuudellaan; poista tarkkuus tai vaihda tulostimen oletustarkkuus "
+                     "(lpoptions -p NIMI -o Resolution=...).");
         const std::string expected =
             "anna tarkkuus muodossa 600 tai 600x1200 (1-" + std::to_string(kMaxDpi) + " dpi)";
         const size_t cross = dpi->find('x');
         const int x = parseDpi(dpi->substr(0, cross));
         const int y = cross == std::string::npos ? x : parseDpi(dpi->substr(cross + 1));
         if (x < 0 || y < 0)
-            badValue(kDpiVariable, *dpi, expected);
+            badValue(source, true, *dpi, expected);
         choice.dpiX = x;
         choice.dpiY = y;
     }
     return choice;
 }
 
-std::unique_ptr<PrinterBackend> connectConfiguredPrinter()
+StartingPrinter startingPrinter(const std::optional<std::string>& commandLinePrinter,
+                                const std::optional<std::string>& commandLineDpi,
+                                const std::optional<PrinterChoice>& saved)
 {
-    const PrinterChoice choice = choosePrinter(environment(kPrinterVariable), environment(kDpiVariable));
+    const std::optional<std::string> envPrinter = environment(kPrinterVariable);
+    const std::optional<std::string> envDpi = environment(kDpiVariable);
+    if (commandLinePrinter)
+        return {parsePrinterChoice(commandLinePrinter, commandLineDpi, ChoiceSource::CommandLine), true};
+    if (commandLineDpi) {
+        // A resolution alone changes the resolution of the page-file printer
+        // the environment or the saved choice names.
+        PrinterChoice choice = envPrinter ? parsePrinterChoice(envPrinter, std::nullopt) : saved.value_or(PrinterChoice{});
+        const std::optional<std::string> folder =
+            choice.kind == PrinterChoice::Kind::Files ? std::optional<std::string>(kFilePrefix + choice.name) : std::nullopt;
+        return {parsePrinterChoice(folder, commandLineDpi, ChoiceSource::CommandLine), true};
+    }
+    if (envPrinter || envDpi)
+        return {parsePrinterChoice(envPrinter, envDpi, ChoiceSource::Environment), true};
+    if (saved)
+        return {*saved, false};
+    return {};
+}
+
+std::optional<PrinterChoice> loadPrinterChoice(QSettings& settings)
+{
+    const QString kind = settings.value("printer/kind").toString();
+    PrinterChoice choice;
+    choice.name = settings.value("printer/name").toString().toStdString();
+    if (kind == "cups" && !choice.name.empty()) {
+        choice.kind = PrinterChoice::Kind::NamedCups;
+    } else if (kind == "files" && !choice.name.empty()) {
+        choice.kind = PrinterChoice::Kind::Files;
+        const double x = settings.value("printer/dpiX").toDouble();
+        const double y = settings.value("printer/dpiY").toDouble();
+        if (x < 1 || x > kMaxDpi || y < 1 || y > kMaxDpi)
+            return std::nullopt;
+        choice.dpiX = x;
+        choice.dpiY = y;
+    } else if (kind == "default") {
+        choice = {};
+    } else {
+        return std::nullopt;
+    }
+    return choice;
+}
+
+void savePrinterChoice(QSettings& settings, const PrinterChoice& choice)
+{
+    settings.remove("printer");
+    switch (choice.kind) {
+    case PrinterChoice::Kind::DefaultCups:
+        settings.setValue("printer/kind", "default");
+        break;
+    case PrinterChoice::Kind::NamedCups:
+        settings.setValue("printer/kind", "cups");
+        settings.setValue("printer/name", QString::fromStdString(choice.name));
+        break;
+    case PrinterChoice::Kind::Files:
+        settings.setValue("printer/kind", "files");
+        settings.setValue("printer/name", QString::fromStdString(choice.name));
+        settings.setValue("printer/dpiX", choice.dpiX);
+        settings.setValue("printer/dpiY", choice.dpiY);
+        break;
+    }
+    settings.sync();
+}
+
+std::string resolutionText(double dpiX, double dpiY)
+{
+    if (dpiX == dpiY)
+        return dpiNumber(dpiX) + " dpi";
+    return dpiNumber(dpiX) + " × " + dpiNumber(dpiY) + " dpi";
+}
+
+std::unique_ptr<PrinterBackend> connectPrinter(const PrinterChoice& choice)
+{
     switch (choice.kind) {
     case PrinterChoice::Kind::Files:
         return std::make_unique<FilePrinter>(choice.name, choice.dpiX, choice.dpiY);
@@ -83,6 +174,11 @@ std::unique_ptr<PrinterBackend> connectConfiguredPrinter()
         break;
     }
     return std::make_unique<CupsPrinter>(std::nullopt);
+}
+
+std::unique_ptr<PrinterBackend> connectConfiguredPrinter()
+{
+    return connectPrinter(parsePrinterChoice(environment(kPrinterVariable), environment(kDpiVariable)));
 }
 
 } // namespace raitakone

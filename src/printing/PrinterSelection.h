@@ -1,21 +1,25 @@
 #pragma once
 
-// Which printer the Printer's pages go to, from the environment:
+// Which printer the Printer's pages go to. Four places can name it, the
+// first that does wins:
 //
-//   RAITAKONE_PRINTER  unset        the default CUPS destination
-//                      file:DIR     the page-file printer writing into DIR
-//                      NAME         the CUPS destination NAME
-//   RAITAKONE_DPI      600 or 600x1200: the page-file printer's resolution
-//                      (horizontal x vertical); 600 when unset
+//   the command line   --printer NAME | file:DIR, --dpi 600 | 600x1200
+//   the environment    RAITAKONE_PRINTER, RAITAKONE_DPI (same values)
+//   the saved choice   what the user last chose in the window
+//   CUPS               the default destination
 //
-// A value that cannot be used is an error naming the variable and the value,
-// never a quiet fall-back to some other printer or resolution.
+// A value that cannot be used is an error naming where it came from and the
+// value, never a quiet fall-back to some other printer or resolution. A
+// resolution only belongs to the page-file printer: a CUPS printer prints at
+// its own.
 
 #include "surface/PrinterBackend.h"
 
 #include <memory>
 #include <optional>
 #include <string>
+
+class QSettings;
 
 namespace raitakone {
 
@@ -25,12 +29,41 @@ struct PrinterChoice {
     std::string name; // NamedCups: the destination; Files: the directory
     double dpiX = 600;
     double dpiY = 600;
+
+    bool operator==(const PrinterChoice&) const = default;
 };
 
-// Reads the choice from the two variables (nullopt = unset).
-PrinterChoice choosePrinter(const std::optional<std::string>& printer, const std::optional<std::string>& dpi);
+// Where a printer and resolution were written, for the error that names them.
+enum class ChoiceSource { CommandLine, Environment, Window };
 
-// Connects to the printer the environment names.
+// Reads one source's printer and resolution values (nullopt = not given).
+PrinterChoice parsePrinterChoice(const std::optional<std::string>& printer, const std::optional<std::string>& dpi,
+                                 ChoiceSource source = ChoiceSource::Environment);
+
+// The printer the program starts on: the command line's, else the
+// environment's, else the saved one (nullopt = none saved), else the CUPS
+// default. `fixed` tells whether the command line or the environment named
+// it, in which case a choice made in the window is not saved.
+struct StartingPrinter {
+    PrinterChoice choice;
+    bool fixed = false;
+};
+StartingPrinter startingPrinter(const std::optional<std::string>& commandLinePrinter,
+                                const std::optional<std::string>& commandLineDpi,
+                                const std::optional<PrinterChoice>& saved);
+
+// The choice saved in the settings, and saving one.
+std::optional<PrinterChoice> loadPrinterChoice(QSettings& settings);
+void savePrinterChoice(QSettings& settings, const PrinterChoice& choice);
+
+// "600 dpi" or "600 × 1200 dpi".
+std::string resolutionText(double dpiX, double dpiY);
+
+// Connects to the chosen printer; throws a RuntimeError when it cannot.
+std::unique_ptr<PrinterBackend> connectPrinter(const PrinterChoice& choice);
+
+// Connects to the printer the environment names (tests and tools that have
+// no command line of their own).
 std::unique_ptr<PrinterBackend> connectConfiguredPrinter();
 
 } // namespace raitakone

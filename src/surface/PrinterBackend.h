@@ -30,6 +30,11 @@ class PrinterBackend {
 public:
     virtual ~PrinterBackend() = default;
 
+    // For the user: what the printer is called ("raitakone-pdf",
+    // "sivutiedostot: DIR") and its paper ("A4, 210 × 297 mm").
+    virtual std::string displayName() const { return {}; }
+    virtual std::string mediaText() const { return {}; }
+
     // Resolution, sheet and printable area of the pages this printer takes.
     virtual PageGeometry geometry() = 0;
 

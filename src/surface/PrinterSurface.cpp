@@ -79,6 +79,14 @@ void PrinterSurface::EndDoc()
     KillDoc();
 }
 
+void PrinterSurface::releasePrinter()
+{
+    if (page_)
+        return;
+    backend_.reset();
+    geometry_.reset();
+}
+
 void PrinterSurface::KillDoc()
 {
     // The next document finds the printer anew: the default may have changed.

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace raitakone {
 
@@ -38,8 +39,12 @@ public:
     // Names the job of the documents that follow (the test being printed).
     void setJobTitle(std::string title) { jobTitle_ = std::move(title); }
     bool documentOpen() const { return page_.has_value(); }
-    // Where the last page that EndDoc delivered went.
-    const std::optional<Delivery>& lastDelivery() const { return lastDelivery_; }
+    // Where the page the last EndDoc delivered went; nullopt once taken.
+    std::optional<Delivery> takeLastDelivery() { return std::exchange(lastDelivery_, std::nullopt); }
+    // Lets go of the printer unless a document is open, so that the next
+    // access finds the printer that is current then (a diagnostic must not
+    // pin the printer the next page goes to).
+    void releasePrinter();
 
 protected:
     PageGeometry geometry() override;

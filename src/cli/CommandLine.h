@@ -1,0 +1,30 @@
+#pragma once
+
+// The program's entries: with no option the window; --print, --list-printers
+// (and the grading entries) do their work without one and end with an exit
+// status: 0 done, 1 the work failed, 2 bad input.
+
+#include "app/Controls.h"
+#include "surface/PrinterSurface.h"
+
+#include <QTextStream>
+
+#include <vector>
+
+namespace raitakone {
+
+// Runs the program as its command line asks; returns the exit status.
+int runProgram(int argc, char** argv);
+
+// Prints the pages in order on a printer of the connector, one line each on
+// out ("[3/20] Valkea 3 (bf) → raitakone-pdf, työ 17"); a page that fails is
+// reported on err and the series goes on. Pages that end the program when
+// clicked end nothing here. Stops early, after a whole page, when
+// stopRequested answers true. Returns 0 when every page was delivered, else 1.
+int printSeries(const std::vector<PrintPage>& pages, const PrinterSurface::Connector& connector, QTextStream& out,
+                QTextStream& err, const std::function<bool()>& stopRequested = {});
+
+// The CUPS destinations, one line each; 1 when the scheduler does not answer.
+int listPrinters(QTextStream& out, QTextStream& err);
+
+} // namespace raitakone
