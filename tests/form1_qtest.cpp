@@ -134,7 +134,13 @@ private slots:
         Window w(600);
         const int dx = w.form.logicalDpiX(), dy = w.form.logicalDpiY();
         QCOMPARE(w.form.windowTitle(), QString::fromUtf8("Raitakone 9.5.2006 -viivakoodin testaaja"));
-        QCOMPARE(w.form.size(), QSize(toPixels(11535, dx), toPixels(7260, dy)));
+        // The client area keeps its size; the status line is added below it.
+        const QSize client(toPixels(11535, dx), toPixels(7260, dy));
+        QWidget* statusLine = w.form.findChild<QWidget*>("statusLine");
+        QVERIFY(statusLine != nullptr);
+        QCOMPARE(statusLine->geometry().topLeft(), QPoint(0, client.height()));
+        QCOMPARE(statusLine->width(), client.width());
+        QCOMPARE(w.form.size(), QSize(client.width(), client.height() + statusLine->height()));
         std::vector<QWidget*> expected;
         for (const Row& row : kLayout) {
             QWidget* control = w.control(row);
@@ -145,7 +151,7 @@ private slots:
                                                 toPixels(row.height, dy)));
             expected.push_back(control);
         }
-        QCOMPARE(w.form.findChildren<QPushButton*>().size(), qsizetype(25));
+        QCOMPARE(w.form.findChildren<QPushButton*>(Qt::FindDirectChildrenOnly).size(), qsizetype(25));
 
         std::vector<QWidget*> chain;
         QWidget* widget = expected.front();
@@ -323,6 +329,74 @@ private slots:
         testing::TestPrinter reference(600);
         siirra(reference.printer);
         QVERIFY(sameEvents(w.events, reference.events));
+    }
+
+    // The status line names the printer, then where each page went or the
+    // short form of what failed; the full message is still shown.
+    void statusLineSaysWhereEachPageWent()
+    {
+        Window w(600);
+        QCOMPARE(w.form.printerStatus(), QString::fromUtf8("muisti · 600 dpi · A4, 210 × 297 mm"));
+        QCOMPARE(w.form.pageStatus(), QString());
+        w.click("Command10", 2);
+        QCOMPARE(w.form.pageStatus(), QString::fromUtf8("Valkea 3 (bf) → muisti, työ 1"));
+        w.record->notice = "Jono on pysäytetty.";
+        w.click("Command5");
+        QCOMPARE(w.form.pageStatus(), QString::fromUtf8("Viivakoodi 30.11. → muisti, työ 2 — Jono on pysäytetty."));
+
+        w.record->failDeliveries = 1;
+        w.click("Command13");
+        QCOMPARE(w.form.pageStatus(), QString::fromUtf8("Virhe: Tulostus epäonnistui (testi)"));
+        QCOMPARE(w.messages.back().text, QString::fromUtf8("Tulostus epäonnistui (testi)"));
+
+        Window coarse(50);
+        coarse.click("Command10", 0);
+        const QString full = coarse.messages.back().text;
+        QVERIFY(coarse.form.pageStatus().startsWith(QString::fromUtf8("Virhe: ")));
+        QVERIFY2(full.startsWith(coarse.form.pageStatus().mid(7)), qPrintable(full));
+        QVERIFY2(full.contains("50 dpi") && full.contains("80 dpi"), qPrintable(full));
+
+        Window none([]() -> std::unique_ptr<PrinterBackend> { throw RuntimeError("Ei tulostinta. Asenna."); });
+        QCOMPARE(none.form.printerStatus(), QString::fromUtf8("Tulostin: Ei tulostinta."));
+    }
+
+    // Each document and each diagnostic finds the printer that is current
+    // when it starts: a diagnostic read before the default changed must not
+    // send the next page to the old printer.
+    void everyClickFindsTheCurrentPrinter()
+    {
+        auto first = std::make_shared<MemoryPrinterRecord>();
+        auto second = std::make_shared<MemoryPrinterRecord>();
+        first->name = "ensimmainen";
+        second->name = "toinen";
+        auto current = std::make_shared<std::shared_ptr<MemoryPrinterRecord>>(first);
+        const auto dpiOf = [](const MemoryPrinterRecord& r) { return r.name == "toinen" ? 300.0 : 600.0; };
+        Window w([current, dpiOf] { return std::make_unique<MemoryPrinter>(a4Geometry(dpiOf(**current)), *current); });
+
+        w.click("Command1");
+        QCOMPARE(w.messages.back().text, QString("2.4 - 2.4"));
+        *current = second;
+        w.click("Command10", 0);
+        QCOMPARE(first->pages.size(), size_t(0));
+        QCOMPARE(second->pages.size(), size_t(1));
+        QCOMPARE(second->pages[0].raster.width(), a4Geometry(300).sheetWidth);
+        w.click("Command6");
+        QCOMPARE(w.messages.back().text, QString("3"));
+        *current = first;
+        w.click("Command6");
+        QCOMPARE(w.messages.back().text, QString("7"));
+
+        // Choosing a printer in the window shows the new one at once.
+        QPushButton* choose = w.form.findChild<QPushButton*>("choosePrinter");
+        QVERIFY(choose != nullptr && choose->isHidden());
+        w.form.setPrinterChooser([current, second](QWidget*) {
+            *current = second;
+            return true;
+        });
+        QVERIFY(!choose->isHidden());
+        QVERIFY(w.form.printerStatus().startsWith("ensimmainen"));
+        QTest::mouseClick(choose, Qt::LeftButton);
+        QCOMPARE(w.form.printerStatus(), QString::fromUtf8("toinen · 300 dpi · A4, 210 × 297 mm"));
     }
 
     void poistuEndsTheEventLoop()

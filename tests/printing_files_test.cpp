@@ -1,7 +1,6 @@
 #include "pattern/BarPattern.h"
 #include "printing/FilePrinter.h"
 #include "printing/PageEncoders.h"
-#include "printing/PrinterSelection.h"
 #include "support/ErrorText.h"
 #include "support/MemoryPrinter.h"
 #include "surface/PrinterSurface.h"
@@ -328,70 +327,6 @@ TEST(FilePrinter, AFailedWriteLeavesNoFileBehind)
     std::signal(SIGXFSZ, previousHandler);
     printer.deliver(page, job);
     EXPECT_EQ(filesIn(dir.path()), (std::set<std::string>{"0001.png", "0001.pdf"}));
-}
-
-using Kind = PrinterChoice::Kind;
-
-TEST(PrinterSelection, ChoosesCupsOrFilesFromThePrinterVariable)
-{
-    auto expectChoice = [](std::optional<std::string> printer, std::optional<std::string> dpi, Kind kind,
-                           const std::string& name, double dpiX = 600, double dpiY = 600) {
-        const PrinterChoice c = choosePrinter(printer, dpi);
-        EXPECT_EQ(c.kind, kind) << printer.value_or("unset");
-        EXPECT_EQ(c.name, name);
-        if (kind == Kind::Files) {
-            EXPECT_EQ(std::make_pair(c.dpiX, c.dpiY), std::make_pair(dpiX, dpiY)) << dpi.value_or("unset");
-        }
-    };
-    expectChoice(std::nullopt, std::nullopt, Kind::DefaultCups, "");
-    expectChoice("Toimisto_laser", "abc", Kind::NamedCups, "Toimisto_laser");
-    expectChoice("file:/tmp/sivut", std::nullopt, Kind::Files, "/tmp/sivut");
-    expectChoice("file:sivut", "300", Kind::Files, "sivut", 300, 300);
-    expectChoice("file:sivut", "600x1200", Kind::Files, "sivut", 600, 1200);
-}
-
-TEST(PrinterSelection, BadValuesAreErrorsNamingVariableAndValue)
-{
-    auto expectRefused = [](const std::string& printer, const std::optional<std::string>& dpi) {
-        const std::string message = errorOf([&] { choosePrinter(printer, dpi); });
-        const std::string variable = dpi ? "RAITAKONE_DPI" : "RAITAKONE_PRINTER";
-        EXPECT_NE(message.find(variable), std::string::npos) << message;
-        EXPECT_NE(message.find("\"" + dpi.value_or(printer) + "\""), std::string::npos) << message;
-    };
-    expectRefused("", std::nullopt);
-    expectRefused("file:", std::nullopt);
-    for (const char* dpi : {"", "0", "-600", "abc", "600dpi", "600 ", " 600", "600x", "x600", "600x0", "600x-1",
-                            "600x1200x300", "1.5", "99999999999", "600X1200"})
-        expectRefused("file:/tmp/sivut", dpi);
-}
-
-// Sets an environment variable for the scope, restoring the old value after.
-struct ScopedEnv {
-    ScopedEnv(const char* name, const char* value) : name(name), old(std::getenv(name) ? std::getenv(name) : "")
-    {
-        setenv(name, value, 1);
-    }
-    ~ScopedEnv() { old.empty() ? unsetenv(name) : setenv(name, old.c_str(), 1); }
-    const char* name;
-    std::string old;
-};
-
-TEST(PrinterSelection, ConnectsThePageFilePrinterTheEnvironmentNames)
-{
-    QTemporaryDir dir;
-    const std::string path = dir.filePath("sivut").toStdString();
-    ScopedEnv printer("RAITAKONE_PRINTER", ("file:" + path).c_str());
-    {
-        ScopedEnv dpi("RAITAKONE_DPI", "300x600");
-        const std::unique_ptr<PrinterBackend> backend = connectConfiguredPrinter();
-        const auto* files = dynamic_cast<const FilePrinter*>(backend.get());
-        ASSERT_NE(files, nullptr);
-        EXPECT_EQ(files->directory(), path);
-        EXPECT_EQ(std::make_pair(backend->geometry().dpiX, backend->geometry().dpiY), std::make_pair(300.0, 600.0));
-        EXPECT_TRUE(fs::is_directory(path));
-    }
-    ScopedEnv dpi("RAITAKONE_DPI", "600;");
-    EXPECT_THROW(connectConfiguredPrinter(), RuntimeError);
 }
 
 } // namespace

@@ -2,18 +2,27 @@
 
 #include "surface/RuntimeError.h"
 
+#include <algorithm>
 #include <cmath>
+#include <string>
 #include <limits>
 
 namespace raitakone {
 namespace {
 
+RuntimeError overflow()
+{
+    return RuntimeError("Ylivuoto laskutoimituksessa: tulos on liian suuri. Tulostimen tarkkuus on todennäköisesti "
+                        "epätavallinen; valitse toinen tulostin tai tarkkuus.");
+}
+
 double checkedResult(double result)
 {
     if (std::isnan(result))
-        throw RuntimeError("Virheellinen laskutoimitus");
+        throw RuntimeError("Virheellinen laskutoimitus: tulos ei ole luku. Tarkista tulostimen tarkkuus "
+                           "(kuvapisteen koko) tai valitse toinen tulostin.");
     if (std::isinf(result))
-        throw RuntimeError("Ylivuoto laskutoimituksessa");
+        throw overflow();
     return result;
 }
 
@@ -21,7 +30,7 @@ float checkedSingle(double result)
 {
     checkedResult(result);
     if (std::fabs(result) > std::numeric_limits<float>::max())
-        throw RuntimeError("Ylivuoto laskutoimituksessa");
+        throw overflow();
     return static_cast<float>(result);
 }
 
@@ -30,7 +39,8 @@ float checkedSingle(double result)
 double checkedDivide(double dividend, double divisor)
 {
     if (divisor == 0.0)
-        throw RuntimeError("Jako nollalla");
+        throw RuntimeError("Jako nollalla: tulostimen kuvapisteen koko on 0, joten sivun mittoja ei voi laskea. "
+                           "Tulostin ilmoittaa virheellisen tarkkuuden; valitse toinen tulostin tai tarkkuus.");
     return checkedResult(dividend / divisor);
 }
 
@@ -47,7 +57,9 @@ int16_t toInt16(double value)
     checkedResult(value);
     const double rounded = std::nearbyint(value); // default rounding mode: half to even
     if (rounded < std::numeric_limits<int16_t>::min() || rounded > std::numeric_limits<int16_t>::max())
-        throw RuntimeError("Ylivuoto: arvo ei mahdu 16-bittiseen kokonaislukuun");
+        throw RuntimeError("Ylivuoto: arvo " + std::to_string(std::llround(std::clamp(rounded, -1e18, 1e18))) +
+                           " ei mahdu 16-bittiseen kokonaislukuun (-32768 … 32767). Tulostimen tarkkuus on "
+                           "todennäköisesti epätavallisen suuri; valitse toinen tulostin tai tarkkuus.");
     return static_cast<int16_t>(rounded);
 }
 

@@ -143,8 +143,15 @@ int16_t Surface::DrawWidth() { access(); return state_.drawWidth; }
 void Surface::setDrawWidth(int16_t pixels)
 {
     access();
-    if (pixels < 1)
-        throw RuntimeError(refused("DrawWidth", pixels));
+    if (pixels < 1) {
+        // A module narrower than a pixel is what makes a test ask for this.
+        const PageGeometry g = geometry();
+        throw RuntimeError(refused("DrawWidth", pixels) + ": kynän leveys " + std::to_string(pixels) +
+                           " kuvapistettä ei piirrä mitään. Tulostimen tarkkuus on " +
+                           std::to_string(std::lround(g.dpiX)) + " dpi, joten viivakoodin moduuli olisi " +
+                           std::to_string(std::max(0, int(pixels))) +
+                           " kuvapistettä leveä. Valitse tulostin tai tarkkuus, jossa on vähintään noin 80 dpi.");
+    }
     record("DrawWidth", {double(pixels)});
     state_.drawWidth = pixels;
 }

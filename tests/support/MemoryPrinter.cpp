@@ -24,7 +24,7 @@ Delivery MemoryPrinter::deliver(const PageRaster& page, const JobSettings& job)
         throw RuntimeError("Tulostus epäonnistui (testi)");
     }
     record_->pages.push_back({page, job});
-    return {"muisti", int(record_->pages.size()), {}, {}};
+    return {record_->name, int(record_->pages.size()), {}, record_->notice};
 }
 
 PageGeometry a4Geometry(double dpiX, double dpiY)

@@ -17,6 +17,8 @@ struct DeliveredPage {
 struct MemoryPrinterRecord {
     std::vector<DeliveredPage> pages;
     int failDeliveries = 0; // the next N deliveries throw
+    std::string name = "muisti";
+    std::string notice;     // what every delivery also has to say
 };
 
 class MemoryPrinter : public PrinterBackend {
@@ -24,6 +26,8 @@ public:
     MemoryPrinter(PageGeometry geometry, std::shared_ptr<MemoryPrinterRecord> record);
 
     PageGeometry geometry() override { return geometry_; }
+    std::string displayName() const override { return record_->name; }
+    std::string mediaText() const override { return "A4, 210 × 297 mm"; }
     void checkPrintQuality(int16_t quality) override;
     Delivery deliver(const PageRaster& page, const JobSettings& job) override;
 
