@@ -28,7 +28,8 @@ int terminationSignal();
 
 // Calls `action` on context's thread, from its event loop, when the first
 // signal arrives; at once (queued) when one already has. Never called after
-// context is destroyed. Call on the application's thread.
+// context is destroyed. Call on the application's thread, after
+// installTerminationHandlers (before it, nothing is registered).
 void onTermination(QObject* context, std::function<void()> action);
 
 } // namespace raitakone
