@@ -184,9 +184,10 @@ private slots:
         QTest::newRow("300 fi") << 300.0 << "fi_FI" << "4,8 - 4,8" << "3";
         QTest::newRow("600 C") << 600.0 << "C" << "2.4 - 2.4" << "7";
         QTest::newRow("600 fi") << 600.0 << "fi_FI" << "2,4 - 2,4" << "7";
+        QTest::newRow("600 sv") << 600.0 << "sv_SE" << "2,4 - 2,4" << "7";
     }
 
-    // The three diagnostics in the C and Finnish locales; the inert buttons.
+    // The three diagnostics in the C, Finnish and Swedish locales; the inert buttons.
     void diagnostics()
     {
         QFETCH(double, dpi);

@@ -1,3 +1,4 @@
+#include "surface/NumberText.h"
 #include "surface/PictureSurface.h"
 #include "surface/RuntimeError.h"
 #include "pattern/BarPattern.h"
@@ -251,6 +252,32 @@ TEST(PrintText, NumbersCarryASignSpaceAndATrailingSpace)
     QLocale::setDefault(QLocale::c());
     EXPECT_EQ(PrintItem(259.0).text(), " 259 ");
     EXPECT_EQ(PrintItem(float(1440.0 / 203)).text(), " 7.093596 ");
+}
+
+// Only the decimal separator is the locale's: Finnish and Swedish write the
+// minus as U+2212 and Swedish the exponent as "×10^", which no number here takes.
+TEST(NumberText, OnlyTheDecimalSeparatorFollowsTheLocale)
+{
+    struct Case {
+        const char* locale;
+        std::string negative, smallSingle, largeSingle, smallDouble, largeDouble, noGrouping;
+    };
+    for (const Case& c : {Case{"C", "-3.5", "-2.5e-07", "1e+07", "1e-05", "1.25e+20", "-1234567.25"},
+                          Case{"fi_FI", "-3,5", "-2,5e-07", "1e+07", "1e-05", "1,25e+20", "-1234567,25"},
+                          Case{"sv_SE", "-3,5", "-2,5e-07", "1e+07", "1e-05", "1,25e+20", "-1234567,25"},
+                          Case{"en_US", "-3.5", "-2.5e-07", "1e+07", "1e-05", "1.25e+20", "-1234567.25"}}) {
+        SCOPED_TRACE(c.locale);
+        QLocale::setDefault(QLocale(c.locale));
+        EXPECT_EQ(doubleToText(-3.5), c.negative);
+        EXPECT_EQ(singleToText(-2.5e-7f), c.smallSingle);
+        EXPECT_EQ(singleToText(1e7f), c.largeSingle);
+        EXPECT_EQ(doubleToText(1e-5), c.smallDouble);
+        EXPECT_EQ(doubleToText(1.25e20), c.largeDouble);
+        EXPECT_EQ(doubleToText(-1234567.25), c.noGrouping);
+        EXPECT_EQ(PrintItem(-3.5).text(), c.negative + " ") << "Print writes a negative number with its own sign";
+        EXPECT_EQ(PrintItem(1e-5).text(), " " + c.smallDouble + " ");
+    }
+    QLocale::setDefault(QLocale::c());
 }
 
 TEST(PrintText, EachStatementEndsItsLineAtTheLeftEdge)

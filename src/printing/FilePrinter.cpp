@@ -1,17 +1,25 @@
 #include "printing/FilePrinter.h"
 
 #include "printing/PageEncoders.h"
+#include "printing/PageFolder.h"
+#include "printing/PngPage.h"
 #include "surface/RuntimeError.h"
 
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <optional>
 #include <system_error>
+#include <vector>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <stdio.h> // renameat2
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,11 +35,6 @@ std::string quoted(const std::string& text) { return "\"" + text + "\""; }
     throw RuntimeError("Sivutiedostojen hakemistoa " + quoted(dir) + " ei voi käyttää: " + reason);
 }
 
-[[noreturn]] void failWrite(const std::string& dir, int error)
-{
-    throw RuntimeError("Sivua ei voitu tallentaa hakemistoon " + quoted(dir) + ": " + std::strerror(error));
-}
-
 void ensureDirectory(const std::string& dir)
 {
     std::error_code error;
@@ -42,126 +45,132 @@ void ensureDirectory(const std::string& dir)
         failDirectory(dir, error ? error.message() : std::strerror(ENOTDIR));
 }
 
-// The highest page number among the directory's NNNN.png and NNNN.pdf files.
-long long highestPageNumber(const std::string& dir)
+PageGeometry a4Geometry(double dpiX, double dpiY)
 {
-    long long highest = 0;
-    std::error_code error;
-    for (fs::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
-        const fs::path name = it->path().filename();
-        const std::string extension = name.extension().string();
-        const std::string stem = name.stem().string();
-        if (extension != ".png" && extension != ".pdf")
-            continue;
-        if (stem.empty() || stem.size() > 15 ||
-            stem.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        highest = std::max(highest, std::stoll(stem));
-    }
-    if (error)
-        failDirectory(dir, error.message());
-    return highest;
+    const int width = int(std::lround(210.0 / 25.4 * dpiX));
+    const int height = int(std::lround(297.0 / 25.4 * dpiY));
+    return {dpiX, dpiY, width, height, PixelRect{0, 0, width, height}};
 }
 
-// A fully written and synced file under a temporary name in the directory,
-// removed again unless it has been published under its final name.
-class TempFile {
+// Holds SIGTERM, SIGINT and SIGHUP back on this thread while it lives, so
+// that one of them, left to its default action, ends the program only after
+// a page is written and published whole. (With the program's own handlers
+// installed they end nothing; this matters where those are not installed.)
+class TerminationSignalsHeld {
 public:
-    TempFile(const std::string& dir, const QByteArray& data) : dir_(dir)
+    TerminationSignalsHeld()
     {
-        std::string name = dir + "/.raitakone-XXXXXX";
-        const int fd = mkostemp(name.data(), O_CLOEXEC);
-        if (fd < 0)
-            failWrite(dir, errno);
-        path_ = name;
-        int error = 0;
-        const char* at = data.constData();
-        qsizetype left = data.size();
-        while (left > 0 && error == 0) {
-            const ssize_t written = ::write(fd, at, size_t(left));
-            if (written > 0) {
-                at += written;
-                left -= written;
-            } else if (written < 0 && errno != EINTR) {
-                error = errno;
-            } else if (written == 0) {
-                error = EIO;
-            }
-        }
-        if (error == 0 && ::fchmod(fd, 0644) != 0)
-            error = errno;
-        if (error == 0 && ::fsync(fd) != 0)
-            error = errno;
-        if (::close(fd) != 0 && error == 0)
-            error = errno;
-        if (error != 0) {
-            ::unlink(path_.c_str()); // no destructor runs for a throwing constructor
-            failWrite(dir, error);
-        }
+        sigset_t held;
+        sigemptyset(&held);
+        for (int signal : {SIGTERM, SIGINT, SIGHUP})
+            sigaddset(&held, signal);
+        pthread_sigmask(SIG_BLOCK, &held, &previous_);
     }
-
-    ~TempFile()
-    {
-        if (!path_.empty() && movedTo_.empty())
-            ::unlink(path_.c_str());
-    }
-
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-
-    // Gives the file its final name unless that name is taken (then false).
-    // The temporary name stays valid, so a taken name can be retried.
-    bool publish(const std::string& finalPath)
-    {
-        if (::link(path_.c_str(), finalPath.c_str()) == 0)
-            return true;
-        if (errno == EEXIST)
-            return false;
-        if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS && errno != EMLINK)
-            failWrite(dir_, errno);
-        // No hard links here (FAT, some network file systems): move the file
-        // instead, still refusing to replace anything.
-        if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, finalPath.c_str(), RENAME_NOREPLACE) != 0) {
-            if (errno == EEXIST)
-                return false;
-            failWrite(dir_, errno);
-        }
-        movedTo_ = finalPath;
-        return true;
-    }
-
-    // Takes a published name back, after its partner could not be published.
-    void withdraw(const std::string& finalPath)
-    {
-        if (movedTo_ == finalPath) {
-            if (::rename(finalPath.c_str(), path_.c_str()) != 0)
-                failWrite(dir_, errno);
-            movedTo_.clear();
-        } else {
-            ::unlink(finalPath.c_str());
-        }
-    }
+    ~TerminationSignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    TerminationSignalsHeld(const TerminationSignalsHeld&) = delete;
+    TerminationSignalsHeld& operator=(const TerminationSignalsHeld&) = delete;
 
 private:
-    std::string dir_;
-    std::string path_;
-    std::string movedTo_;
+    sigset_t previous_;
 };
 
-void syncDirectory(const std::string& dir)
+std::string fileName(const std::string& path) { return fs::path(path).filename().string(); }
+
+// The whole content of an open file, or nothing when it cannot be read.
+std::optional<QByteArray> readAll(int fd)
 {
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
+    QByteArray data;
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got == 0)
+            return data;
+        if (got < 0 && errno != EINTR)
+            return std::nullopt;
+        if (got > 0)
+            data.append(buffer, got);
     }
 }
 
-std::string pageFileName(const std::string& dir, long long number, const char* extension)
+// A page file whose partner is missing: what a program killed between
+// publishing the PNG and the PDF leaves. A PNG that holds one of this
+// printer's A4 pages gets its PDF made again; anything else is renamed
+// NNNN.ext.incomplete. Returns what was done, for the user; nothing when the
+// file turns out to be in use or whole after all.
+std::optional<std::string> completeHalfPair(const std::string& dir, long long number, const std::string& extension)
 {
-    char name[32];
-    std::snprintf(name, sizeof name, "/%04lld.%s", number, extension);
-    return dir + name;
+    const std::string path = pageFilePath(dir, number, extension.c_str());
+    const std::string partner = pageFilePath(dir, number, extension == "png" ? "pdf" : "png");
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct FdCloser {
+        int fd;
+        ~FdCloser() { ::close(fd); }
+    } closer{fd};
+
+    // A running instance holds the lock from before it publishes the first
+    // half until it has published the second. Once the lock is ours, the
+    // partner's absence is final.
+    struct stat opened {};
+    struct stat named {};
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return std::nullopt;
+    if (::lstat(partner.c_str(), &named) == 0 || errno != ENOENT)
+        return std::nullopt;
+    if (::lstat(path.c_str(), &named) != 0 || named.st_ino != opened.st_ino || named.st_dev != opened.st_dev)
+        return std::nullopt;
+
+    char number4[24];
+    std::snprintf(number4, sizeof number4, "%04lld", number);
+    const std::string intro = std::string("Sivu ") + number4 + " oli jäänyt kesken (" +
+                              (extension == "png" ? "PDF" : "PNG") + "-tiedosto puuttui): ";
+    if (extension == "png") {
+        if (const std::optional<QByteArray> png = readAll(fd)) {
+            if (const std::optional<PngPage> read = readPngPage(*png)) {
+                const PageGeometry g = a4Geometry(read->dpiX, read->dpiY);
+                if (read->page.width == g.sheetWidth && read->page.height == g.sheetHeight) {
+                    try {
+                        TempFile pdf(dir, encodePdf(read->page, g));
+                        if (!pdf.publish(partner))
+                            return std::nullopt; // it has a partner after all
+                        syncDirectory(dir);
+                        return intro + "tiedosto " + partner + " tehtiin uudelleen tiedostosta " + fileName(path) + ".";
+                    } catch (const RuntimeError&) {
+                        // No room for the PDF: move the PNG aside instead.
+                    }
+                }
+            }
+        }
+    }
+    const std::string aside = path + ".incomplete";
+    if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) != 0)
+        return intro + "tiedostoa " + path + " ei voitu siirtää sivuun (" + std::strerror(errno) + ").";
+    syncDirectory(dir);
+    return intro + path + " siirrettiin nimelle " + fileName(aside) + ".";
+}
+
+std::vector<std::string> completeHalfPairs(const std::string& dir)
+{
+    struct Halves {
+        bool png = false;
+        bool pdf = false;
+    };
+    std::map<long long, Halves> pages;
+    std::error_code error;
+    for (fs::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        const std::optional<PageFileName> page = parsePageFileName(name);
+        if (!page || page->incomplete || name != fileName(pageFilePath(dir, page->number, page->extension.c_str())))
+            continue;
+        (page->extension == "png" ? pages[page->number].png : pages[page->number].pdf) = true;
+    }
+    std::vector<std::string> notices;
+    for (const auto& [number, halves] : pages)
+        if (halves.png != halves.pdf)
+            if (auto notice = completeHalfPair(dir, number, halves.png ? "png" : "pdf"))
+                notices.push_back(std::move(*notice));
+    return notices;
 }
 
 } // namespace
@@ -170,14 +179,11 @@ FilePrinter::FilePrinter(std::string directory, double dpiX, double dpiY)
     : directory_(std::move(directory)), dpiX_(dpiX), dpiY_(dpiY)
 {
     ensureDirectory(directory_);
+    removeStaleTempFiles(directory_);
+    recoveryNotices_ = completeHalfPairs(directory_);
 }
 
-PageGeometry FilePrinter::geometry()
-{
-    const int width = int(std::lround(210.0 / 25.4 * dpiX_));
-    const int height = int(std::lround(297.0 / 25.4 * dpiY_));
-    return {dpiX_, dpiY_, width, height, PixelRect{0, 0, width, height}};
-}
+PageGeometry FilePrinter::geometry() { return a4Geometry(dpiX_, dpiY_); }
 
 void FilePrinter::checkPrintQuality(int16_t quality)
 {
@@ -193,15 +199,18 @@ Delivery FilePrinter::deliver(const PageRaster& page, const JobSettings& job)
     const CompressedPage compressed = compressPage(page);
 
     ensureDirectory(directory_);
+    const TerminationSignalsHeld held; // from the first file written to the last one named
     TempFile png(directory_, encodePng(compressed, g, job));
     TempFile pdf(directory_, encodePdf(compressed, g));
 
     std::string pngPath;
     for (long long number = highestPageNumber(directory_) + 1;; ++number) {
-        pngPath = pageFileName(directory_, number, "png");
-        const std::string pdfPath = pageFileName(directory_, number, "pdf");
+        pngPath = pageFilePath(directory_, number, "png");
+        const std::string pdfPath = pageFilePath(directory_, number, "pdf");
         if (!png.publish(pngPath))
             continue;
+        if (betweenHalves_)
+            betweenHalves_();
         bool published = false;
         try {
             published = pdf.publish(pdfPath);
@@ -214,7 +223,14 @@ Delivery FilePrinter::deliver(const PageRaster& page, const JobSettings& job)
         png.withdraw(pngPath);
     }
     syncDirectory(directory_);
-    return {{}, 0, pngPath, {}};
+
+    Delivery delivery{{}, 0, pngPath, {}};
+    if (!noticesDelivered_) {
+        for (const std::string& notice : recoveryNotices_)
+            delivery.notice += (delivery.notice.empty() ? "" : " ") + notice;
+        noticesDelivered_ = true;
+    }
+    return delivery;
 }
 
 } // namespace raitakone

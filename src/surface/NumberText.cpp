@@ -2,18 +2,20 @@
 
 #include <QLocale>
 
-#include <cmath>
-
 namespace raitakone {
 namespace {
 
 std::string toText(double value, int significantDigits)
 {
-    QLocale locale;
-    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    // Digits, minus sign and exponent as the C locale writes them; only the
+    // decimal separator is the user's. Locales differ in more than that (fi_FI
+    // writes the minus as U+2212, sv_SE the exponent as "×10^"), and a number
+    // on a page must read the same wherever it was printed.
     // 'g' switches to an exponent only beyond the digits the type can hold,
     // which is also where the shortest plain form stops being exact.
-    return locale.toString(value, 'g', significantDigits).toStdString();
+    QString text = QLocale::c().toString(value, 'g', significantDigits);
+    text.replace(QLatin1Char('.'), QLocale().decimalPoint());
+    return text.toStdString();
 }
 
 } // namespace
