@@ -68,6 +68,9 @@ public:
     PrinterSurface& printer() { return printer_; }
     PictureSurface& picture() { return *picture_; }
 
+    // Ends the program as Poistu does.
+    void endProgram();
+
     // The window procedure no control calls: prints the transfer page.
     void siirra();
 
@@ -92,7 +95,6 @@ private:
     bool guarded(const std::function<void()>& action);
     void print(const PrintPage& page);
     void message(const std::string& text);
-    void endProgram();
 
     void showPixelSizes();
     void showPatternLength();

@@ -2,6 +2,7 @@
 
 #include "app/Form1.h"
 #include "app/PrinterDialog.h"
+#include "app/TerminationSignals.h"
 #include "printing/CupsPrinter.h"
 #include "printing/PrinterSelection.h"
 #include "surface/PictureSurface.h"
@@ -141,6 +142,9 @@ int runWindow(CurrentPrinter& current)
         }
         return true;
     });
+    // A stop request closes the window as Poistu does, once the page in hand
+    // is finished.
+    onTermination(&form, [&form] { form.endProgram(); });
     form.show();
     return QApplication::exec();
 }
@@ -210,6 +214,8 @@ int listPrinters(QTextStream& out, QTextStream& err)
 
 int runProgram(int argc, char** argv)
 {
+    // First, before any thread exists that a signal could kill.
+    installTerminationHandlers();
     QTextStream out(stdout);
     QTextStream err(stderr);
     QStringList arguments;
@@ -282,8 +288,15 @@ int runProgram(int argc, char** argv)
     if (parser.isSet(options.listPrinters))
         return listPrinters(out, err);
 
-    if (parser.isSet(options.print))
-        return printSeries(pages, current.connector(), out, err);
+    if (parser.isSet(options.print)) {
+        const int status = printSeries(pages, current.connector(), out, err, terminationRequested);
+        if (!terminationRequested())
+            return status;
+        err << QString::fromUtf8("Keskeytetty (signaali %1): loput sivut jäivät tulostamatta.")
+                   .arg(terminationSignal())
+            << Qt::endl;
+        return 128 + terminationSignal();
+    }
     return runWindow(current);
 }
 
