@@ -132,7 +132,11 @@ void Form1::createStatusLine()
         if (chooser_ && chooser_(this))
             refreshPrinterStatus();
     });
+    auto* separator = new QFrame(line);
+    separator->setFrameStyle(QFrame::VLine | QFrame::Sunken);
+    layout->setSpacing(8);
     layout->addWidget(printerStatus_);
+    layout->addWidget(separator);
     layout->addWidget(pageStatus_, 1);
     layout->addWidget(choosePrinter_);
 

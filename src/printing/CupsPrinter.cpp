@@ -56,11 +56,11 @@ bool schedulerUnreachable()
 std::string millimetres(int hundredths)
 {
     char text[32];
-    if (hundredths % 100 == 0)
-        std::snprintf(text, sizeof text, "%d", hundredths / 100);
-    else
-        std::snprintf(text, sizeof text, "%.1f", hundredths / 100.0);
-    return text;
+    std::snprintf(text, sizeof text, "%.1f", hundredths / 100.0);
+    std::string shown = text;
+    if (shown.ends_with(".0"))
+        shown.resize(shown.size() - 2);
+    return shown;
 }
 
 int pixelsFor(int hundredthsOfMm, double dpi) { return int(std::lround(hundredthsOfMm * dpi / kHundredthsOfMmPerInch)); }
