@@ -10,6 +10,7 @@ PACKAGES=(
     fonts-liberation
     libgtest-dev libbenchmark-dev libzxing-dev
     cups printer-driver-cups-pdf poppler-utils
+    hyperfine
 )
 
 missing=()
