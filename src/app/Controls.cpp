@@ -97,6 +97,13 @@ std::optional<PrintPage> findPrintPage(const std::string& name)
     return std::nullopt;
 }
 
+std::string deliveryText(const Delivery& delivery)
+{
+    if (!delivery.file.empty())
+        return "→ " + delivery.file;
+    return "→ " + delivery.queue + ", työ " + std::to_string(delivery.job);
+}
+
 void printPage(const PrintPage& page, PrinterSurface& Printer, Surface& picViivakoodi, const EndProgram& end,
                const ShowMessage& message)
 {

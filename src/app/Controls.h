@@ -51,6 +51,10 @@ std::optional<PrintPage> findPrintPage(const std::string& name);
 // The page of a print button, if the control is one.
 std::optional<PrintPage> printPageOf(const ControlRow& control);
 
+// Where a delivered page went, as the user reads it: "→ sivut/0003.png" or
+// "→ raitakone-pdf, työ 17".
+std::string deliveryText(const Delivery& delivery);
+
 // Draws the page on the Printer and ends it. The two pages that end the
 // program call end once their page is delivered; Command3 draws its preview
 // on the picture surface first; the bit-pair pages may show a message.

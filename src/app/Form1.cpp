@@ -35,13 +35,6 @@ QString shortForm(const std::string& message)
     return end < 0 ? text : text.left(end + 1);
 }
 
-QString whereItWent(const Delivery& delivery)
-{
-    if (!delivery.file.empty())
-        return QString::fromStdString("→ " + delivery.file);
-    return QString::fromStdString("→ " + delivery.queue + ", työ " + std::to_string(delivery.job));
-}
-
 void showMessageBox(QWidget* parent, const QString& caption, const QString& text)
 {
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, parent);
@@ -203,7 +196,7 @@ void Form1::print(const PrintPage& page)
     const std::optional<Delivery> delivered = printer_.takeLastDelivery();
     if (printed && delivered) {
         const Delivery& delivery = *delivered;
-        QString status = QString::fromStdString(page.caption + " ") + whereItWent(delivery);
+        QString status = QString::fromStdString(page.caption + " " + deliveryText(delivery));
         if (!delivery.notice.empty())
             status += QString::fromStdString(" — " + delivery.notice);
         showNotice(status);

@@ -171,12 +171,8 @@ int printSeries(const std::vector<PrintPage>& pages, const PrinterSurface::Conne
             printPage(page, printer, preview, nothingEnds, say);
             printer.releasePrinter();
             const std::optional<Delivery> delivery = printer.takeLastDelivery();
-            QString where = "→ ?";
-            if (delivery && !delivery->file.empty())
-                where = QString::fromStdString("→ " + delivery->file);
-            else if (delivery)
-                where = QString::fromStdString("→ " + delivery->queue + ", työ " + std::to_string(delivery->job));
-            out << counter << QString::fromStdString(page.caption) << " " << where << Qt::endl;
+            out << counter << QString::fromStdString(page.caption + " " + (delivery ? deliveryText(*delivery) : "→ ?"))
+                << Qt::endl;
             if (delivery && !delivery->notice.empty())
                 err << QString::fromStdString(delivery->notice) << Qt::endl;
         } catch (const std::exception& error) {
