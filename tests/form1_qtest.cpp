@@ -359,6 +359,13 @@ private slots:
 
         Window none([]() -> std::unique_ptr<PrinterBackend> { throw RuntimeError("Ei tulostinta. Asenna."); });
         QCOMPARE(none.form.printerStatus(), QString::fromUtf8("Tulostin: Ei tulostinta."));
+
+        // What the printer found when it was opened (a page folder tidied up
+        // after a killed run) shows as the window opens.
+        auto tidied = std::make_shared<MemoryPrinterRecord>();
+        tidied->openingNotice = "0005.png siirrettiin sivuun.";
+        Window opened(Window::memoryConnector(a4Geometry(600), tidied));
+        QCOMPARE(opened.form.pageStatus(), QString::fromUtf8("0005.png siirrettiin sivuun."));
     }
 
     // Each document and each diagnostic finds the printer that is current

@@ -118,6 +118,11 @@ void Form1::createStatusLine()
     pageStatus_->setObjectName("pageStatus");
     pageStatus_->setTextFormat(Qt::PlainText);
     printerStatus_->setTextFormat(Qt::PlainText);
+    // The printer is always read whole; a long page notice is cut at the
+    // right and shown whole in its tooltip.
+    printerStatus_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+    pageStatus_->setMinimumWidth(1);
+    pageStatus_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     choosePrinter_ = new QPushButton(QString::fromUtf8("Vaihda tulostin…"), line);
     choosePrinter_->setObjectName("choosePrinter");
     choosePrinter_->setVisible(false);
@@ -161,6 +166,8 @@ void Form1::refreshPrinterStatus()
                                                        resolutionText(g.dpiX, g.dpiY) + " · " +
                                                        backend->mediaText()));
         printerStatus_->setToolTip({});
+        if (const std::string notice = backend->openingNotice(); !notice.empty())
+            showNotice(QString::fromStdString(notice));
     } catch (const std::exception& error) {
         printerStatus_->setText(QString::fromUtf8("Tulostin: ") + shortForm(error.what()));
         printerStatus_->setToolTip(QString::fromStdString(error.what()));

@@ -226,11 +226,18 @@ Delivery FilePrinter::deliver(const PageRaster& page, const JobSettings& job)
 
     Delivery delivery{{}, 0, pngPath, {}};
     if (!noticesDelivered_) {
-        for (const std::string& notice : recoveryNotices_)
-            delivery.notice += (delivery.notice.empty() ? "" : " ") + notice;
+        delivery.notice = openingNotice();
         noticesDelivered_ = true;
     }
     return delivery;
+}
+
+std::string FilePrinter::openingNotice() const
+{
+    std::string text;
+    for (const std::string& notice : recoveryNotices_)
+        text += (text.empty() ? "" : " ") + notice;
+    return text;
 }
 
 } // namespace raitakone

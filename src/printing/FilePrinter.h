@@ -39,6 +39,7 @@ public:
     // What opening the folder put right, one Finnish sentence for each half
     // pair completed or moved aside; empty when there was nothing to do.
     const std::vector<std::string>& recoveryNotices() const { return recoveryNotices_; }
+    std::string openingNotice() const override;
 
     // For tests: called after a page's PNG is published and before its PDF is,
     // where a killed program leaves half a pair.

@@ -34,6 +34,9 @@ public:
     // "sivutiedostot: DIR") and its paper ("A4, 210 × 297 mm").
     virtual std::string displayName() const { return {}; }
     virtual std::string mediaText() const { return {}; }
+    // What the user must hear about the printer as it was found (a page
+    // folder tidied up after a killed run); empty when nothing.
+    virtual std::string openingNotice() const { return {}; }
 
     // Resolution, sheet and printable area of the pages this printer takes.
     virtual PageGeometry geometry() = 0;

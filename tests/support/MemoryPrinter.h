@@ -18,7 +18,8 @@ struct MemoryPrinterRecord {
     std::vector<DeliveredPage> pages;
     int failDeliveries = 0; // the next N deliveries throw
     std::string name = "muisti";
-    std::string notice;     // what every delivery also has to say
+    std::string notice;        // what every delivery also has to say
+    std::string openingNotice; // what the printer says when it is found
 };
 
 class MemoryPrinter : public PrinterBackend {
@@ -28,6 +29,7 @@ public:
     PageGeometry geometry() override { return geometry_; }
     std::string displayName() const override { return record_->name; }
     std::string mediaText() const override { return "A4, 210 × 297 mm"; }
+    std::string openingNotice() const override { return record_->openingNotice; }
     void checkPrintQuality(int16_t quality) override;
     Delivery deliver(const PageRaster& page, const JobSettings& job) override;
 
