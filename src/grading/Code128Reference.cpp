@@ -183,7 +183,8 @@ ReferenceDecode referenceDecode(const std::vector<double>& elements, double lead
 
     const double totalModules = std::accumulate(result.elementModules.begin(), result.elementModules.end(), 0.0);
     const double module = std::accumulate(elements.begin(), elements.end(), 0.0) / totalModules;
-    if (leadingQuiet < kQuietZoneModules * module || trailingQuiet < kQuietZoneModules * module) {
+    const double quietZone = kQuietZoneModules * module * (1.0 - 1e-9); // exactly ten modules is enough
+    if (leadingQuiet < quietZone || trailingQuiet < quietZone) {
         result.failure = "hiljainen alue alle 10 moduulia";
         return result;
     }

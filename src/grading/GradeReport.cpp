@@ -57,7 +57,11 @@ QString gradeReport(const GradeResult& result)
     for (const SymbolGrade& s : result.symbols) {
         ++index;
         out += QStringLiteral("\nSymboli %1: laatu %2 (%3)\n").arg(index).arg(s.gradeText).arg(QLatin1Char(s.letter));
-        out += QStringLiteral("Teksti: %1\n").arg(QString::fromStdString(s.text));
+        if (s.text.empty())
+            out += QStringLiteral("Teksti: ei luettavissa (symboli löytyi palkkeina, mutta mikään lukija ei tulkinnut "
+                                  "sitä)\n");
+        else
+            out += QStringLiteral("Teksti: %1\n").arg(QString::fromStdString(s.text));
         if (!s.textIsPattern)
             out += QStringLiteral("  Huom: teksti ei ole sivujen 54 numeroa (%1); symboli arvioidaan silti.\n")
                        .arg(QString::fromStdString(patternText()));
@@ -148,6 +152,7 @@ QByteArray gradeJson(const GradeResult& result)
                              {"modules", b.worstModules}};
         symbols.append(QJsonObject{{"text", QString::fromStdString(s.text)},
                                    {"text_is_pattern", s.textIsPattern},
+                                   {"read_by_zxing", s.read},
                                    {"grade", s.grade},
                                    {"letter", QString(QLatin1Char(s.letter))},
                                    {"grade_text", s.gradeText},

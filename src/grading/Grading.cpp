@@ -1,9 +1,9 @@
 #include "grading/Grading.h"
 
 #include "grading/Code128Reference.h"
+#include "grading/SymbolFinder.h"
 #include "pattern/BarPattern.h"
 
-#include <ZXing/ReadBarcode.h>
 
 #include <algorithm>
 #include <array>
@@ -337,13 +337,12 @@ struct Placement {
     double moduleMm;
 };
 
-std::optional<Placement> place(const ReflectanceField& field, const QImage& plane, const ZXing::Result& found)
+std::optional<Placement> place(const ReflectanceField& field, const QImage& plane, const FoundSymbol& found)
 {
-    const auto& q = found.position();
-    const Vec tl = field.toMm(q.topLeft().x + 0.5, q.topLeft().y + 0.5);
-    const Vec tr = field.toMm(q.topRight().x + 0.5, q.topRight().y + 0.5);
-    const Vec bl = field.toMm(q.bottomLeft().x + 0.5, q.bottomLeft().y + 0.5);
-    const Vec br = field.toMm(q.bottomRight().x + 0.5, q.bottomRight().y + 0.5);
+    const Vec tl = field.toMm(found.topLeft.x(), found.topLeft.y());
+    const Vec tr = field.toMm(found.topRight.x(), found.topRight.y());
+    const Vec bl = field.toMm(found.bottomLeft.x(), found.bottomLeft.y());
+    const Vec br = field.toMm(found.bottomRight.x(), found.bottomRight.y());
     const Vec along = (tr - tl) + (br - bl);
     if (along.length() < 1.0)
         return std::nullopt;
@@ -408,70 +407,6 @@ std::optional<Placement> place(const ReflectanceField& field, const QImage& plan
     placement.barHeightMm = up + down;
     placement.moduleMm = (placement.endMm - placement.startMm) / modules;
     return placement;
-}
-
-std::vector<ZXing::Result> readSymbols(const QImage& plane)
-{
-    ZXing::DecodeHints hints;
-    hints.setFormats(ZXing::BarcodeFormat::Code128);
-    hints.setTryHarder(true);
-    hints.setTryRotate(true);
-    // Downscaled copies make the reader merge results in a way ZXing 1.4
-    // asserts on; the grading needs full resolution anyway.
-    hints.setTryDownscale(false);
-    const ZXing::ImageView view(plane.constBits(), plane.width(), plane.height(), ZXing::ImageFormat::Lum,
-                                int(plane.bytesPerLine()));
-    ZXing::Results results = ZXing::ReadBarcodes(view, hints);
-    std::vector<ZXing::Result> valid;
-    for (ZXing::Result& r : results)
-        if (r.isValid())
-            valid.push_back(std::move(r));
-    return valid;
-}
-
-// The lightest (or darkest) value within radius pixels, in both directions:
-// light spreads into the bars (or ink into the spaces) by radius pixels a side.
-QImage spread(const QImage& plane, int radius, bool light)
-{
-    auto pick = [light](uchar a, uchar b) { return light ? std::max(a, b) : std::min(a, b); };
-    QImage rows(plane.size(), QImage::Format_Grayscale8);
-    for (int y = 0; y < plane.height(); ++y) {
-        const uchar* in = plane.constScanLine(y);
-        uchar* out = rows.scanLine(y);
-        for (int x = 0; x < plane.width(); ++x) {
-            uchar v = in[x];
-            for (int k = std::max(0, x - radius); k <= std::min(plane.width() - 1, x + radius); ++k)
-                v = pick(v, in[k]);
-            out[x] = v;
-        }
-    }
-    QImage result(plane.size(), QImage::Format_Grayscale8);
-    for (int y = 0; y < plane.height(); ++y) {
-        uchar* out = result.scanLine(y);
-        std::copy_n(rows.constScanLine(y), plane.width(), out);
-        for (int k = std::max(0, y - radius); k <= std::min(plane.height() - 1, y + radius); ++k) {
-            const uchar* in = rows.constScanLine(k);
-            for (int x = 0; x < plane.width(); ++x)
-                out[x] = pick(out[x], in[x]);
-        }
-    }
-    return result;
-}
-
-// The symbols ZXing reads. A symbol whose bars have spread so far that the
-// narrow spaces almost close (or have thinned so far that the narrow bars
-// almost vanish) is found on a copy where light (or ink) spreads back; its
-// position is the same, and the measuring is done on the scan itself.
-std::vector<ZXing::Result> findSymbols(const QImage& plane)
-{
-    std::vector<ZXing::Result> found = readSymbols(plane);
-    for (int radius = 1; found.empty() && radius <= 3; ++radius)
-        for (bool light : {true, false}) {
-            found = readSymbols(spread(plane, radius, light));
-            if (!found.empty())
-                break;
-        }
-    return found;
 }
 
 int apertureReference(double mm) { return int(std::lround(mm / 0.0254)); }
@@ -631,11 +566,10 @@ GradeResult gradeScan(const Scan& scan, const GradeOptions& options)
     result.dpiX = scan.dpiX;
     result.dpiY = scan.dpiY;
     const ReflectanceField field(scan, options.linear);
-    const std::vector<ZXing::Result> found = findSymbols(scan.plane);
-
     const double pixelMm = 1.0 / std::min(field.pxPerMmX(), field.pxPerMmY());
+    const std::vector<FoundSymbol> found = findSymbols(scan.plane, 1.0 / pixelMm);
 
-    for (const ZXing::Result& symbol : found) {
+    for (const FoundSymbol& symbol : found) {
         const std::optional<Placement> placed = place(field, scan.plane, symbol);
         if (!placed)
             continue;
@@ -651,8 +585,8 @@ GradeResult gradeScan(const Scan& scan, const GradeOptions& options)
         }
 
         SymbolGrade grade;
-        grade.text = symbol.text();
-        grade.textIsPattern = grade.text == patternText();
+        grade.text = symbol.text;
+        grade.read = symbol.read;
         grade.moduleMm = p.moduleMm;
         grade.modulePixels = p.moduleMm / pixelMm;
         grade.angleDegrees = std::atan2(p.axis.y, p.axis.x) * 180.0 / kPi;
@@ -675,6 +609,11 @@ GradeResult gradeScan(const Scan& scan, const GradeOptions& options)
             m.line.offsetMm = offset;
             measured.push_back(std::move(m));
         }
+
+        for (const LineMeasurement& m : measured)
+            if (grade.text.empty() && m.decode.decoded)
+                grade.text = m.decode.text;
+        grade.textIsPattern = grade.text == patternText();
 
         double sum = 0.0;
         for (const LineMeasurement& m : measured) {

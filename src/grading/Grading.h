@@ -77,7 +77,8 @@ struct BarGain {
 };
 
 struct SymbolGrade {
-    std::string text;         // from the symbol finder
+    std::string text;         // as ZXing read it; else as the reference decode read it
+    bool read = false;        // ZXing read the symbol
     bool textIsPattern = false; // the 54 digits the pages carry
     double grade = 0.0;
     char letter = 'F';

@@ -202,6 +202,13 @@ QImage asColourScan(const QImage& grey)
 
 int modulePixels(double dpi) { return int(moduleWidth(float(kTwipsPerInch / dpi))); }
 
+QRect symbolRegion(double dpi, int leftModules)
+{
+    return QRect(0, 0, (leftModules + kModuleCount + 12) * modulePixels(dpi), int(std::lround(2.6 / 2.54 * dpi)));
+}
+
+int moduleColumn(double dpi, int module, int leftModules) { return (leftModules + module - 1) * modulePixels(dpi); }
+
 PageRaster symbolPage(double dpi, int leftModules)
 {
     TestPrinter test(dpi);
@@ -214,7 +221,7 @@ PageRaster symbolPage(double dpi, int leftModules)
     for (int i = 1; i <= kModuleCount; ++i)
         if (isDark(i)) {
             // A zero-width box at column c paints c - w/2 .. c - w/2 + w - 1.
-            const float x = float((leftModules + i - 1) * w + w / 2);
+            const float x = float(moduleColumn(dpi, i, leftModules) + w / 2);
             printer.Line(LineFlag::StartGiven | LineFlag::Box, x, top, x, top + height, kBlack);
         }
     printer.EndDoc();

@@ -57,4 +57,11 @@ PageRaster symbolPage(double dpi, int leftModules = 2);
 // The printer pixels of one module on symbolPage at dpi.
 int modulePixels(double dpi);
 
+// The part of symbolPage holding the symbol: from the page's left edge to
+// twelve modules past the symbol, from its top to 4 mm below the bars.
+QRect symbolRegion(double dpi, int leftModules = 2);
+
+// The printer pixel column where module i (1-based) of symbolPage starts.
+int moduleColumn(double dpi, int module, int leftModules = 2);
+
 } // namespace raitakone::testing
