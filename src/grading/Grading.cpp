@@ -288,13 +288,6 @@ Vec refineAxis(const ReflectanceField& field, const QImage& plane, Vec centre, V
     return refined;
 }
 
-int crossingCount(const std::vector<float>& profile)
-{
-    const Extremes e = extremes(profile);
-    const double sc = e.high - e.low;
-    return int(crossings(profile, e.low + sc / 2.0, sc / 10.0).size());
-}
-
 double fittedModule(const std::vector<double>& positions, const std::vector<int>& modules)
 {
     const double n = double(positions.size());
@@ -363,11 +356,17 @@ std::optional<Placement> place(const ReflectanceField& field, const QImage& plan
     auto lineAt = [&](double offset) { return sampleLine(field, centre - axis * reach + across * offset, axis, step, count); };
 
     // The bar height: as far to either side as the lines cross nearly as many
-    // edges as the middle one.
-    const int middleEdges = crossingCount(lineAt(0.0));
+    // edges as the middle one, at the middle one's threshold: where a blurred
+    // bar end is lighter than that threshold the bar has ended.
+    const std::vector<float> middleLine = lineAt(0.0);
+    const Extremes m = extremes(middleLine);
+    const double threshold = (m.low + m.high) / 2.0, band = (m.high - m.low) / 10.0;
+    const size_t middleEdges = crossings(middleLine, threshold, band).size();
     if (middleEdges < 20)
         return std::nullopt;
-    auto inBars = [&](double offset) { return crossingCount(lineAt(offset)) >= middleEdges * 9 / 10; };
+    auto inBars = [&](double offset) {
+        return crossings(lineAt(offset), threshold, band).size() >= middleEdges * 9 / 10;
+    };
     auto extent = [&](double sign) {
         double inside = 0.0, outside = 0.0;
         const double coarse = 0.25;

@@ -1,0 +1,248 @@
+// Grading synthetic scans of pages our own surface prints: the print and
+// scan model (support/SyntheticScan.h) fixes every true value in advance.
+
+#include "grading/Grading.h"
+#include "grading/GradeReport.h"
+#include "pattern/BarPattern.h"
+#include "printtests/PrintTests.h"
+#include "support/Decode.h"
+#include "support/MemoryPrinter.h"
+#include "support/SyntheticScan.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numeric>
+
+using namespace raitakone;
+using namespace raitakone::testing;
+using grading::GradeOptions;
+using grading::GradeResult;
+using grading::GradeStatus;
+using grading::SymbolGrade;
+
+namespace {
+
+constexpr double kMmPerInch = 25.4;
+
+GradeResult grade(const QImage& image, const GradeOptions& options = {})
+{
+    const double dpi = image.dotsPerMeterX() * 0.0254;
+    return grading::gradeScan({grading::measuredPlane(image), dpi, dpi}, options);
+}
+
+// The one symbol of a graded scan.
+const SymbolGrade& symbolOf(const GradeResult& result)
+{
+    EXPECT_EQ(result.status, GradeStatus::Graded) << result.message.toStdString();
+    EXPECT_EQ(result.symbols.size(), 1u);
+    static const SymbolGrade none;
+    return result.symbols.empty() ? none : result.symbols.front();
+}
+
+QImage scanOfSymbolPage(double printDpi, const ScanModel& model, int gain = 0)
+{
+    return scan(printed(symbolPage(printDpi), printDpi, symbolRegion(printDpi), gain), model);
+}
+
+double moduleMm(double printDpi) { return modulePixels(printDpi) * kMmPerInch / printDpi; }
+
+} // namespace
+
+TEST(GradingScans, APerfectPageAt1200DpiGradesFourWithNoBarGain)
+{
+    ScanModel model;
+    model.dpi = 1200;
+    const GradeResult result = grade(scanOfSymbolPage(1200, model));
+    const SymbolGrade& s = symbolOf(result);
+    const double x = moduleMm(1200);
+
+    EXPECT_EQ(s.text, kPatternDigits);
+    EXPECT_TRUE(s.textIsPattern);
+    EXPECT_DOUBLE_EQ(s.grade, 4.0);
+    EXPECT_EQ(s.letter, 'A');
+    EXPECT_EQ(s.gradeText, QStringLiteral("4.0/10/660")); // 0.8 X = 0.24 mm: the 0.250 mm aperture
+    EXPECT_GE(s.worst.decodability, 0.95);
+    EXPECT_TRUE(s.worst.decode);
+    EXPECT_NEAR(s.moduleMm, x, 0.002 * x);
+    EXPECT_NEAR(s.worst.sc, model.paper - model.ink, 1.0);
+    EXPECT_NEAR(s.worst.rmin, model.ink, 0.5);
+    EXPECT_NEAR(s.worst.rmax, model.paper, 0.5);
+    EXPECT_LT(s.worst.defects, 0.02);
+    ASSERT_TRUE(s.barGain.measured);
+    EXPECT_NEAR(s.barGain.um / 1000.0, 0.0, 0.05 * x);
+    EXPECT_LT(std::fabs(s.barGain.worstDeviationUm) / 1000.0, 0.1 * x);
+    EXPECT_FALSE(s.barGain.printerPixels);
+    EXPECT_NEAR(s.angleDegrees, 0.0, 0.05);
+
+    // Ten scan lines evenly over the middle 80 % of the 1.1 cm bars.
+    const double height = barHeightPixels(float(kTwipsPerInch / 1200)) * kMmPerInch / 1200;
+    EXPECT_NEAR(s.barHeightMm, height, 0.1);
+    ASSERT_EQ(s.lines.size(), 10u);
+    EXPECT_NEAR(s.lines.front().offsetMm, -0.4 * height, 0.1);
+    EXPECT_NEAR(s.lines.back().offsetMm, 0.4 * height, 0.1);
+    for (const grading::ScanLine& line : s.lines) {
+        EXPECT_EQ(line.grade, 4);
+        ASSERT_EQ(line.elementsMm.size(), 181u);
+        const double width = std::accumulate(line.elementsMm.begin(), line.elementsMm.end(), 0.0);
+        EXPECT_NEAR(width, kModuleCount * x, 0.3 * x);
+    }
+}
+
+TEST(GradingScans, BarGainAt300DpiIsTheWideningInPrinterPixels)
+{
+    // A 300-dpi print scanned at 1200 dpi through the smallest reference
+    // aperture, which still resolves the one-pixel spaces of g = +2.
+    ScanModel model;
+    model.dpi = 1200;
+    GradeOptions options;
+    options.apertureMm = 0.075;
+    options.printerDpi = 300;
+    const double x = moduleMm(300);
+    const double printerPixelMm = kMmPerInch / 300;
+    for (int g : {-1, 1, 2}) {
+        SCOPED_TRACE(g);
+        const SymbolGrade s = symbolOf(grade(scanOfSymbolPage(300, model, g), options));
+        ASSERT_TRUE(s.barGain.measured);
+        ASSERT_TRUE(s.barGain.printerPixels);
+        EXPECT_NEAR(*s.barGain.printerPixels, g, 0.1 * x / printerPixelMm);
+        EXPECT_NEAR(s.barGain.um / 1000.0, g * printerPixelMm, 0.1 * x);
+        EXPECT_NEAR(s.barGain.percentX, 100.0 * g * printerPixelMm / x, 10.0);
+        EXPECT_NEAR(s.moduleMm, x, 0.005 * x); // leading edges move alike
+        EXPECT_EQ(s.gradeText.section(QLatin1Char('/'), 1), QStringLiteral("03/660"));
+        if (g == 2) {
+            // Every bar 2/3 module wide of its nominal: each rounds one module
+            // up and the bars of a character total an odd number.
+            EXPECT_FALSE(s.worst.decode);
+            EXPECT_DOUBLE_EQ(s.grade, 0.0);
+            EXPECT_NE(s.lines.front().decodeFailure.indexOf(QStringLiteral("pariton")), -1);
+        } else {
+            // Edge-to-similar-edge measurements do not see a uniform gain.
+            EXPECT_TRUE(s.worst.decode);
+            EXPECT_GE(s.worst.decodability, 0.9);
+        }
+    }
+}
+
+TEST(GradingScans, SymbolContrastIsPaperLessInkInLinearLight)
+{
+    ScanModel model;
+    model.paper = 80;
+    model.ink = 10;
+    const QImage encoded = scanOfSymbolPage(600, model);
+    const SymbolGrade s = symbolOf(grade(encoded));
+    EXPECT_NEAR(s.worst.sc, 70.0, 1.0);
+    EXPECT_NEAR(s.worst.rmin, 10.0, 0.5);
+    EXPECT_NEAR(s.worst.rmax, 80.0, 0.5);
+
+    // The same page saved as linear values and read as linear.
+    model.srgb = false;
+    GradeOptions linear;
+    linear.linear = true;
+    const SymbolGrade l = symbolOf(grade(scanOfSymbolPage(600, model), linear));
+    EXPECT_NEAR(l.worst.sc, s.worst.sc, 0.5);
+    EXPECT_NEAR(l.worst.rmin, s.worst.rmin, 0.5);
+    EXPECT_NEAR(l.worst.mod, s.worst.mod, 0.02);
+    EXPECT_NEAR(l.barGain.um, s.barGain.um, 5.0);
+    EXPECT_EQ(l.gradeText, s.gradeText);
+
+    // Encoded values taken as reflectance: the 10 % ink reads as 35 %.
+    const SymbolGrade wrong = symbolOf(grade(encoded, linear));
+    EXPECT_GT(wrong.worst.rmin, 30.0);
+
+    // A colour scan is read through its red channel.
+    const SymbolGrade red = symbolOf(grade(asColourScan(encoded)));
+    EXPECT_DOUBLE_EQ(red.worst.sc, s.worst.sc);
+    EXPECT_DOUBLE_EQ(red.worst.decodability, s.worst.decodability);
+}
+
+TEST(GradingScans, AVoidInABarGivesDefectsOfItsDepthOverTheContrast)
+{
+    // The middle module of the first three-module bar printed lighter over
+    // the whole bar height, wide enough for the aperture to see its floor.
+    const double dpi = 600;
+    const size_t start = kBarPattern.find("01110") + 1;
+    ASSERT_NE(start, std::string_view::npos);
+    const int w = modulePixels(dpi);
+    const int from = moduleColumn(dpi, int(start) + 2);
+    const PageRaster page = symbolPage(dpi);
+    ScanModel model;
+    model.dpi = 1200;
+    const double contrast = model.paper - model.ink;
+    for (auto [depth, expectedGrade] : {std::pair{10.0, 4}, {22.0, 1}, {28.0, 0}}) {
+        SCOPED_TRACE(depth);
+        Coverage c = printed(page, dpi, symbolRegion(dpi));
+        for (int y = 0; y < c.height; ++y)
+            for (int x = from; x < from + w; ++x)
+                if (c.at(x, y) > 0.5f)
+                    c.at(x, y) = float(1.0 - depth / contrast);
+        const SymbolGrade s = symbolOf(grade(scan(c, model)));
+        EXPECT_NEAR(s.worst.defects, depth / s.worst.sc, 0.02);
+        EXPECT_EQ(s.worstGrades.defects, expectedGrade);
+        EXPECT_TRUE(s.worst.decode);
+    }
+}
+
+TEST(GradingScans, OneBarRemovedFailsTheDecodeOnEveryScanLine)
+{
+    const double dpi = 600;
+    Coverage c = printed(symbolPage(dpi), dpi, symbolRegion(dpi));
+    // The first bar from the middle of the symbol on, all of its modules.
+    int first = kModuleCount / 2;
+    while (!isDark(first))
+        ++first;
+    int last = first;
+    while (isDark(last + 1))
+        ++last;
+    for (int x = moduleColumn(dpi, first); x < moduleColumn(dpi, last + 1); ++x)
+        for (int y = 0; y < c.height; ++y)
+            c.at(x, y) = 0.0f;
+    const GradeResult result = grade(scan(c, ScanModel{}));
+    const SymbolGrade& s = symbolOf(result);
+    EXPECT_FALSE(s.read);
+    EXPECT_TRUE(s.text.empty());
+    EXPECT_FALSE(s.textIsPattern);
+    EXPECT_FALSE(s.worst.decode);
+    for (const grading::ScanLine& line : s.lines) {
+        EXPECT_FALSE(line.values.decode);
+        EXPECT_EQ(line.grade, 0);
+    }
+    EXPECT_EQ(s.letter, 'F');
+    EXPECT_NE(grading::gradeReport(result).indexOf(QStringLiteral("ei luettavissa")), -1);
+}
+
+TEST(GradingScans, AModuleUnderFourScanPixelsIsRefusedNamingTheResolution)
+{
+    ScanModel model;
+    model.dpi = 200; // a 300-dpi module of 3 printer pixels is 2 scan pixels
+    const GradeResult result = grade(scanOfSymbolPage(300, model));
+    EXPECT_EQ(result.status, GradeStatus::BadInput);
+    EXPECT_TRUE(result.symbols.empty());
+    EXPECT_NE(result.message.indexOf(QStringLiteral("600 dpi")), -1) << result.message.toStdString();
+}
+
+TEST(GradingScans, ALineFormPageShowsItsClippedFirstBarAsTheWorstBar)
+{
+    // "Valkea 1": the first bar's pen is centred at 5 twips, so at 1200 dpi
+    // three of its fourteen columns fall left of the printable area.
+    const double dpi = 1200;
+    TestPrinter test(dpi);
+    Command10_Click(test.printer, 0);
+    const PageRaster& page = test.lastPage();
+    ScanModel model;
+    model.dpi = 1200;
+    GradeOptions options;
+    options.printerDpi = dpi;
+    const SymbolGrade s = symbolOf(grade(scan(printed(page, dpi, symbolRegion(dpi, 0)), model), options));
+    const int firstRunWidth = [&] {
+        int x = 0;
+        while (page.pixel(x, int(std::lround(1.65 / 2.54 * dpi))) != kWhite)
+            ++x;
+        return x;
+    }();
+    const int clipped = 2 * modulePixels(dpi) - firstRunWidth; // the start character's first bar is two modules
+    ASSERT_GT(clipped, 0);
+    EXPECT_EQ(s.barGain.worstIndex, 1);
+    EXPECT_EQ(s.barGain.worstModules, 2);
+    EXPECT_NEAR(s.barGain.worstDeviationUm / 1000.0, -clipped * kMmPerInch / dpi, 0.1 * moduleMm(dpi));
+}
