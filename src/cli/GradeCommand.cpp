@@ -70,7 +70,7 @@ int runGrade(const QCommandLineParser& parser, QTextStream& out, QTextStream& er
     const QString plot = parser.value(kPlot);
     if (parser.isSet(kPlot) && !plot.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive) &&
         !plot.endsWith(QStringLiteral(".svg"), Qt::CaseInsensitive))
-        error = QStringLiteral("Kuvaajan tiedostonimen pitää päättyä .png tai .svg: %1").arg(plot);
+        error = QStringLiteral("Valitsimen --plot tiedostonimen pitää päättyä .png tai .svg: %1").arg(plot);
     if (!error.isEmpty()) {
         err << error << Qt::endl;
         return kBadInput;

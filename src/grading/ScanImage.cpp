@@ -15,6 +15,14 @@ namespace {
 
 constexpr double kMetresPerInch = 0.0254;
 
+// Files keep dots per metre as whole numbers: 600 dpi comes back as
+// 599.9988. A resolution that close to a whole number is that number.
+double dpiFromDotsPerMetre(int dotsPerMetre)
+{
+    const double dpi = dotsPerMetre * kMetresPerInch;
+    return std::fabs(dpi - std::round(dpi)) < 0.02 ? std::round(dpi) : dpi;
+}
+
 // A PNG states its resolution only in a pHYs chunk; Qt reports a default
 // when it has none.
 bool pngHasPhys(const QString& path)
@@ -86,13 +94,15 @@ ScanLoad loadPdf(const QString& path)
         return load;
     }
     // Rendered at the image's own resolution the page is the image, pixel
-    // for pixel.
+    // for pixel, provided the scale is a hair under 1: at exactly 1 poppler
+    // interpolates the image by part of a pixel.
     const QSizeF points = page->pageSizeF();
     const double dpiX = image->width() / (points.width() / 72.0);
     const double dpiY = image->height() / (points.height() / 72.0);
+    constexpr double kHairUnder = 1.0 - 2e-6;
     document->setRenderHint(Poppler::Document::Antialiasing, false);
     document->setRenderHint(Poppler::Document::TextAntialiasing, false);
-    const QImage rendered = page->renderToImage(dpiX, dpiY);
+    const QImage rendered = page->renderToImage(dpiX * kHairUnder, dpiY * kHairUnder);
     if (rendered.isNull()) {
         load.error = QStringLiteral("PDF-tiedoston %1 sivua ei voi piirtää.").arg(path);
         return load;
@@ -127,7 +137,7 @@ std::optional<double> statedResolution(const QImage& image, bool fileHasResoluti
 {
     if (!fileHasResolution || image.dotsPerMeterX() <= 0)
         return std::nullopt;
-    const double dpi = image.dotsPerMeterX() * kMetresPerInch;
+    const double dpi = dpiFromDotsPerMetre(image.dotsPerMeterX());
     if (std::fabs(dpi - 72.0) < 0.5 || std::fabs(dpi - 96.0) < 0.5)
         return std::nullopt;
     return dpi;
@@ -158,7 +168,7 @@ ScanLoad loadScan(const QString& path, std::optional<double> dpi)
             load.resolutionFromFile = true;
             load.fileDpi = *stated;
             load.scan->dpiX = *stated;
-            load.scan->dpiY = image.dotsPerMeterY() > 0 ? image.dotsPerMeterY() * kMetresPerInch : *stated;
+            load.scan->dpiY = image.dotsPerMeterY() > 0 ? dpiFromDotsPerMetre(image.dotsPerMeterY()) : *stated;
         }
     }
     if (!load.scan)
