@@ -1,0 +1,128 @@
+// Grading a scanned A4 page: a 600-dpi grey scan (4960 × 7016 pixels, about
+// 35 megapixels) of the "Valkea 3" page, from the raw pixels to the graded
+// result, ZXing's search of the whole page included.
+//
+//   QT_QPA_PLATFORM=offscreen grade_bench
+//
+// peak_rss_MB is the process's high-water mark: the page as printed, the
+// scan made of it, and the grading's own memory; scan_made_rss_MB is the
+// mark before the first grading.
+
+#include "grading/Grading.h"
+#include "printtests/PrintTests.h"
+#include "surface/PrinterBackend.h"
+
+#include <QGuiApplication>
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <optional>
+
+#include <sys/resource.h>
+
+namespace raitakone {
+namespace {
+
+constexpr double kDpi = 600;
+constexpr int kSheetWidth = 4960;  // A4 at 600 dpi
+constexpr int kSheetHeight = 7016;
+constexpr int kMargin = 95;        // 4 mm the printer cannot print on
+
+// Keeps the one page it is given.
+class KeepingPrinter : public PrinterBackend {
+public:
+    explicit KeepingPrinter(std::optional<PageRaster>* page) : page_(page) {}
+    PageGeometry geometry() override
+    {
+        return {kDpi, kDpi, kSheetWidth, kSheetHeight,
+                PixelRect{kMargin, kMargin, kSheetWidth - kMargin, kSheetHeight - kMargin}};
+    }
+    void checkPrintQuality(int16_t) override {}
+    Delivery deliver(const PageRaster& page, const JobSettings&) override
+    {
+        *page_ = page;
+        return {};
+    }
+
+private:
+    std::optional<PageRaster>* page_;
+};
+
+// The sheet as a flatbed scanner gives it: paper and ink at their sRGB
+// values, each edge softened over a pixel, a little noise.
+QImage scannedSheet()
+{
+    std::optional<PageRaster> page;
+    PrinterSurface printer([&page] { return std::make_unique<KeepingPrinter>(&page); });
+    Command10_Click(printer, 2);
+    // The raster is the whole sheet, its margins left white; a bilevel page
+    // (index 1 black) is read bit by bit, without a converted copy.
+    const QImage& printed = page->image();
+    QImage sheet(printed.size(), QImage::Format_Grayscale8);
+    for (int y = 0; y < printed.height(); ++y) {
+        const uchar* in = printed.constScanLine(y);
+        uchar* out = sheet.scanLine(y);
+        for (int x = 0; x < printed.width(); ++x) {
+            const bool ink = printed.format() == QImage::Format_Mono ? (in[x >> 3] >> (7 - (x & 7))) & 1
+                                                                      : qGray(printed.pixel(x, y)) < 128;
+            out[x] = ink ? 40 : 235;
+        }
+    }
+    uint32_t seed = 12345;
+    for (int y = 1; y < sheet.height() - 1; ++y) {
+        const uchar* above = sheet.constScanLine(y - 1);
+        const uchar* below = sheet.constScanLine(y + 1);
+        uchar* row = sheet.scanLine(y);
+        int previous = row[0];
+        for (int x = 1; x < sheet.width() - 1; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const int noise = int(seed >> 29) - 4;
+            const int here = row[x];
+            const int soft = (previous + 4 * here + row[x + 1] + above[x] + below[x]) / 8;
+            previous = here;
+            row[x] = uchar(std::clamp(soft + noise, 0, 255));
+        }
+    }
+    return sheet;
+}
+
+void reportPeakMemory(benchmark::State& state)
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    state.counters["peak_rss_MB"] = double(usage.ru_maxrss) / 1024.0;
+}
+
+void BM_GradeA4Scan(benchmark::State& state)
+{
+    const grading::Scan scan{scannedSheet(), kDpi, kDpi};
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    state.counters["scan_made_rss_MB"] = double(before.ru_maxrss) / 1024.0;
+    for (auto _ : state) {
+        const grading::GradeResult result = grading::gradeScan(scan, {});
+        if (result.status != grading::GradeStatus::Graded || result.symbols.size() != 1) {
+            state.SkipWithError("the symbol was not graded");
+            break;
+        }
+        benchmark::DoNotOptimize(result.symbols.front().grade);
+    }
+    reportPeakMemory(state);
+}
+BENCHMARK(BM_GradeA4Scan)->Unit(benchmark::kMillisecond);
+
+} // namespace
+} // namespace raitakone
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
