@@ -111,7 +111,7 @@ TEST_F(GradeCommand, ReportsTheGradeInFinnish)
     const CommandRun run = runGradeWith({QStringLiteral("--grade"), saved(QStringLiteral("scan.png"))});
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     for (const char* expected : {"laatu 4.0/10/660 (A)", "Symbolikontrasti SC", "Modulaatio MOD", "Dekoodattavuus",
-                                 "Palkin levenemä", "Huonoin palkki", "Pyyhkäisyviivat", kPatternDigits})
+                                 "Palkin levenemä", "Poikkeavin palkki", "Pyyhkäisyviivat", kPatternDigits})
         EXPECT_NE(run.out.indexOf(QString::fromUtf8(expected)), -1) << expected << "\n" << run.out.toStdString();
     // One table row for each of the ten scan lines, each graded A.
     EXPECT_EQ(run.out.count(QStringLiteral("4 (A)")), 10);

@@ -114,11 +114,13 @@ QString gradeReport(const GradeResult& result)
         out += QStringLiteral("%1 µm (%2 % X:stä)").arg(signedNumber(b.um, 1), signedNumber(b.percentX, 1));
         if (b.printerPixels)
             out += QStringLiteral(", %1 tulostimen pikseliä").arg(signedNumber(*b.printerPixels, 2));
-        out += QStringLiteral("\nHuonoin palkki: %1. palkki vasemmalta (%2 moduulia), poikkeama %3 µm (%4 % X:stä)\n")
+        out += QStringLiteral("\nPoikkeavin palkki: %1. palkki vasemmalta (%2 moduulia): leveys nimellisestä %3 µm "
+                              "(%4 % X:stä), muiden palkkien levenemästä %5 µm\n")
                    .arg(b.worstIndex)
                    .arg(b.worstModules)
                    .arg(signedNumber(b.worstDeviationUm, 1))
-                   .arg(signedNumber(b.worstDeviationUm / 10.0 / s.moduleMm, 1));
+                   .arg(signedNumber(b.worstDeviationUm / 10.0 / s.moduleMm, 1))
+                   .arg(signedNumber(b.worstFromMeanUm, 1));
     }
     return out;
 }
@@ -149,6 +151,7 @@ QByteArray gradeJson(const GradeResult& result)
                          {"bars", b.bars}};
         QJsonObject worstBar{{"index", b.measured ? QJsonValue(b.worstIndex) : QJsonValue()},
                              {"deviation_um", b.measured ? QJsonValue(b.worstDeviationUm) : QJsonValue()},
+                             {"from_mean_um", b.measured ? QJsonValue(b.worstFromMeanUm) : QJsonValue()},
                              {"modules", b.worstModules}};
         symbols.append(QJsonObject{{"text", QString::fromStdString(s.text)},
                                    {"text_is_pattern", s.textIsPattern},

@@ -480,13 +480,17 @@ BarGain barGainOf(const std::vector<LineMeasurement>& lines, double moduleMm, st
     gain.percentX = 100.0 * meanMm / moduleMm;
     if (printerDpi && *printerDpi > 0.0)
         gain.printerPixels = meanMm / (kMmPerInch / *printerDpi);
+    // The worst bar is the one furthest from the others: with every bar
+    // widened alike, a bar the printer clipped or merged stands out even when
+    // its own width happens to be near nominal.
     double worst = -1.0;
     for (size_t bar = 0; bar < deviationSum.size(); ++bar) {
         const double deviation = deviationSum[bar] / deviationCount[bar];
-        if (std::fabs(deviation) > worst) {
-            worst = std::fabs(deviation);
+        if (std::fabs(deviation - meanMm) > worst) {
+            worst = std::fabs(deviation - meanMm);
             gain.worstIndex = int(bar) + 1;
             gain.worstDeviationUm = deviation * 1000.0;
+            gain.worstFromMeanUm = (deviation - meanMm) * 1000.0;
             gain.worstModules = nominalModules[bar];
         }
     }

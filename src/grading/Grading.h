@@ -71,8 +71,10 @@ struct BarGain {
     double um = 0.0;
     double percentX = 0.0;
     std::optional<double> printerPixels;
-    int worstIndex = 0;                 // counted from 1, left to right
-    double worstDeviationUm = 0.0;      // mean over the scan lines, signed
+    int worstIndex = 0;                 // counted from 1, left to right; the bar whose
+                                        // width is furthest from the mean gain
+    double worstDeviationUm = 0.0;      // its width less nominal, mean over the scan lines
+    double worstFromMeanUm = 0.0;       // its deviation less the mean gain
     int worstModules = 0;               // the worst bar's nominal width
 };
 

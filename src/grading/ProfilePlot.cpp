@@ -5,6 +5,7 @@
 #include <QPainterPath>
 #include <QSvgGenerator>
 
+#include <algorithm>
 #include <cmath>
 
 namespace raitakone::grading {
@@ -13,7 +14,7 @@ void drawProfile(QPainter& painter, const SymbolGrade& symbol, QSizeF size)
 {
     const Profile& p = symbol.middleProfile;
     const double lengthMm = p.reflectance.empty() ? 1.0 : (p.reflectance.size() - 1) * p.stepMm;
-    const QRectF area(70.0, 40.0, size.width() - 90.0, size.height() - 90.0);
+    const QRectF area(70.0, 40.0, size.width() - 190.0, size.height() - 90.0);
     auto x = [&](double mm) { return area.left() + area.width() * mm / lengthMm; };
     auto y = [&](double r) { return area.bottom() - area.height() * std::clamp(r, 0.0, 100.0) / 100.0; };
 
@@ -51,7 +52,8 @@ void drawProfile(QPainter& painter, const SymbolGrade& symbol, QSizeF size)
     auto level = [&](double r, const QColor& colour, Qt::PenStyle style, const QString& name) {
         painter.setPen(QPen(colour, 1.5, style));
         painter.drawLine(QPointF(area.left(), y(r)), QPointF(area.right(), y(r)));
-        painter.drawText(QRectF(area.right() - 200, y(r) - 19, 196, 18), Qt::AlignRight | Qt::AlignBottom, name);
+        painter.drawText(QRectF(area.right() + 8, y(r) - 9, size.width() - area.right() - 8, 18),
+                         Qt::AlignLeft | Qt::AlignVCenter, name);
     };
     level(p.rmax, QColor(0, 110, 0), Qt::DashLine, QStringLiteral("Rmax %1 %").arg(p.rmax, 0, 'f', 1));
     level(p.gt, QColor(200, 0, 0), Qt::SolidLine, QStringLiteral("GT %1 %").arg(p.gt, 0, 'f', 1));
@@ -68,6 +70,25 @@ void drawProfile(QPainter& painter, const SymbolGrade& symbol, QSizeF size)
     }
     painter.setPen(QPen(Qt::black, 1.2));
     painter.drawPath(path);
+
+    // Each element's extreme, the highest point of a space and the lowest of
+    // a bar: a sagging space or a pale bar stands out of its row of dots.
+    std::vector<size_t> bounds{0};
+    for (double e : p.edgesMm)
+        bounds.push_back(std::min(p.reflectance.size(), size_t(std::ceil(e / p.stepMm))));
+    bounds.push_back(p.reflectance.size());
+    painter.setPen(Qt::NoPen);
+    for (size_t k = 0; k + 1 < bounds.size(); ++k) {
+        if (bounds[k + 1] <= bounds[k])
+            continue;
+        const auto from = p.reflectance.begin() + long(bounds[k]), to = p.reflectance.begin() + long(bounds[k + 1]);
+        const bool dark = *std::min_element(from, to) < p.gt;
+        const auto at = dark ? std::min_element(from, to) : std::max_element(from, to);
+        painter.setBrush(dark ? QColor(0, 0, 200) : QColor(0, 140, 0));
+        painter.drawEllipse(QPointF(x(double(at - p.reflectance.begin()) * p.stepMm), y(*at)), 2.5, 2.5);
+    }
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(Qt::black, 1.0));
 
     font.setPixelSize(17);
     painter.setFont(font);

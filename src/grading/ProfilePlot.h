@@ -11,8 +11,8 @@ class QPainter;
 
 namespace raitakone::grading {
 
-inline constexpr int kPlotWidth = 1800;
-inline constexpr int kPlotHeight = 520;
+inline constexpr int kPlotWidth = 2400;
+inline constexpr int kPlotHeight = 560;
 
 void drawProfile(QPainter& painter, const SymbolGrade& symbol, QSizeF size);
 
