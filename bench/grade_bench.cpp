@@ -12,14 +12,10 @@
 #include "printtests/PrintTests.h"
 #include "surface/PrinterBackend.h"
 
-#include <QGuiApplication>
-
-#include <benchmark/benchmark.h>
+#include "BenchSupport.h"
 
 #include <cmath>
 #include <optional>
-
-#include <sys/resource.h>
 
 namespace raitakone {
 namespace {
@@ -87,19 +83,10 @@ QImage scannedSheet()
     return sheet;
 }
 
-void reportPeakMemory(benchmark::State& state)
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    state.counters["peak_rss_MB"] = double(usage.ru_maxrss) / 1024.0;
-}
-
 void BM_GradeA4Scan(benchmark::State& state)
 {
     const grading::Scan scan{scannedSheet(), kDpi, kDpi};
-    rusage before{};
-    getrusage(RUSAGE_SELF, &before);
-    state.counters["scan_made_rss_MB"] = double(before.ru_maxrss) / 1024.0;
+    reportPeakMemory(state, "scan_made_rss_MB");
     for (auto _ : state) {
         const grading::GradeResult result = grading::gradeScan(scan, {});
         if (result.status != grading::GradeStatus::Graded || result.symbols.size() != 1) {
@@ -115,14 +102,4 @@ BENCHMARK(BM_GradeA4Scan)->Unit(benchmark::kMillisecond);
 } // namespace
 } // namespace raitakone
 
-int main(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return raitakone::runBenchmarksOffscreen(argc, argv); }
