@@ -21,7 +21,7 @@ QString signedNumber(double value, int decimals)
     return (value >= 0.0 ? QStringLiteral("+") : QString()) + number(value, decimals);
 }
 
-QChar letterOf(int grade) { return QLatin1Char("FDCBA"[std::clamp(grade, 0, 4)]); }
+QChar letterOf(int grade) { return grade < 0 ? QChar(0x2013) : QLatin1Char("FDCBA"[std::min(grade, 4)]); }
 
 QString passFail(bool ok) { return ok ? QStringLiteral("hyväksytty") : QStringLiteral("hylätty"); }
 
@@ -76,7 +76,7 @@ QString gradeReport(const GradeResult& result)
         const ParameterGrades& g = s.worstGrades;
         out += QStringLiteral("\nParametrit (huonoin pyyhkäisyviiva):\n");
         out += parameterRow(QStringLiteral("Rmin (≤ 0,5 × Rmax)"), number(w.rmin, 1) + QStringLiteral(" %"), g.rmin);
-        out += parameterRow(QStringLiteral("Rmax"), number(w.rmax, 1) + QStringLiteral(" %"), 4);
+        out += parameterRow(QStringLiteral("Rmax"), number(w.rmax, 1) + QStringLiteral(" %"), -1); // no grade of its own
         out += parameterRow(QStringLiteral("Symbolikontrasti SC"), number(w.sc, 1) + QStringLiteral(" %"), g.sc);
         out += parameterRow(QStringLiteral("Reunakontrasti ECmin"), number(w.ecmin, 1) + QStringLiteral(" %"), g.ecmin);
         out += parameterRow(QStringLiteral("Modulaatio MOD"), number(w.mod, 2), g.mod);
