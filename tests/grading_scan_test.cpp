@@ -9,6 +9,8 @@
 #include "support/MemoryPrinter.h"
 #include "support/SyntheticScan.h"
 
+#include <ZXing/BitMatrix.h>
+#include <ZXing/MultiFormatWriter.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -185,6 +187,44 @@ TEST(GradingScans, AVoidInABarGivesDefectsOfItsDepthOverTheContrast)
         EXPECT_EQ(s.worstGrades.defects, expectedGrade);
         EXPECT_TRUE(s.worst.decode);
     }
+}
+
+TEST(GradingScans, EverySymbolIsGradedAndAForeignTextIsSaid)
+{
+    // The page's symbol, and below it another Code 128 symbol of the same
+    // module made by ZXing's writer.
+    const double dpi = 600;
+    const int w = modulePixels(dpi);
+    const Coverage page = printed(symbolPage(dpi), dpi, symbolRegion(dpi));
+    const std::string foreign = "Raitakone 11";
+    const ZXing::BitMatrix modules =
+        ZXing::MultiFormatWriter(ZXing::BarcodeFormat::Code128).setMargin(0).encode(foreign, 0, 1);
+    const int top = page.height + 100, height = 236; // 10 mm bars
+    Coverage both{page.width, top + height + 100, dpi, {}};
+    both.ink.assign(size_t(both.width) * size_t(both.height), 0.0f);
+    std::copy(page.ink.begin(), page.ink.end(), both.ink.begin());
+    for (int m = 0; m < modules.width(); ++m)
+        if (modules.get(m, 0))
+            for (int y = top; y < top + height; ++y)
+                for (int x = (12 + m) * w; x < (13 + m) * w; ++x)
+                    both.at(x, y) = 1.0f;
+
+    const GradeResult result = grade(scan(both, ScanModel{}));
+    ASSERT_EQ(result.status, GradeStatus::Graded);
+    ASSERT_EQ(result.symbols.size(), 2u);
+    int pages = 0;
+    for (const SymbolGrade& s : result.symbols) {
+        SCOPED_TRACE(s.text);
+        pages += s.textIsPattern;
+        EXPECT_EQ(s.text, s.textIsPattern ? std::string(kPatternDigits) : foreign);
+        EXPECT_TRUE(s.worst.decode);
+        EXPECT_DOUBLE_EQ(s.grade, 4.0);
+        EXPECT_NEAR(s.moduleMm, w * kMmPerInch / dpi, 0.002);
+    }
+    EXPECT_EQ(pages, 1);
+    const QString report = grading::gradeReport(result);
+    EXPECT_NE(report.indexOf(QStringLiteral("Symboli 2")), -1);
+    EXPECT_EQ(report.count(QStringLiteral("teksti ei ole sivujen 54 numeroa")), 1) << report.toStdString();
 }
 
 TEST(GradingScans, OneBarRemovedFailsTheDecodeOnEveryScanLine)
