@@ -227,6 +227,27 @@ TEST(GradingScans, EverySymbolIsGradedAndAForeignTextIsSaid)
     EXPECT_EQ(report.count(QStringLiteral("teksti ei ole sivujen 54 numeroa")), 1) << report.toStdString();
 }
 
+TEST(GradingScans, NeitherThePageTextNorOtherStripesAreSymbols)
+{
+    // "twips 1": the symbol, then lines of numbers in Times New Roman 16,
+    // whose letters cross a row as many dark runs as bars do; below them a
+    // run of 60 even stripes, which no reader reads and which has no start
+    // or stop character.
+    const double dpi = 600;
+    TestPrinter test(dpi);
+    Command13_Click(test.printer);
+    const QRect top(0, 0, test.lastPage().width(), int(std::lround(8.0 / 2.54 * dpi)));
+    Coverage c = printed(test.lastPage(), dpi, top);
+    ASSERT_GT(std::count(c.ink.begin() + long(c.ink.size() / 2), c.ink.end(), 1.0f), 1000); // text below the bars
+    const int w = modulePixels(dpi);
+    for (int y = c.height - 300; y < c.height - 60; ++y)
+        for (int stripe = 0; stripe < 60; ++stripe)
+            std::fill_n(&c.at(200 + 3 * w * stripe, y), 2 * w, 1.0f);
+    const GradeResult result = grade(scan(c, ScanModel{}));
+    const SymbolGrade& s = symbolOf(result);
+    EXPECT_TRUE(s.textIsPattern);
+}
+
 TEST(GradingScans, OneBarRemovedFailsTheDecodeOnEveryScanLine)
 {
     const double dpi = 600;
@@ -243,6 +264,17 @@ TEST(GradingScans, OneBarRemovedFailsTheDecodeOnEveryScanLine)
             c.at(x, y) = 0.0f;
     const GradeResult result = grade(scan(c, ScanModel{}));
     const SymbolGrade& s = symbolOf(result);
+    // Found as a run of bars; upside down it is still read from its start.
+    ScanModel turned;
+    turned.rotationDegrees = 180;
+    const SymbolGrade upsideDown = symbolOf(grade(scan(c, turned)));
+    ASSERT_FALSE(s.lines.empty());
+    ASSERT_FALSE(upsideDown.lines.empty());
+    const std::vector<double>& straightElements = s.lines.front().elementsMm;
+    const std::vector<double>& turnedElements = upsideDown.lines.back().elementsMm;
+    ASSERT_EQ(turnedElements.size(), straightElements.size());
+    for (size_t k = 0; k < 6; ++k)
+        EXPECT_NEAR(turnedElements[k], straightElements[k], 0.1 * moduleMm(dpi)) << k;
     EXPECT_FALSE(s.read);
     EXPECT_TRUE(s.text.empty());
     EXPECT_FALSE(s.textIsPattern);

@@ -195,6 +195,15 @@ ReferenceDecode referenceDecode(const std::vector<double>& elements, double lead
     return result;
 }
 
+bool hasStartOrStop(const std::vector<double>& elements)
+{
+    if (elements.size() < 7)
+        return false;
+    const int first = decodeCharacter(elements.data(), 6).value;
+    const int last = decodeCharacter(elements.data() + elements.size() - 7, 7).value;
+    return (first >= kStartA && first <= kStartC) || last == kCode128Stop;
+}
+
 std::string code128Text(const std::vector<int>& values)
 {
     std::string text;

@@ -45,6 +45,10 @@ struct ReferenceDecode {
 ReferenceDecode referenceDecode(const std::vector<double>& elements, double leadingQuiet,
                                 double trailingQuiet);
 
+// Whether the elements begin with a start character or end with the stop
+// character: what tells a damaged symbol from other runs of dark marks.
+bool hasStartOrStop(const std::vector<double>& elements);
+
 // The text the values carry (code sets A, B and C, shifts, FNC1 left out).
 std::string code128Text(const std::vector<int>& values);
 

@@ -34,7 +34,8 @@ struct Vec {
 class ReflectanceField {
 public:
     ReflectanceField(const Scan& scan, bool linear)
-        : plane_(scan.plane), pxPerMmX_(scan.dpiX / kMmPerInch), pxPerMmY_(scan.dpiY / kMmPerInch)
+        : bits_(scan.plane.constBits()), stride_(scan.plane.bytesPerLine()), width_(scan.plane.width()),
+          height_(scan.plane.height()), pxPerMmX_(scan.dpiX / kMmPerInch), pxPerMmY_(scan.dpiY / kMmPerInch)
     {
         for (int v = 0; v < 256; ++v)
             lut_[size_t(v)] = float(linear ? v * 100.0 / 255.0 : srgbToReflectance(v));
@@ -46,9 +47,9 @@ public:
 
     float pixel(int x, int y) const
     {
-        x = std::clamp(x, 0, plane_.width() - 1);
-        y = std::clamp(y, 0, plane_.height() - 1);
-        return lut_[plane_.constScanLine(y)[x]];
+        x = std::clamp(x, 0, width_ - 1);
+        y = std::clamp(y, 0, height_ - 1);
+        return lut_[bits_[y * stride_ + x]];
     }
 
     // Bilinear reflectance at a point in millimetres.
@@ -66,7 +67,10 @@ public:
     }
 
 private:
-    const QImage& plane_;
+    const uchar* bits_;
+    qsizetype stride_;
+    int width_;
+    int height_;
     double pxPerMmX_;
     double pxPerMmY_;
     std::array<float, 256> lut_{};
@@ -405,6 +409,25 @@ std::optional<Placement> place(const ReflectanceField& field, const QImage& plan
     placement.endMm = edges.back() * step - reach;
     placement.barHeightMm = up + down;
     placement.moduleMm = (placement.endMm - placement.startMm) / modules;
+
+    // A run of bars no reader read is a symbol only where a start or stop
+    // character stands at one of its ends; where it stands the wrong way
+    // round, the symbol lies upside down.
+    if (!found.read) {
+        std::vector<double> elements;
+        for (size_t k = 0; k + 1 < edges.size(); ++k)
+            elements.push_back(edges[k + 1] - edges[k]);
+        if (!hasStartOrStop(elements)) {
+            std::reverse(elements.begin(), elements.end());
+            if (!hasStartOrStop(elements))
+                return std::nullopt;
+            placement.axis = axis * -1.0;
+            placement.across = placement.axis.perpendicular();
+            const double start = placement.startMm;
+            placement.startMm = -placement.endMm;
+            placement.endMm = -start;
+        }
+    }
     return placement;
 }
 

@@ -1,6 +1,10 @@
 #include "grading/SymbolFinder.h"
 
+#include "grading/Code128Reference.h"
+
 #include <ZXing/ReadBarcode.h>
+
+#include <QPolygonF>
 
 #include <algorithm>
 #include <array>
@@ -12,6 +16,8 @@ constexpr double kRowSpacingMm = 0.5;
 constexpr double kGapMm = 2.0;    // a light run this long ends a run of bars
 constexpr int kMinimumBars = 20;  // three Code 128 characters and the stop
 constexpr int kMinimumRows = 3;
+constexpr double kOverlapMm = 5.0;     // runs of bars this near a read symbol are that symbol
+constexpr double kQuietZoneMm = 12.0;  // what is read around a run of bars
 
 std::vector<FoundSymbol> readSymbols(const QImage& plane)
 {
@@ -126,8 +132,9 @@ std::vector<Segment> segments(int lines, int length, int step, int gap, int thre
 }
 
 // Segments on neighbouring lines that overlap most of their length are one
-// symbol; its first and last segments make its corners.
-std::vector<FoundSymbol> cluster(std::vector<Segment> all, int step, bool columns)
+// run of bars, kept where its middle segment looks like Code 128.
+template <typename Keep>
+std::vector<FoundSymbol> cluster(const std::vector<Segment>& all, int step, bool columns, Keep keep)
 {
     std::vector<std::vector<Segment>> groups;
     for (const Segment& s : all) {
@@ -146,7 +153,7 @@ std::vector<FoundSymbol> cluster(std::vector<Segment> all, int step, bool column
     }
     std::vector<FoundSymbol> found;
     for (const auto& g : groups) {
-        if (int(g.size()) < kMinimumRows)
+        if (int(g.size()) < kMinimumRows || !keep(g[g.size() / 2]))
             continue;
         // Leave out the first and last line, which may graze the bars' ends.
         const Segment& first = g[1];
@@ -165,12 +172,35 @@ std::vector<FoundSymbol> barRuns(const QImage& plane, double pixelsPerMm)
     const int step = std::max(1, int(kRowSpacingMm * pixelsPerMm));
     const int gap = int(kGapMm * pixelsPerMm);
     const int threshold = midGrey(plane, step);
-    auto rowPixel = [&](int y, int x) { return plane.constScanLine(y)[x]; };
-    auto columnPixel = [&](int x, int y) { return plane.constScanLine(y)[x]; };
-    std::vector<FoundSymbol> found =
-        cluster(segments(plane.height(), plane.width(), step, gap, threshold, rowPixel), step, false);
+    const uchar* bits = plane.constBits();
+    const qsizetype stride = plane.bytesPerLine();
+    auto rowPixel = [=](int y, int x) { return bits[y * stride + x]; };
+    auto columnPixel = [=](int x, int y) { return bits[y * stride + x]; };
+    // A line of text, a grating: runs without a start or stop character at
+    // either end.
+    auto codeLike = [&](auto pixel) {
+        return [&, pixel](const Segment& s) {
+            std::vector<double> elements;
+            bool dark = true;
+            for (int i = s.from; i < s.to; ++i) {
+                if ((pixel(s.line, i) < threshold) != dark || elements.empty()) {
+                    if (!elements.empty())
+                        dark = !dark;
+                    elements.push_back(0.0);
+                }
+                ++elements.back();
+            }
+            if (hasStartOrStop(elements))
+                return true;
+            std::reverse(elements.begin(), elements.end());
+            return hasStartOrStop(elements);
+        };
+    };
+    std::vector<FoundSymbol> found = cluster(segments(plane.height(), plane.width(), step, gap, threshold, rowPixel),
+                                             step, false, codeLike(rowPixel));
     if (found.empty())
-        found = cluster(segments(plane.width(), plane.height(), step, gap, threshold, columnPixel), step, true);
+        found = cluster(segments(plane.width(), plane.height(), step, gap, threshold, columnPixel), step, true,
+                        codeLike(columnPixel));
     return found;
 }
 
@@ -179,18 +209,40 @@ std::vector<FoundSymbol> barRuns(const QImage& plane, double pixelsPerMm)
 std::vector<FoundSymbol> findSymbols(const QImage& plane, double pixelsPerMm)
 {
     std::vector<FoundSymbol> found = readSymbols(plane);
-    // Bars spread until the narrow spaces almost close (or thinned until the
-    // narrow bars almost vanish): ZXing reads them on a copy where light (or
-    // ink) spreads back. The position is the same; the measuring is done on
-    // the scan itself.
-    for (int radius = 1; found.empty() && radius <= 3; ++radius)
-        for (bool light : {true, false}) {
-            found = readSymbols(spread(plane, radius, light));
-            if (!found.empty())
+    auto bounds = [](const FoundSymbol& s, double margin) {
+        const QPolygonF corners{s.topLeft, s.topRight, s.bottomRight, s.bottomLeft};
+        return corners.boundingRect().adjusted(-margin, -margin, margin, margin);
+    };
+    std::vector<QRectF> taken;
+    for (const FoundSymbol& s : found)
+        taken.push_back(bounds(s, kOverlapMm * pixelsPerMm));
+
+    // Runs of bars ZXing did not read. Bars spread until the narrow spaces
+    // almost close (or thinned until the narrow bars almost vanish) are read
+    // on a copy of their surroundings where light (or ink) spreads back; the
+    // position is the same, and the measuring is done on the scan itself.
+    for (FoundSymbol candidate : barRuns(plane, pixelsPerMm)) {
+        const QPointF centre = (candidate.topLeft + candidate.bottomRight) / 2.0;
+        if (std::any_of(taken.begin(), taken.end(), [&](const QRectF& r) { return r.contains(centre); }))
+            continue;
+        const QRect around = bounds(candidate, kQuietZoneMm * pixelsPerMm).toAlignedRect() & plane.rect();
+        const QImage part = plane.copy(around);
+        for (int radius = 1; radius <= 3 && !candidate.read; ++radius)
+            for (bool light : {true, false}) {
+                const std::vector<FoundSymbol> read = readSymbols(spread(part, radius, light));
+                if (read.size() != 1)
+                    continue;
+                const QPointF offset = around.topLeft();
+                candidate = read.front();
+                candidate.topLeft += offset;
+                candidate.topRight += offset;
+                candidate.bottomRight += offset;
+                candidate.bottomLeft += offset;
                 break;
-        }
-    if (found.empty())
-        found = barRuns(plane, pixelsPerMm);
+            }
+        taken.push_back(bounds(candidate, kOverlapMm * pixelsPerMm));
+        found.push_back(candidate);
+    }
     return found;
 }
 
