@@ -4,6 +4,8 @@
 //
 //   QT_QPA_PLATFORM=offscreen grade_bench
 //
+// Alongside, the same from the scan's PNG file, as --grade reads it.
+//
 // peak_rss_MB is the process's high-water mark: the page as printed, the
 // scan made of it, and the grading's own memory; scan_made_rss_MB is the
 // mark before the first grading.
@@ -13,6 +15,8 @@
 #include "surface/PrinterBackend.h"
 
 #include "BenchSupport.h"
+
+#include <QTemporaryDir>
 
 #include <cmath>
 #include <optional>
@@ -98,6 +102,31 @@ void BM_GradeA4Scan(benchmark::State& state)
     reportPeakMemory(state);
 }
 BENCHMARK(BM_GradeA4Scan)->Unit(benchmark::kMillisecond);
+
+// The same scan from its PNG file, as --grade reads it: decoding the file
+// and taking its resolution included.
+void BM_GradeA4ScanFile(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("scan.png"));
+    QImage sheet = scannedSheet();
+    sheet.setDotsPerMeterX(int(std::lround(kDpi / 0.0254)));
+    sheet.setDotsPerMeterY(int(std::lround(kDpi / 0.0254)));
+    if (!sheet.save(path)) {
+        state.SkipWithError("the scan could not be written");
+        return;
+    }
+    sheet = QImage();
+    for (auto _ : state) {
+        const grading::ScanLoad load = grading::loadScan(path, std::nullopt);
+        if (!load.scan || grading::gradeScan(*load.scan, {}).status != grading::GradeStatus::Graded) {
+            state.SkipWithError("the scan was not graded");
+            break;
+        }
+    }
+    reportPeakMemory(state);
+}
+BENCHMARK(BM_GradeA4ScanFile)->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace raitakone

@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QImage>
+#include <QImageReader>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -199,6 +200,19 @@ TEST_F(GradeCommand, APngWithoutResolutionNeedsScanDpi)
     const CommandRun graded = runGradeWith({QStringLiteral("--grade"), file, QStringLiteral("--scan-dpi"), QStringLiteral("600")});
     EXPECT_EQ(graded.status, 0) << graded.err.toStdString();
     EXPECT_NE(graded.out.indexOf(QStringLiteral("4.0/10/660")), -1);
+}
+
+TEST_F(GradeCommand, AScanIsReadWhateverQtsImageSizeLimit)
+{
+    // Qt refuses images over its allocation limit (128 MB by default, which
+    // an A4 page at 600 dpi exceeds); here the limit is set below this scan.
+    const QString file = saved(QStringLiteral("scan.png"));
+    const int limit = QImageReader::allocationLimit();
+    QImageReader::setAllocationLimit(1);
+    const CommandRun run = runGradeWith({QStringLiteral("--grade"), file});
+    EXPECT_EQ(QImageReader::allocationLimit(), 1);
+    QImageReader::setAllocationLimit(limit);
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
 }
 
 TEST_F(GradeCommand, TiffAndPdfScansGradeAsThePng)

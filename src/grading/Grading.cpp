@@ -398,8 +398,8 @@ std::optional<Placement> place(const ReflectanceField& field, const QImage& plan
         return std::nullopt;
     // Code 128: 6 elements a character, 7 in the stop character, 11 modules
     // a character and 13 in the stop.
-    const size_t elements = edges.size() - 1;
-    const double characters = std::round((double(elements) - 7.0) / 6.0) + 1.0;
+    const size_t elementCount = edges.size() - 1;
+    const double characters = std::round((double(elementCount) - 7.0) / 6.0) + 1.0;
     const double modules = 11.0 * characters + 2.0;
     Placement placement;
     placement.axis = axis;

@@ -14,6 +14,7 @@ namespace raitakone::grading {
 namespace {
 
 constexpr double kMetresPerInch = 0.0254;
+constexpr int kScanAllocationLimitMb = 8192; // an A4 page at 2400 dpi in RGB32 is 2.2 GB
 
 // Files keep dots per metre as whole numbers: 600 dpi comes back as
 // 599.9988. A resolution that close to a whole number is that number.
@@ -153,8 +154,14 @@ ScanLoad loadScan(const QString& path, std::optional<double> dpi)
     if (path.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive)) {
         load = loadPdf(path);
     } else {
+        // Qt refuses images over 128 MB by default, counted at four bytes a
+        // pixel: an A4 page scanned at 600 dpi already is. A scan is as large
+        // as it is.
+        const int limit = QImageReader::allocationLimit();
+        QImageReader::setAllocationLimit(kScanAllocationLimitMb);
         QImageReader reader(path);
         const QImage image = reader.read();
+        QImageReader::setAllocationLimit(limit);
         if (image.isNull()) {
             load.error = QStringLiteral("Kuvaa %1 ei voi lukea (%2). Tallenna skannaus PNG-, TIFF-, JPEG- tai "
                                         "PDF-tiedostona.")
