@@ -1,6 +1,6 @@
 // Scanner optics: a blur lowers the modulation to a grade a one-dimensional
-// model of the same print, scan and aperture predicts; a rotated scan grades
-// like a straight one.
+// model of the same print, scan and aperture predicts; a rotated scan, or
+// one with taller pixels, grades like a straight one.
 
 #include "grading/Grading.h"
 #include "pattern/BarPattern.h"
@@ -138,7 +138,23 @@ TEST(GradingOptics, ABlurLoweringModulationBetweenTwoThresholdsGivesThatGrade)
     }
 }
 
-TEST(GradingOptics, AScanRotatedByFourDegreesGradesLikeAStraightOne)
+namespace {
+
+// The same grade and measurements within what resampling the scan moves.
+void expectGradedAlike(const grading::SymbolGrade& a, const grading::SymbolGrade& b)
+{
+    EXPECT_NEAR(a.grade, b.grade, 0.1);
+    EXPECT_NEAR(a.worst.mod, b.worst.mod, 0.03);
+    EXPECT_NEAR(a.worst.decodability, b.worst.decodability, 0.05);
+    EXPECT_NEAR(a.worst.sc, b.worst.sc, 1.0);
+    EXPECT_NEAR(a.moduleMm, b.moduleMm, 0.005 * b.moduleMm);
+    EXPECT_NEAR(a.barGain.um, b.barGain.um, 0.05 * b.moduleMm * 1000.0);
+    EXPECT_NEAR(a.barHeightMm, b.barHeightMm, 0.2);
+}
+
+} // namespace
+
+TEST(GradingOptics, AScanRotatedOrWithTallerPixelsGradesLikeAStraightOne)
 {
     // A page with ink spread and a blur that takes the modulation into B,
     // so that the grade is not simply 4.
@@ -151,15 +167,13 @@ TEST(GradingOptics, AScanRotatedByFourDegreesGradesLikeAStraightOne)
     for (double degrees : {4.0, -4.0, 90.0}) {
         SCOPED_TRACE(degrees);
         model.rotationDegrees = degrees;
-        const grading::SymbolGrade turned = gradeOnly(scan(printedPage, model));
-        EXPECT_NEAR(turned.grade, straight.grade, 0.1);
-        EXPECT_NEAR(std::fabs(std::remainder(turned.angleDegrees - straight.angleDegrees, 360.0)),
-                    std::fabs(degrees), 0.1);
-        EXPECT_NEAR(turned.worst.mod, straight.worst.mod, 0.03);
-        EXPECT_NEAR(turned.worst.decodability, straight.worst.decodability, 0.05);
-        EXPECT_NEAR(turned.worst.sc, straight.worst.sc, 1.0);
-        EXPECT_NEAR(turned.moduleMm, straight.moduleMm, 0.005 * straight.moduleMm);
-        EXPECT_NEAR(turned.barGain.um, straight.barGain.um, 0.05 * straight.moduleMm * 1000.0);
-        EXPECT_NEAR(turned.barHeightMm, straight.barHeightMm, 0.2);
+        const QImage turned = scan(printedPage, model);
+        const grading::SymbolGrade t = gradeOnly(turned);
+        expectGradedAlike(t, straight);
+        EXPECT_NEAR(std::fabs(std::remainder(t.angleDegrees - straight.angleDegrees, 360.0)), std::fabs(degrees), 0.1);
+
+        // Every row twice: twice the resolution down the page as across.
+        const QImage tall = turned.scaled(turned.width(), 2 * turned.height(), Qt::IgnoreAspectRatio);
+        expectGradedAlike(grading::gradeScan({tall, kDpi, 2 * kDpi}, {}).symbols.at(0), t);
     }
 }

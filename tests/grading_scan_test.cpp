@@ -189,28 +189,6 @@ TEST(GradingScans, AVoidInABarGivesDefectsOfItsDepthOverTheContrast)
     }
 }
 
-TEST(GradingScans, AScanWithTwiceTheResolutionDownThePageGradesTheSame)
-{
-    // Every row twice: 600 dpi across, 1200 dpi down, with the symbol upright
-    // and on its side.
-    for (double degrees : {0.0, 90.0}) {
-        SCOPED_TRACE(degrees);
-        ScanModel model;
-        model.blurSigmaMm = 0.03;
-        model.rotationDegrees = degrees;
-        const QImage square = scanOfSymbolPage(600, model, 1);
-        const QImage tall = square.scaled(square.width(), 2 * square.height(), Qt::IgnoreAspectRatio, Qt::FastTransformation);
-        const SymbolGrade a = symbolOf(grade(square));
-        const SymbolGrade b = symbolOf(grading::gradeScan({tall, 600, 1200}, {}));
-        EXPECT_DOUBLE_EQ(b.grade, a.grade);
-        EXPECT_NEAR(b.moduleMm, a.moduleMm, 0.002 * a.moduleMm);
-        EXPECT_NEAR(b.barGain.um, a.barGain.um, 3.0);
-        EXPECT_NEAR(b.worst.mod, a.worst.mod, 0.03);
-        EXPECT_NEAR(b.worst.decodability, a.worst.decodability, 0.05);
-        EXPECT_NEAR(b.barHeightMm, a.barHeightMm, 0.1);
-    }
-}
-
 TEST(GradingScans, EverySymbolIsGradedAndAForeignTextIsSaid)
 {
     // The page's symbol, and below it another Code 128 symbol of the same
