@@ -520,6 +520,41 @@ BarGain barGainOf(const std::vector<LineMeasurement>& lines, double moduleMm, st
     return gain;
 }
 
+// The module of the symbol: the mean over the scan lines whose elements
+// all have their module counts.
+std::optional<double> fittedSymbolModule(const std::vector<LineMeasurement>& measured)
+{
+    double sum = 0.0;
+    int lines = 0;
+    for (const LineMeasurement& m : measured)
+        if (m.decode.elementModules.size() == m.line.elementsMm.size()) {
+            sum += lineModule(m.line.elementsMm, m.decode.elementModules);
+            ++lines;
+        }
+    return lines > 0 ? std::optional<double>(sum / lines) : std::nullopt;
+}
+
+Profile profileOf(const LineMeasurement& m, double stepMm)
+{
+    Profile profile;
+    profile.stepMm = stepMm;
+    profile.reflectance = m.profile;
+    profile.edgesMm = m.edgesMm;
+    profile.rmin = m.line.values.rmin;
+    profile.rmax = m.line.values.rmax;
+    profile.gt = m.line.gt;
+    // Bars from a falling edge to the next rising one; the line's ends close
+    // a bar it starts or ends in.
+    std::vector<double> edges = m.edgesMm;
+    if (!m.profile.empty() && m.profile.front() < m.line.gt)
+        edges.insert(edges.begin(), 0.0);
+    if (edges.size() % 2 != 0)
+        edges.push_back(double(m.profile.size() - 1) * stepMm);
+    for (size_t k = 0; k + 1 < edges.size(); k += 2)
+        profile.barsMm.emplace_back(edges[k], edges[k + 1]);
+    return profile;
+}
+
 // The lowest scan resolution at which a module is at least four pixels.
 int resolutionForModule(double moduleMm)
 {
@@ -655,32 +690,11 @@ GradeResult gradeScan(const Scan& scan, const GradeOptions& options)
         grade.worst = worstOf(grade.lines);
         grade.worstGrades = worstGradesOf(grade.lines);
 
-        double decodedModule = 0.0;
-        int decodedLines = 0;
-        for (const LineMeasurement& m : measured)
-            if (m.decode.elementModules.size() == m.line.elementsMm.size()) {
-                decodedModule += lineModule(m.line.elementsMm, m.decode.elementModules);
-                ++decodedLines;
-            }
-        if (decodedLines > 0)
-            grade.moduleMm = decodedModule / decodedLines;
+        grade.moduleMm = fittedSymbolModule(measured).value_or(p.moduleMm);
         grade.modulePixels = grade.moduleMm / pixelMm;
         grade.barGain = barGainOf(measured, grade.moduleMm, options.printerDpi);
 
-        const LineMeasurement& middle = measured[kScanLineCount / 2 - 1];
-        Profile& profile = grade.middleProfile;
-        profile.stepMm = step;
-        profile.reflectance = middle.profile;
-        profile.edgesMm = middle.edgesMm;
-        profile.rmin = middle.line.values.rmin;
-        profile.rmax = middle.line.values.rmax;
-        profile.gt = middle.line.gt;
-        const bool startsDark = !middle.profile.empty() && middle.profile.front() < middle.line.gt;
-        for (size_t k = 0; k < middle.edgesMm.size(); k += 2) {
-            const double from = startsDark ? (k == 0 ? 0.0 : middle.edgesMm[k - 1]) : middle.edgesMm[k];
-            const double to = startsDark ? middle.edgesMm[k] : (k + 1 < middle.edgesMm.size() ? middle.edgesMm[k + 1] : (count - 1) * step);
-            profile.barsMm.emplace_back(from, to);
-        }
+        grade.middleProfile = profileOf(measured[kScanLineCount / 2 - 1], step);
         result.symbols.push_back(std::move(grade));
     }
 
