@@ -251,6 +251,15 @@ TEST_F(GradeCommand, ExitStatusSaysWhatWentWrong)
     EXPECT_EQ(none.status, 1);
     EXPECT_NE(none.err.indexOf(QStringLiteral("viivakoodia")), -1) << none.err.toStdString();
 
+    // The scan cut through the left quiet zone, as when the symbol is
+    // printed at the very edge of the sheet.
+    const int firstBar = int(std::lround(6.0 / 25.4 * 600)) + 2 * modulePixels(600);
+    QImage cut = scan_->copy(firstBar - 10, 0, scan_->width() - firstBar + 10, scan_->height());
+    ASSERT_TRUE(cut.save(path(QStringLiteral("cut.png"))));
+    const CommandRun edge = runGradeWith({QStringLiteral("--grade"), path(QStringLiteral("cut.png"))});
+    EXPECT_EQ(edge.status, 2);
+    EXPECT_NE(edge.err.indexOf(QStringLiteral("hiljaiset alueet")), -1) << edge.err.toStdString();
+
     const CommandRun missing = runGradeWith({QStringLiteral("--grade"), path(QStringLiteral("missing.png"))});
     EXPECT_EQ(missing.status, 2);
     EXPECT_NE(missing.err.indexOf(QStringLiteral("missing.png")), -1);

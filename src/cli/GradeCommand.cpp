@@ -97,6 +97,8 @@ int runGrade(const QCommandLineParser& parser, QTextStream& out, QTextStream& er
         return result.status == grading::GradeStatus::NoSymbol ? kNoSymbol : kBadInput;
     }
 
+    if (!result.message.isEmpty())
+        err << result.message << Qt::endl;
     if (parser.isSet(kJson))
         out << QString::fromUtf8(grading::gradeJson(result));
     else

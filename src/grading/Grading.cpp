@@ -5,6 +5,8 @@
 #include "pattern/BarPattern.h"
 
 
+#include <QPolygonF>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -17,6 +19,7 @@ constexpr double kMmPerInch = 25.4;
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kQuietZoneModules = 10.0;
 constexpr double kSamplesPerModule = 10.0;
+constexpr double kEdgeMarginMm = 3.0; // a symbol this near the scan's edge has no room for its quiet zones
 constexpr double kLineOverrunModules = 1.0; // scan lines reach this far past the quiet zones
 
 struct Vec {
@@ -41,6 +44,10 @@ public:
             lut_[size_t(v)] = float(linear ? v * 100.0 / 255.0 : srgbToReflectance(v));
     }
 
+    bool contains(Vec mm) const
+    {
+        return mm.x >= 0.0 && mm.y >= 0.0 && mm.x * pxPerMmX_ <= width_ && mm.y * pxPerMmY_ <= height_;
+    }
     double pxPerMmX() const { return pxPerMmX_; }
     double pxPerMmY() const { return pxPerMmY_; }
     Vec toMm(double px, double py) const { return {px / pxPerMmX_, py / pxPerMmY_}; }
@@ -630,10 +637,24 @@ GradeResult gradeScan(const Scan& scan, const GradeOptions& options)
     const double pixelMm = 1.0 / std::min(field.pxPerMmX(), field.pxPerMmY());
     const std::vector<FoundSymbol> found = findSymbols(scan.plane, 1.0 / pixelMm);
 
+    const QString quietZoneOutside =
+        QStringLiteral("Viivakoodi ulottuu skannauksen reunaan asti, joten sen hiljaiset alueet (10 moduulia "
+                       "kummallakin puolella) puuttuvat kuvasta. Skannaa arkki niin, että viivakoodin ympärille "
+                       "jää paperia.");
     for (const FoundSymbol& symbol : found) {
-        const std::optional<Placement> placed = place(field, scan.plane, symbol);
-        if (!placed)
+        const std::optional<Placement> placed = symbol.atImageEdge ? std::nullopt : place(field, scan.plane, symbol);
+        if (!placed) {
+            // A symbol the finder saw this near the scan's edge cannot be
+            // measured: the scan lines would leave the image.
+            const QPolygonF corners{symbol.topLeft, symbol.topRight, symbol.bottomRight, symbol.bottomLeft};
+            const QRectF inner = QRectF(scan.plane.rect()).adjusted(kEdgeMarginMm * field.pxPerMmX(),
+                                                                    kEdgeMarginMm * field.pxPerMmY(),
+                                                                    -kEdgeMarginMm * field.pxPerMmX(),
+                                                                    -kEdgeMarginMm * field.pxPerMmY());
+            if (symbol.atImageEdge || !inner.contains(corners.boundingRect()))
+                result.message = quietZoneOutside;
             continue;
+        }
         const Placement& p = *placed;
         if (p.moduleMm / pixelMm < 4.0) {
             result.status = GradeStatus::BadInput;
@@ -662,6 +683,14 @@ GradeResult gradeScan(const Scan& scan, const GradeOptions& options)
         const double overrun = (kQuietZoneModules + kLineOverrunModules) * p.moduleMm;
         const double lineStart = p.startMm - overrun;
         const int count = int(std::ceil((p.endMm + overrun - lineStart) / step)) + 1;
+        const Vec lineEnds[] = {p.centre + p.axis * lineStart + p.across * (p.barHeightMm * 0.4),
+                                p.centre + p.axis * lineStart - p.across * (p.barHeightMm * 0.4),
+                                p.centre + p.axis * (lineStart + count * step) + p.across * (p.barHeightMm * 0.4),
+                                p.centre + p.axis * (lineStart + count * step) - p.across * (p.barHeightMm * 0.4)};
+        if (!std::all_of(std::begin(lineEnds), std::end(lineEnds), [&](Vec v) { return field.contains(v); })) {
+            result.message = quietZoneOutside;
+            continue;
+        }
         std::vector<LineMeasurement> measured;
         for (int i = 0; i < kScanLineCount; ++i) {
             const double offset = p.barHeightMm * (-0.4 + 0.8 * i / (kScanLineCount - 1));
@@ -698,7 +727,9 @@ GradeResult gradeScan(const Scan& scan, const GradeOptions& options)
         result.symbols.push_back(std::move(grade));
     }
 
-    if (result.symbols.empty()) {
+    if (result.symbols.empty() && !result.message.isEmpty()) {
+        result.status = GradeStatus::BadInput;
+    } else if (result.symbols.empty()) {
         result.status = GradeStatus::NoSymbol;
         result.message = QStringLiteral("Skannauksesta ei löytynyt Code 128 -viivakoodia.");
     } else {

@@ -102,7 +102,7 @@ enum class GradeStatus { Graded, NoSymbol, BadInput };
 
 struct GradeResult {
     GradeStatus status = GradeStatus::NoSymbol;
-    QString message; // in Finnish, when not graded
+    QString message; // in Finnish: why not graded, or what was left ungraded
     double dpiX = 0.0;
     double dpiY = 0.0;
     std::vector<SymbolGrade> symbols;

@@ -76,27 +76,40 @@ QImage spread(const QImage& plane, int radius, bool light)
 struct Segment {
     int line;
     int from, to; // first dark pixel, one past the last
+    bool atEdge;  // less than a gap from the line's start or end
 };
 
-// The grey level halfway between paper and ink: the 2nd and 98th percentile.
-int midGrey(const QImage& plane, int step)
+// The grey level that parts ink from paper (Otsu's threshold): ink may cover
+// only a hundredth of a page, and still stands far from the paper's values.
+int inkThreshold(const QImage& plane, int step)
 {
-    std::array<long, 256> histogram{};
-    long total = 0;
+    std::array<double, 256> histogram{};
+    double total = 0.0, sum = 0.0;
     for (int y = 0; y < plane.height(); y += step) {
         const uchar* row = plane.constScanLine(y);
         for (int x = 0; x < plane.width(); ++x)
             ++histogram[row[x]];
-        total += plane.width();
     }
-    auto percentile = [&](double p) {
-        long seen = 0;
-        for (int v = 0; v < 256; ++v)
-            if ((seen += histogram[size_t(v)]) >= p * total)
-                return v;
-        return 255;
-    };
-    return (percentile(0.02) + percentile(0.98)) / 2;
+    for (int v = 0; v < 256; ++v) {
+        total += histogram[size_t(v)];
+        sum += v * histogram[size_t(v)];
+    }
+    double below = 0.0, belowSum = 0.0, best = -1.0;
+    int threshold = 128;
+    for (int v = 0; v < 255; ++v) {
+        below += histogram[size_t(v)];
+        belowSum += v * histogram[size_t(v)];
+        const double above = total - below;
+        if (below == 0.0 || above == 0.0)
+            continue;
+        const double difference = belowSum / below - (sum - belowSum) / above;
+        const double between = below * above * difference * difference;
+        if (between > best) {
+            best = between;
+            threshold = v + 1; // dark: below this
+        }
+    }
+    return threshold;
 }
 
 template <typename Pixel>
@@ -105,9 +118,9 @@ std::vector<Segment> segments(int lines, int length, int step, int gap, int thre
     std::vector<Segment> found;
     for (int line = 0; line < lines; line += step) {
         int bars = 0, from = -1, lastDark = -1;
-        auto close = [&] {
+        auto close = [&](bool atEnd) {
             if (bars >= kMinimumBars)
-                found.push_back({line, from, lastDark + 1});
+                found.push_back({line, from, lastDark + 1, atEnd || from <= gap});
             bars = 0;
             from = -1;
         };
@@ -116,7 +129,7 @@ std::vector<Segment> segments(int lines, int length, int step, int gap, int thre
             const bool dark = pixel(line, i) < threshold;
             if (dark) {
                 if (from >= 0 && i - lastDark - 1 > gap)
-                    close();
+                    close(false);
                 if (from < 0)
                     from = i;
                 if (!wasDark)
@@ -125,8 +138,8 @@ std::vector<Segment> segments(int lines, int length, int step, int gap, int thre
             }
             wasDark = dark;
         }
-        if (from >= 0 && length - lastDark - 1 > gap)
-            close();
+        if (from >= 0)
+            close(length - lastDark - 1 <= gap);
     }
     return found;
 }
@@ -161,8 +174,9 @@ std::vector<FoundSymbol> cluster(const std::vector<Segment>& all, int step, bool
         auto point = [columns](double along, double line) {
             return columns ? QPointF(line + 0.5, along) : QPointF(along, line + 0.5);
         };
+        const bool atEdge = std::any_of(g.begin(), g.end(), [](const Segment& s) { return s.atEdge; });
         found.push_back({point(first.from, first.line), point(first.to, first.line), point(last.to, last.line),
-                         point(last.from, last.line), {}, false});
+                         point(last.from, last.line), {}, false, atEdge});
     }
     return found;
 }
@@ -171,7 +185,7 @@ std::vector<FoundSymbol> barRuns(const QImage& plane, double pixelsPerMm)
 {
     const int step = std::max(1, int(kRowSpacingMm * pixelsPerMm));
     const int gap = int(kGapMm * pixelsPerMm);
-    const int threshold = midGrey(plane, step);
+    const int threshold = inkThreshold(plane, step);
     const uchar* bits = plane.constBits();
     const qsizetype stride = plane.bytesPerLine();
     auto rowPixel = [=](int y, int x) { return bits[y * stride + x]; };

@@ -22,6 +22,7 @@ struct FoundSymbol {
     QPointF topLeft, topRight, bottomRight, bottomLeft;
     std::string text; // empty when the symbol was not read
     bool read = false;
+    bool atImageEdge = false; // its bars reach nearer the scan's edge than a quiet zone
 };
 
 // plane: Format_Grayscale8; pixelsPerMm: the scan's finer resolution.
