@@ -14,7 +14,7 @@ namespace {
 
 constexpr double kRowSpacingMm = 0.5;
 constexpr double kGapMm = 2.0;    // a light run this long ends a run of bars
-constexpr int kMinimumBars = 20;  // three Code 128 characters and the stop
+constexpr int kMinimumBars = 20;  // a start, four characters and the stop have 22
 constexpr int kMinimumRows = 3;
 constexpr double kOverlapMm = 5.0;     // runs of bars this near a read symbol are that symbol
 constexpr double kQuietZoneMm = 12.0;  // what is read around a run of bars
