@@ -14,15 +14,12 @@
 #include "printing/PageEncoders.h"
 #include "surface/PrinterSurface.h"
 
-#include <QGuiApplication>
-#include <QTemporaryDir>
+#include "BenchSupport.h"
 
-#include <benchmark/benchmark.h>
+#include <QTemporaryDir>
 
 #include <filesystem>
 #include <optional>
-
-#include <sys/resource.h>
 
 namespace raitakone {
 namespace {
@@ -49,13 +46,6 @@ void drawTestPage(PrinterSurface& printer)
     }
     printer.Print({"Valkea 3 (bf) ", float(printer.TwipsPerPixelX()), float(module)});
     printer.EndDoc();
-}
-
-void reportPeakMemory(benchmark::State& state)
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    state.counters["peak_rss_MB"] = double(usage.ru_maxrss) / 1024.0;
 }
 
 void clearDirectory(const QString& dir)
@@ -138,14 +128,4 @@ BENCHMARK(BM_EncodeOnly)->Arg(300)->Arg(600)->Arg(1200)->Unit(benchmark::kMillis
 } // namespace
 } // namespace raitakone
 
-int main(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return raitakone::runBenchmarksOffscreen(argc, argv); }

@@ -10,6 +10,7 @@ PACKAGES=(
     fonts-liberation
     libgtest-dev libbenchmark-dev libzxing-dev
     cups printer-driver-cups-pdf poppler-utils
+    libpoppler-qt6-dev qt6-image-formats-plugins qt6-svg-dev
     hyperfine
 )
 

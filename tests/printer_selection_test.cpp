@@ -66,7 +66,7 @@ TEST(PrinterSelection, BadValuesAreErrorsNamingWhereTheyCameFromAndTheValue)
     }
     // A CUPS printer prints at its own resolution: asking for another one is
     // an error that says so, not a value quietly ignored.
-    for (const std::optional<std::string> printer : {std::optional<std::string>("Toimisto_laser"),
+    for (const std::optional<std::string>& printer : {std::optional<std::string>("Toimisto_laser"),
                                                      std::optional<std::string>()}) {
         const std::string message = errorOf([&] { parsePrinterChoice(printer, "600"); });
         EXPECT_NE(message.find("RAITAKONE_DPI"), std::string::npos) << message;

@@ -3,6 +3,7 @@
 #include "app/Form1.h"
 #include "app/PrinterDialog.h"
 #include "app/TerminationSignals.h"
+#include "cli/GradeCommand.h"
 #include "printing/CupsPrinter.h"
 #include "printing/PrinterSelection.h"
 #include "surface/PictureSurface.h"
@@ -54,7 +55,9 @@ struct Options {
         parser.setApplicationDescription(
             QString::fromUtf8("Raitakone tulostaa saman Code 128 -viivakoodin eri piirtotavoin ja testaa, miten "
                               "tulostin sen toistaa. Ilman valintoja avautuu ikkuna."));
-        parser.addOptions({printer, dpi, print, listPrinters, help, version});
+        parser.addOptions({printer, dpi, print, listPrinters});
+        addGradeOptions(parser);
+        parser.addOptions({help, version});
         parser.addPositionalArgument(QString::fromUtf8("SIVU"), QString::fromUtf8("Tulostettava sivu (--print)."),
                                      QString::fromUtf8("[SIVU...]"));
     }
@@ -241,7 +244,7 @@ int runProgram(int argc, char** argv)
             throw UsageError{QString::fromUtf8("Ylimääräinen argumentti \"%1\". Sivut tulostetaan valinnalla "
                                                "--print.")
                                  .arg(parser.positionalArguments().first())};
-        if (!parser.isSet(options.listPrinters)) {
+        if (!parser.isSet(options.listPrinters) && !gradeRequested(parser)) {
             const StartingPrinter start = startingPrinter(optionValue(parser, options.printer),
                                                           optionValue(parser, options.dpi),
                                                           loadPrinterChoice(*programSettings()));
@@ -256,7 +259,7 @@ int runProgram(int argc, char** argv)
         return kBadInput;
     }
 
-    const bool window = !parser.isSet(options.print) && !parser.isSet(options.listPrinters);
+    const bool window = !parser.isSet(options.print) && !parser.isSet(options.listPrinters) && !gradeRequested(parser);
     if (!window && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen"); // no window, so no display needed
     if (!window && qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
@@ -283,6 +286,8 @@ int runProgram(int argc, char** argv)
 
     if (parser.isSet(options.listPrinters))
         return listPrinters(out, err);
+    if (gradeRequested(parser))
+        return runGrade(parser, out, err);
 
     if (parser.isSet(options.print)) {
         const int status = printSeries(pages, current.connector(), out, err, terminationRequested);

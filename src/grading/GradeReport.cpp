@@ -1,0 +1,181 @@
+#include "grading/GradeReport.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocale>
+
+namespace raitakone::grading {
+namespace {
+
+const QLocale& finnish()
+{
+    static const QLocale locale(QLocale::Finnish, QLocale::Finland);
+    return locale;
+}
+
+QString number(double value, int decimals) { return finnish().toString(value, 'f', decimals); }
+
+QString signedNumber(double value, int decimals)
+{
+    return (value >= 0.0 ? QStringLiteral("+") : QString()) + number(value, decimals);
+}
+
+QChar letterOf(int grade) { return grade < 0 ? QChar(0x2013) : QLatin1Char("FDCBA"[std::min(grade, 4)]); }
+
+QString passFail(bool ok) { return ok ? QStringLiteral("hyväksytty") : QStringLiteral("hylätty"); }
+
+QString parameterRow(const QString& name, const QString& value, int grade)
+{
+    return QStringLiteral("  %1 %2  %3\n").arg(name, -26).arg(value, 12).arg(letterOf(grade));
+}
+
+QJsonObject parametersJson(const Parameters& p)
+{
+    return QJsonObject{{"rmin", p.rmin},       {"rmax", p.rmax},   {"sc", p.sc},
+                       {"ecmin", p.ecmin},     {"mod", p.mod},     {"defects", p.defects},
+                       {"decodability", p.decodability}, {"decode", p.decode}};
+}
+
+QJsonObject gradesJson(const ParameterGrades& g)
+{
+    return QJsonObject{{"rmin", g.rmin}, {"sc", g.sc},           {"ecmin", g.ecmin},
+                       {"mod", g.mod},   {"defects", g.defects}, {"decodability", g.decodability},
+                       {"decode", g.decode}};
+}
+
+} // namespace
+
+QString gradeReport(const GradeResult& result)
+{
+    QString out;
+    out += QStringLiteral("Skannauksen tarkkuus: %1 dpi").arg(number(result.dpiX, 0));
+    if (std::fabs(result.dpiX - result.dpiY) > 0.5)
+        out += QStringLiteral(" × %1 dpi").arg(number(result.dpiY, 0));
+    out += QStringLiteral("\n");
+    int index = 0;
+    for (const SymbolGrade& s : result.symbols) {
+        ++index;
+        out += QStringLiteral("\nSymboli %1: laatu %2 (%3)\n").arg(index).arg(s.gradeText).arg(QLatin1Char(s.letter));
+        if (s.text.empty())
+            out += QStringLiteral("Teksti: ei luettavissa (symboli löytyi palkkeina, mutta mikään lukija ei tulkinnut "
+                                  "sitä)\n");
+        else
+            out += QStringLiteral("Teksti: %1\n").arg(QString::fromStdString(s.text));
+        if (!s.textIsPattern)
+            out += QStringLiteral("  Huom: teksti ei ole sivujen 54 numeroa (%1); symboli arvioidaan silti.\n")
+                       .arg(QString::fromStdString(patternText()));
+        out += QStringLiteral("Moduuli X: %1 mm (%2 skannauspikseliä), mittausaukko %3 mm (%4), aallonpituus %5 nm\n")
+                   .arg(number(s.moduleMm, 4), number(s.modulePixels, 1), number(s.apertureMm, 3))
+                   .arg(s.apertureReference, 2, 10, QLatin1Char('0'))
+                   .arg(kWavelengthNm);
+        out += QStringLiteral("Symbolin kulma %1°, palkkien korkeus %2 mm\n")
+                   .arg(number(s.angleDegrees, 2), number(s.barHeightMm, 2));
+
+        const Parameters& w = s.worst;
+        const ParameterGrades& g = s.worstGrades;
+        out += QStringLiteral("\nParametrit (huonoin pyyhkäisyviiva):\n");
+        out += parameterRow(QStringLiteral("Rmin (≤ 0,5 × Rmax)"), number(w.rmin, 1) + QStringLiteral(" %"), g.rmin);
+        out += parameterRow(QStringLiteral("Rmax"), number(w.rmax, 1) + QStringLiteral(" %"), -1); // no grade of its own
+        out += parameterRow(QStringLiteral("Symbolikontrasti SC"), number(w.sc, 1) + QStringLiteral(" %"), g.sc);
+        out += parameterRow(QStringLiteral("Reunakontrasti ECmin"), number(w.ecmin, 1) + QStringLiteral(" %"), g.ecmin);
+        out += parameterRow(QStringLiteral("Modulaatio MOD"), number(w.mod, 2), g.mod);
+        out += parameterRow(QStringLiteral("Virheet (Defects)"), number(w.defects, 2), g.defects);
+        out += parameterRow(QStringLiteral("Dekoodattavuus"), number(w.decodability, 2), g.decodability);
+        out += parameterRow(QStringLiteral("Dekoodaus"), passFail(w.decode), g.decode);
+
+        out += QStringLiteral("\nPyyhkäisyviivat (kohta mm palkkien keskeltä):\n");
+        out += QStringLiteral("  nro  kohta   Rmin   Rmax     SC  ECmin   MOD  Defects  Dek.  Dekoodaus  arvosana\n");
+        int n = 0;
+        for (const ScanLine& l : s.lines) {
+            const Parameters& v = l.values;
+            out += QStringLiteral("  %1 %2 %3 %4 %5 %6 %7 %8 %9  %10  %11\n")
+                       .arg(++n, 3)
+                       .arg(signedNumber(l.offsetMm, 2), 7)
+                       .arg(number(v.rmin, 1), 6)
+                       .arg(number(v.rmax, 1), 6)
+                       .arg(number(v.sc, 1), 6)
+                       .arg(number(v.ecmin, 1), 6)
+                       .arg(number(v.mod, 2), 5)
+                       .arg(number(v.defects, 2), 8)
+                       .arg(number(v.decodability, 2), 5)
+                       .arg(passFail(v.decode), -9)
+                       .arg(QStringLiteral("%1 (%2)").arg(l.grade).arg(letterOf(l.grade)));
+            if (!v.decode)
+                out += QStringLiteral("       dekoodaus: %1\n").arg(l.decodeFailure);
+        }
+
+        const BarGain& b = s.barGain;
+        out += QStringLiteral("\nPalkin levenemä: ");
+        if (!b.measured) {
+            out += QStringLiteral("ei mitattavissa (yksikään pyyhkäisyviiva ei dekoodautunut)\n");
+            continue;
+        }
+        out += QStringLiteral("%1 µm (%2 % X:stä)").arg(signedNumber(b.um, 1), signedNumber(b.percentX, 1));
+        if (b.printerPixels)
+            out += QStringLiteral(", %1 tulostimen pikseliä").arg(signedNumber(*b.printerPixels, 2));
+        out += QStringLiteral("\nPoikkeavin palkki: %1. palkki vasemmalta (%2 moduulia): leveys nimellisestä %3 µm "
+                              "(%4 % X:stä), muiden palkkien levenemästä %5 µm\n")
+                   .arg(b.worstIndex)
+                   .arg(b.worstModules)
+                   .arg(signedNumber(b.worstDeviationUm, 1))
+                   .arg(signedNumber(b.worstDeviationUm / 10.0 / s.moduleMm, 1))
+                   .arg(signedNumber(b.worstFromMeanUm, 1));
+    }
+    return out;
+}
+
+QByteArray gradeJson(const GradeResult& result)
+{
+    QJsonArray symbols;
+    for (const SymbolGrade& s : result.symbols) {
+        QJsonArray lines;
+        for (const ScanLine& l : s.lines) {
+            QJsonObject line = parametersJson(l.values);
+            QJsonArray elements;
+            for (double e : l.elementsMm)
+                elements.append(e);
+            line.insert("offset_mm", l.offsetMm);
+            line.insert("gt", l.gt);
+            line.insert("grade", l.grade);
+            line.insert("grades", gradesJson(l.grades));
+            line.insert("elements", elements);
+            if (!l.values.decode)
+                line.insert("decode_failure", l.decodeFailure);
+            lines.append(line);
+        }
+        const BarGain& b = s.barGain;
+        QJsonObject gain{{"um", b.measured ? QJsonValue(b.um) : QJsonValue()},
+                         {"percent_x", b.measured ? QJsonValue(b.percentX) : QJsonValue()},
+                         {"printer_pixels", b.printerPixels ? QJsonValue(*b.printerPixels) : QJsonValue()},
+                         {"bars", b.bars}};
+        QJsonObject worstBar{{"index", b.measured ? QJsonValue(b.worstIndex) : QJsonValue()},
+                             {"deviation_um", b.measured ? QJsonValue(b.worstDeviationUm) : QJsonValue()},
+                             {"from_mean_um", b.measured ? QJsonValue(b.worstFromMeanUm) : QJsonValue()},
+                             {"modules", b.worstModules}};
+        symbols.append(QJsonObject{{"text", QString::fromStdString(s.text)},
+                                   {"text_is_pattern", s.textIsPattern},
+                                   {"read_by_zxing", s.read},
+                                   {"grade", s.grade},
+                                   {"letter", QString(QLatin1Char(s.letter))},
+                                   {"grade_text", s.gradeText},
+                                   {"aperture_mm", s.apertureMm},
+                                   {"aperture_reference", s.apertureReference},
+                                   {"wavelength_nm", kWavelengthNm},
+                                   {"module_mm", s.moduleMm},
+                                   {"module_pixels", s.modulePixels},
+                                   {"angle_degrees", s.angleDegrees},
+                                   {"bar_height_mm", s.barHeightMm},
+                                   {"parameters", parametersJson(s.worst)},
+                                   {"parameter_grades", gradesJson(s.worstGrades)},
+                                   {"scan_lines", lines},
+                                   {"bar_gain", gain},
+                                   {"worst_bar", worstBar}});
+    }
+    QJsonObject top{{"scan_dpi", result.dpiX}, {"symbols", symbols}};
+    if (std::fabs(result.dpiX - result.dpiY) > 0.5)
+        top.insert("scan_dpi_y", result.dpiY);
+    return QJsonDocument(top).toJson(QJsonDocument::Indented);
+}
+
+} // namespace raitakone::grading

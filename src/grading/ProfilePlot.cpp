@@ -1,0 +1,134 @@
+#include "grading/ProfilePlot.h"
+
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+#include <QSvgGenerator>
+
+#include <algorithm>
+#include <cmath>
+
+namespace raitakone::grading {
+
+void drawProfile(QPainter& painter, const SymbolGrade& symbol, QSizeF size)
+{
+    const Profile& p = symbol.middleProfile;
+    const double lengthMm = p.reflectance.empty() ? 1.0 : (p.reflectance.size() - 1) * p.stepMm;
+    const QRectF area(70.0, 40.0, size.width() - 190.0, size.height() - 90.0);
+    auto x = [&](double mm) { return area.left() + area.width() * mm / lengthMm; };
+    auto y = [&](double r) { return area.bottom() - area.height() * std::clamp(r, 0.0, 100.0) / 100.0; };
+
+    painter.fillRect(QRectF(QPointF(0, 0), size), Qt::white);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+
+    // Bars shaded, edges marked where the profile crosses GT.
+    for (const auto& [from, to] : p.barsMm)
+        painter.fillRect(QRectF(QPointF(x(from), area.top()), QPointF(x(to), area.bottom())), QColor(215, 215, 215));
+    painter.setPen(QPen(QColor(150, 150, 150), 0.8));
+    for (double e : p.edgesMm)
+        painter.drawLine(QPointF(x(e), y(p.gt) - 6.0), QPointF(x(e), y(p.gt) + 6.0));
+
+    // Axes, grid every 10 % and every 5 mm.
+    QFont font = painter.font();
+    font.setPixelSize(14);
+    painter.setFont(font);
+    painter.setPen(QPen(QColor(235, 235, 235), 1.0));
+    for (int r = 0; r <= 100; r += 10)
+        painter.drawLine(QPointF(area.left(), y(r)), QPointF(area.right(), y(r)));
+    painter.setPen(QPen(Qt::black, 1.0));
+    painter.drawRect(area);
+    for (int r = 0; r <= 100; r += 20)
+        painter.drawText(QRectF(0, y(r) - 9, area.left() - 8, 18), Qt::AlignRight | Qt::AlignVCenter,
+                         QStringLiteral("%1 %").arg(r));
+    for (int mm = 0; mm <= int(lengthMm); mm += 5) {
+        painter.drawLine(QPointF(x(mm), area.bottom()), QPointF(x(mm), area.bottom() + 5));
+        painter.drawText(QRectF(x(mm) - 30, area.bottom() + 6, 60, 18), Qt::AlignHCenter | Qt::AlignTop,
+                         QString::number(mm));
+    }
+    painter.drawText(QRectF(area.left(), area.bottom() + 26, area.width(), 20), Qt::AlignHCenter,
+                     QStringLiteral("paikka (mm)"));
+
+    // Rmin, Rmax and GT.
+    auto level = [&](double r, const QColor& colour, Qt::PenStyle style, const QString& name) {
+        painter.setPen(QPen(colour, 1.5, style));
+        painter.drawLine(QPointF(area.left(), y(r)), QPointF(area.right(), y(r)));
+        painter.drawText(QRectF(area.right() + 8, y(r) - 9, size.width() - area.right() - 8, 18),
+                         Qt::AlignLeft | Qt::AlignVCenter, name);
+    };
+    level(p.rmax, QColor(0, 110, 0), Qt::DashLine, QStringLiteral("Rmax %1 %").arg(p.rmax, 0, 'f', 1));
+    level(p.gt, QColor(200, 0, 0), Qt::SolidLine, QStringLiteral("GT %1 %").arg(p.gt, 0, 'f', 1));
+    level(p.rmin, QColor(0, 0, 180), Qt::DashLine, QStringLiteral("Rmin %1 %").arg(p.rmin, 0, 'f', 1));
+
+    // The profile itself.
+    QPainterPath path;
+    for (size_t i = 0; i < p.reflectance.size(); ++i) {
+        const QPointF point(x(i * p.stepMm), y(p.reflectance[i]));
+        if (i == 0)
+            path.moveTo(point);
+        else
+            path.lineTo(point);
+    }
+    painter.setPen(QPen(Qt::black, 1.2));
+    painter.drawPath(path);
+
+    // Each element's extreme, the highest point of a space and the lowest of
+    // a bar: a sagging space or a pale bar stands out of its row of dots.
+    std::vector<size_t> bounds{0};
+    for (double e : p.edgesMm)
+        bounds.push_back(std::min(p.reflectance.size(), size_t(std::ceil(e / p.stepMm))));
+    bounds.push_back(p.reflectance.size());
+    painter.setPen(Qt::NoPen);
+    for (size_t k = 0; k + 1 < bounds.size(); ++k) {
+        if (bounds[k + 1] <= bounds[k])
+            continue;
+        const auto from = p.reflectance.begin() + long(bounds[k]), to = p.reflectance.begin() + long(bounds[k + 1]);
+        const bool dark = *std::min_element(from, to) < p.gt;
+        const auto at = dark ? std::min_element(from, to) : std::max_element(from, to);
+        painter.setBrush(dark ? QColor(0, 0, 200) : QColor(0, 140, 0));
+        painter.drawEllipse(QPointF(x(double(at - p.reflectance.begin()) * p.stepMm), y(*at)), 2.5, 2.5);
+    }
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(Qt::black, 1.0));
+
+    font.setPixelSize(17);
+    painter.setFont(font);
+    painter.drawText(QRectF(area.left(), 8, area.width(), 26), Qt::AlignLeft | Qt::AlignVCenter,
+                     QStringLiteral("Pyyhkäisyprofiili, keskimmäinen viiva — laatu %1 (%2), heijastuvuus (%)")
+                         .arg(symbol.gradeText)
+                         .arg(QLatin1Char(symbol.letter)));
+}
+
+bool writeProfilePlot(const SymbolGrade& symbol, const QString& path, QString* error)
+{
+    const QSize size(kPlotWidth, kPlotHeight);
+    if (path.endsWith(QStringLiteral(".svg"), Qt::CaseInsensitive)) {
+        QSvgGenerator svg;
+        svg.setFileName(path);
+        svg.setSize(size);
+        svg.setViewBox(QRect(QPoint(0, 0), size));
+        svg.setTitle(QStringLiteral("Pyyhkäisyprofiili %1").arg(symbol.gradeText));
+        QPainter painter;
+        if (!painter.begin(&svg)) {
+            *error = QStringLiteral("Kuvaajaa %1 ei voi kirjoittaa.").arg(path);
+            return false;
+        }
+        drawProfile(painter, symbol, size);
+        painter.end();
+        return true;
+    }
+    if (!path.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive)) {
+        *error = QStringLiteral("Kuvaajan tiedostonimen pitää päättyä .png tai .svg: %1").arg(path);
+        return false;
+    }
+    QImage image(size, QImage::Format_RGB32);
+    QPainter painter(&image);
+    drawProfile(painter, symbol, size);
+    painter.end();
+    if (!image.save(path, "PNG")) {
+        *error = QStringLiteral("Kuvaajaa %1 ei voi kirjoittaa.").arg(path);
+        return false;
+    }
+    return true;
+}
+
+} // namespace raitakone::grading

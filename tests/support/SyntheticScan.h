@@ -1,0 +1,67 @@
+#pragma once
+
+// Scans made from printed pages, so that every number a grading measures is
+// known in advance. Print: each bar widened by g printer pixels. Scan: area
+// averaging down (or up) to the scan resolution, a Gaussian blur, white to
+// the paper's reflectance and ink to the ink's in linear light, sRGB 8-bit
+// encoding (or linear values), paper margins around the page, a rotation.
+
+#include "surface/PageRaster.h"
+
+#include <QImage>
+#include <QRect>
+
+#include <vector>
+
+namespace raitakone::testing {
+
+// Ink coverage 0..1 of each printer pixel of a part of the page.
+struct Coverage {
+    int width = 0;
+    int height = 0;
+    double dpi = 0.0;
+    std::vector<float> ink;
+    float& at(int x, int y) { return ink[size_t(y) * size_t(width) + size_t(x)]; }
+    float at(int x, int y) const { return ink[size_t(y) * size_t(width) + size_t(x)]; }
+};
+
+// The region of the page (printer pixels) as printed with every dark run of
+// every row widened by gain pixels (half on each side, the odd one on the
+// right), or narrowed when gain is negative.
+Coverage printed(const PageRaster& page, double dpi, QRect region, int gain = 0);
+
+struct ScanModel {
+    double dpi = 600.0;
+    double blurSigmaMm = 0.0;
+    double paper = 85.0; // Rp, per cent
+    double ink = 5.0;    // Ri, per cent
+    bool srgb = true;    // false: the 8-bit values are linear reflectance
+    double marginMm = 6.0; // paper around the printed region
+    double rotationDegrees = 0.0;
+    bool writeResolution = true;
+};
+
+// The scan: Format_Grayscale8 with the scan resolution recorded.
+QImage scan(const Coverage& coverage, const ScanModel& model);
+
+// The scan as the red channel of an RGB32 image whose other channels differ,
+// as a colour scanner gives it.
+QImage asColourScan(const QImage& grey);
+
+// An A4 page at dpi holding the pattern drawn as the line-form pages draw it
+// (zero-width boxes with a module-wide pen, in pixels), starting leftModules
+// modules from the page's left edge and 1.1 cm from its top. The whole
+// symbol lies on the page, no bar clipped.
+PageRaster symbolPage(double dpi, int leftModules = 2);
+
+// The printer pixels of one module on symbolPage at dpi.
+int modulePixels(double dpi);
+
+// The part of symbolPage holding the symbol: from the page's left edge to
+// twelve modules past the symbol, from its top to 4 mm below the bars.
+QRect symbolRegion(double dpi, int leftModules = 2);
+
+// The printer pixel column where module i (1-based) of symbolPage starts.
+int moduleColumn(double dpi, int module, int leftModules = 2);
+
+} // namespace raitakone::testing
