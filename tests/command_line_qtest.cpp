@@ -5,9 +5,13 @@
 #include "app/Controls.h"
 #include "app/Form1.h"
 #include "printing/FilePrinter.h"
+#include "support/SyntheticScan.h"
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -204,6 +208,28 @@ private slots:
             QVERIFY2(QString::fromUtf8(info.readAllStandardOutput()).contains(QRegularExpression("Pages:\\s+1\\n")),
                      qPrintable(pdf));
         }
+    }
+
+    // Grading runs from the command line without a window: a scan of a page
+    // printed a printer pixel too wide reads back as that bar gain.
+    void gradeWithoutAWindow()
+    {
+        QTemporaryDir work;
+        const QString file = work.filePath("skannaus.png");
+        const testing::Coverage printed = testing::printed(testing::symbolPage(300), 300, testing::symbolRegion(300), 1);
+        QVERIFY(testing::scan(printed, testing::ScanModel{}).save(file));
+        const Run json = runProgram({"--grade", file, "--printer-dpi", "300", "--json"});
+        QCOMPARE(json.status, 0);
+        const QJsonObject symbol = QJsonDocument::fromJson(json.out.toUtf8())["symbols"].toArray().first().toObject();
+        QCOMPARE(symbol["text"].toString().size(), qsizetype(54));
+        QVERIFY2(qAbs(symbol["bar_gain"].toObject()["printer_pixels"].toDouble() - 1.0) < 0.3, qPrintable(json.out));
+
+        const Run report = runProgram({"--grade", file});
+        QCOMPARE(report.status, 0);
+        QVERIFY2(report.out.contains(QString::fromUtf8("Palkin levenemä")), qPrintable(report.out));
+        const Run missing = runProgram({"--grade", work.filePath("ei-ole.png")});
+        QCOMPARE(missing.status, 2);
+        QCOMPARE(missing.out, QString());
     }
 
     void listPrintersShowsTheTestQueueAsDefault()
