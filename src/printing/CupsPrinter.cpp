@@ -10,6 +10,7 @@
 #include <QImage>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -63,6 +64,24 @@ std::string millimetres(int hundredths)
     return shown;
 }
 
+constexpr double kPointsPerInch = 72.0;
+
+// The sheet of the PDF we send. Its width is the paper's. Its height is the
+// paper's in whole points, because that is the height the rasteriser hangs
+// the page from: a CUPS or PWG raster header states the page size in whole
+// points, and Ghostscript's cups device (gstoraster, CUPS's PDF rasteriser)
+// lays the PDF page on the sheet by its bottom edge and counts that whole
+// number of points up to the raster's first row. A4 is 841.89 pt tall, its
+// raster header says 842: a page 841.89 pt tall starts 0.11 pt below row 0,
+// one row low at 600 dpi and two at 1200. A page 842 pt tall, laid down by
+// its bottom edge (see "position" in deliver), starts on row 0, and is the
+// same page whether a rasteriser anchors it at the top or at the bottom.
+double pdfSheetWidth(const MediaSize& media) { return media.width * kPointsPerInch / kHundredthsOfMmPerInch; }
+double pdfSheetHeight(const MediaSize& media)
+{
+    return std::round(media.length * kPointsPerInch / kHundredthsOfMmPerInch);
+}
+
 int pixelsFor(int hundredthsOfMm, double dpi) { return int(std::lround(hundredthsOfMm * dpi / kHundredthsOfMmPerInch)); }
 
 // A margin becomes whole pixels outwards: a pixel that reaches into the
@@ -92,6 +111,36 @@ ssize_t writeToRequest(void* context, unsigned char* buffer, size_t length)
     if (cupsWriteRequestData(http, reinterpret_cast<const char*>(buffer), length) != HTTP_STATUS_CONTINUE)
         return -1;
     return ssize_t(length);
+}
+
+// What the user must hear about a job the queue holds instead of printing:
+// empty while the queue prints. A queue stopped by hand (cupsdisable) or
+// paused because the printer reported an error accepts jobs and keeps them,
+// and without a word the user would wait for paper that does not come.
+std::string stoppedQueueNotice(const std::string& name, int jobId)
+{
+    cups_dest_t* dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, name.c_str(), nullptr);
+    if (!dest)
+        return {};
+    const char* state = cupsGetOption("printer-state", dest->num_options, dest->options);
+    const char* reasons = cupsGetOption("printer-state-reasons", dest->num_options, dest->options);
+    const char* message = cupsGetOption("printer-state-message", dest->num_options, dest->options);
+    const std::string reasonList = reasons ? reasons : "";
+    const bool stopped = state && std::atoi(state) == IPP_PSTATE_STOPPED;
+    const bool paused = reasonList.find("paused") != std::string::npos;
+    std::string notice;
+    if (stopped || paused) {
+        notice = "Työ " + std::to_string(jobId) + " odottaa jonossa " + quoted(name)
+            + ", mutta jono on pysäytetty eikä tulosta mitään";
+        if (message && *message)
+            notice += std::string(" (") + message + ")";
+        else if (!reasonList.empty() && reasonList != "none")
+            notice += " (" + reasonList + ")";
+        notice += ". Korjaa tulostimen vika ja käynnistä jono uudelleen komennolla cupsenable " + name
+            + "; työ tulostuu silloin.";
+    }
+    cupsFreeDests(1, dest);
+    return notice;
 }
 
 } // namespace
@@ -222,6 +271,8 @@ CupsPrinter::CupsPrinter(std::optional<std::string> destinationName)
 
     const MediaSize media{d.media.width, d.media.length, d.media.left, d.media.top, d.media.right, d.media.bottom};
     geometry_ = pageGeometryForMedia(media, d.xdpi, d.ydpi);
+    geometry_.sheetWidthPoints = pdfSheetWidth(media);
+    geometry_.sheetHeightPoints = pdfSheetHeight(media);
     if (geometry_.printable.empty())
         throw RuntimeError("Tulostimen " + quoted(d.name) + " paperilla " + d.media.media + " ei ole tulostusaluetta.");
 }
@@ -317,12 +368,14 @@ Delivery CupsPrinter::deliver(const PageRaster& page, const JobSettings& job)
         options.add("printer-resolution", d.resolutionText());
     if (d.supports("print-scaling", "none"))
         options.add("print-scaling", "none");
-    // Unscaled, the PDF filter centres the page on the paper. Our sheet is a
-    // whole number of pixels, a fraction of a pixel smaller than the paper
-    // (A4 is 2479.17 pixels wide at 300 dpi), so centring would move every
-    // pixel by a fraction and a renderer would smear each edge over two
-    // pixels. Placed top-left, our pixel grid is the printer's.
-    options.add("position", "top-left");
+    // Unscaled, the PDF filter (pdftopdf) centres a page that differs from
+    // the paper, and crops one that is larger; either moves every pixel by a
+    // fraction and a renderer smears each edge over two pixels. Our page is
+    // the paper's width and its height in whole points (0.11 pt more than A4's
+    // 841.89, 0.2 pt less than a 100 x 150 mm label's): laid down by its
+    // bottom-left corner, where the rasteriser anchors it, the filter only
+    // trims or pads at the top, above the raster's first row.
+    options.add("position", "bottom-left");
     if ((page.isBilevel() || job.colorMode == 1) && d.supports("print-color-mode", "monochrome"))
         options.add("print-color-mode", "monochrome");
     // A printer with fewer qualities prints every page at the one it has;
@@ -371,6 +424,10 @@ Delivery CupsPrinter::deliver(const PageRaster& page, const JobSettings& job)
     if (created >= IPP_STATUS_REDIRECTION_OTHER_SITE || jobId <= 0) {
         if (schedulerUnreachable())
             throwSchedulerDown(d.name);
+        if (cupsLastError() == IPP_STATUS_ERROR_NOT_ACCEPTING_JOBS)
+            throw RuntimeError("Tulostin " + quoted(d.name) + " ei ota nyt töitä vastaan (" + lastCupsError()
+                               + "), joten sivua ei tulostettu. Salli työt komennolla cupsaccept " + d.name
+                               + " ja yritä uudelleen.");
         throw RuntimeError("Tulostin " + quoted(d.name) + " ei ottanut työtä vastaan: " + lastCupsError());
     }
 
@@ -397,6 +454,12 @@ Delivery CupsPrinter::deliver(const PageRaster& page, const JobSettings& job)
         cups_page_header2_t header;
         if (!cupsRasterInitPWGHeader(&header, &sheet, rasterType.c_str(), d.xdpi, d.ydpi, "one-sided", nullptr))
             fail("rasterin otsake");
+        // libcups truncates the sheet to whole pixels (A4 is 1753.9 rows at
+        // 150 dpi, so 1753); the raster is the page we drew, rounded as the
+        // geometry rounds it, so no row or column of it is dropped.
+        header.cupsWidth = unsigned(geometry_.sheetWidth);
+        header.cupsHeight = unsigned(geometry_.sheetHeight);
+        header.cupsBytesPerLine = (header.cupsWidth * header.cupsBitsPerPixel + 7) / 8;
         cups_raster_t* raster = cupsRasterOpenIO(writeToRequest, nullptr, CUPS_RASTER_WRITE_PWG);
         if (!raster)
             fail("rasterin avaus");
@@ -447,7 +510,7 @@ Delivery CupsPrinter::deliver(const PageRaster& page, const JobSettings& job)
 
     if (cupsFinishDestDocument(CUPS_HTTP_DEFAULT, d.dest, d.info) >= IPP_STATUS_REDIRECTION_OTHER_SITE)
         fail("asiakirjan lopetus");
-    return {d.name, jobId, {}, {}};
+    return {d.name, jobId, {}, stoppedQueueNotice(d.name, jobId)};
 }
 
 } // namespace raitakone
