@@ -274,12 +274,17 @@ void appendText(QByteArray& png, const char* key, const std::string& utf8)
 
 uint32_t pixelsPerMetre(double dpi) { return uint32_t(std::lround(dpi / 0.0254)); }
 
-// The length of n pixels in points, a hair (10 to 20 millionths of a point)
-// short. Renderers span an image from floor(y0) to floor(y1) + 1 device
-// pixels (poppler); an image that converts back to exactly n pixels (595.32 pt
-// at 600 dpi) would come out one pixel larger and resample every row and
-// column. The hair is far below any rasteriser's pixel-centre rule.
-double gridPoints(int pixels, double dpi) { return (std::floor(pixels * 72.0 / dpi * 1e5) - 1) / 1e5; }
+// The PDF's lengths are written to the hundred-thousandth of a point.
+constexpr double kHair = 1e-5;
+
+// The length of n pixels in points, two to three hairs short. Renderers span
+// an image from floor(y0) to floor(y1) + 1 device pixels (poppler); an image
+// that converts back to exactly n pixels (595.32 pt at 600 dpi) would come
+// out one pixel larger and resample every row and column. It hangs one hair
+// below the sheet's top edge (see encodePdf), so both ends stay inside its n
+// pixels whatever the floating point makes of them. Hairs are far below any
+// rasteriser's pixel-centre rule.
+double gridPoints(int pixels, double dpi) { return (std::floor(pixels * 72.0 / dpi * 1e5) - 2) / 1e5; }
 
 // A length rounded to the 1e-5 pt the PDF writes it with.
 double pdfRounded(double points) { return std::round(points * 1e5) / 1e5; }
@@ -414,8 +419,8 @@ QByteArray encodePdf(const CompressedPage& page, const PageGeometry& g)
     // row on a device row, as long as the page is the sheet it rasterises.
     const double imageWidth = gridPoints(page.width, g.dpiX);
     const double imageHeight = gridPoints(page.height, g.dpiY);
-    const double sheetWidth = pdfRounded(g.sheetWidthPoints > 0 ? g.sheetWidthPoints : imageWidth);
-    const double sheetHeight = pdfRounded(g.sheetHeightPoints > 0 ? g.sheetHeightPoints : imageHeight);
+    const double sheetWidth = pdfRounded(g.sheetWidthPoints > 0 ? g.sheetWidthPoints : imageWidth + kHair);
+    const double sheetHeight = pdfRounded(g.sheetHeightPoints > 0 ? g.sheetHeightPoints : imageHeight + kHair);
     const QByteArray width = pdfNumber(sheetWidth);
     const QByteArray height = pdfNumber(sheetHeight);
 
@@ -444,7 +449,7 @@ QByteArray encodePdf(const CompressedPage& page, const PageGeometry& g)
     const int bitsPerComponent = page.pixels == CompressedPage::Pixels::Bilevel ? 1 : 8;
 
     const QByteArray content = "q " + pdfNumber(imageWidth) + " 0 0 " + pdfNumber(imageHeight) + " 0 "
-        + pdfNumber(sheetHeight - imageHeight) + " cm /Im0 Do Q\n";
+        + pdfNumber(sheetHeight - kHair - imageHeight) + " cm /Im0 Do Q\n";
 
     QByteArray pdf("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
     std::vector<qsizetype> offsets;
