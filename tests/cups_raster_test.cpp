@@ -371,6 +371,21 @@ TEST(CupsRasteriser, PwgRasterQueueGetsOurRasterAsItStands)
     EXPECT_EQ(testing::decodeCode128(received), testing::kPatternDigits);
 }
 
+// A queue that holds the job says so: stopped, paused, or held by a printer
+// error; a printing queue, or one with only reports and warnings, says nothing.
+TEST(CupsQueueState, HeldJobNoticeForStoppedPausedOrFailingPrintersOnly)
+{
+    const std::string stopped = heldJobNotice("toimisto", 42, IPP_PSTATE_STOPPED, "paused", "Paused by root");
+    for (const char* part : {"42", "\"toimisto\"", "pysäytetty", "Paused by root", "cupsenable toimisto"})
+        EXPECT_NE(stopped.find(part), std::string::npos) << part << " in " << stopped;
+    const std::string jammed = heldJobNotice("toimisto", 7, IPP_PSTATE_PROCESSING, "media-jam-error,toner-low-report", "");
+    for (const char* part : {"7", "virheestä", "media-jam-error", "cupsenable toimisto"})
+        EXPECT_NE(jammed.find(part), std::string::npos) << part << " in " << jammed;
+    EXPECT_NE(heldJobNotice("q", 1, IPP_PSTATE_IDLE, "moving-to-paused", ""), "");
+    EXPECT_EQ(heldJobNotice("q", 1, IPP_PSTATE_IDLE, "none", ""), "");
+    EXPECT_EQ(heldJobNotice("q", 1, IPP_PSTATE_PROCESSING, "toner-low-report,media-low-warning", "Printing"), "");
+}
+
 // A queue that rejects jobs (cupsreject) refuses the page with a message that
 // names the queue and the way out, and no job is left behind; once the queue
 // accepts again, the same printer prints.

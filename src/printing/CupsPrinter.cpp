@@ -113,32 +113,19 @@ ssize_t writeToRequest(void* context, unsigned char* buffer, size_t length)
     return ssize_t(length);
 }
 
-// What the user must hear about a job the queue holds instead of printing:
-// empty while the queue prints. A queue stopped by hand (cupsdisable) or
-// paused because the printer reported an error accepts jobs and keeps them,
-// and without a word the user would wait for paper that does not come.
+// The queue's state as the scheduler tells it now, for the notice.
 std::string stoppedQueueNotice(const std::string& name, int jobId)
 {
     cups_dest_t* dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, name.c_str(), nullptr);
     if (!dest)
         return {};
-    const char* state = cupsGetOption("printer-state", dest->num_options, dest->options);
-    const char* reasons = cupsGetOption("printer-state-reasons", dest->num_options, dest->options);
-    const char* message = cupsGetOption("printer-state-message", dest->num_options, dest->options);
-    const std::string reasonList = reasons ? reasons : "";
-    const bool stopped = state && std::atoi(state) == IPP_PSTATE_STOPPED;
-    const bool paused = reasonList.find("paused") != std::string::npos;
-    std::string notice;
-    if (stopped || paused) {
-        notice = "Työ " + std::to_string(jobId) + " odottaa jonossa " + quoted(name)
-            + ", mutta jono on pysäytetty eikä tulosta mitään";
-        if (message && *message)
-            notice += std::string(" (") + message + ")";
-        else if (!reasonList.empty() && reasonList != "none")
-            notice += " (" + reasonList + ")";
-        notice += ". Korjaa tulostimen vika ja käynnistä jono uudelleen komennolla cupsenable " + name
-            + "; työ tulostuu silloin.";
-    }
+    auto option = [&](const char* key) {
+        const char* value = cupsGetOption(key, dest->num_options, dest->options);
+        return std::string(value ? value : "");
+    };
+    const std::string state = option("printer-state");
+    const std::string notice = heldJobNotice(name, jobId, state.empty() ? 0 : std::atoi(state.c_str()),
+                                             option("printer-state-reasons"), option("printer-state-message"));
     cupsFreeDests(1, dest);
     return notice;
 }
@@ -172,6 +159,31 @@ int ippPrintQuality(int16_t printQuality)
     default:
         return 0;
     }
+}
+
+std::string heldJobNotice(const std::string& queue, int jobId, int printerState, const std::string& reasons,
+                          const std::string& message)
+{
+    // Reasons are keywords separated by commas; "-error" ones stop the printer.
+    bool paused = false, error = false;
+    for (size_t at = 0; at <= reasons.size();) {
+        const size_t end = std::min(reasons.find(',', at), reasons.size());
+        const std::string reason = reasons.substr(at, end - at);
+        paused = paused || reason == "paused" || reason == "moving-to-paused";
+        error = error || reason.ends_with("-error");
+        at = end + 1;
+    }
+    if (printerState != IPP_PSTATE_STOPPED && !paused && !error)
+        return {};
+    std::string notice = "Työ " + std::to_string(jobId) + " odottaa jonossa " + quoted(queue) + ", mutta "
+        + (error ? "tulostin ilmoittaa virheestä" : "jono on pysäytetty") + " eikä mitään tulostu";
+    if (!message.empty())
+        notice += " (" + message + ")";
+    else if (!reasons.empty() && reasons != "none")
+        notice += " (" + reasons + ")";
+    notice += std::string(error ? ". Korjaa vika ja k" : ". K") + "äynnistä jono uudelleen komennolla cupsenable "
+        + queue + "; työ tulostuu silloin.";
+    return notice;
 }
 
 struct CupsPrinter::Destination {

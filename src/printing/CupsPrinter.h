@@ -52,6 +52,14 @@ std::vector<CupsDestinationSummary> listCupsDestinations();
 // "A4, 210 × 297 mm" for a media size in hundredths of a millimetre.
 std::string mediaDescription(const std::string& name, int width, int length);
 
+// What the user must hear about a job the queue holds instead of printing:
+// empty while the queue prints. A queue stopped by hand (cupsdisable), paused,
+// or held by a printer that reports an error ("media-jam-error") takes jobs
+// and keeps them, and without a word the user would wait for paper that does
+// not come. Names the job and the way to resume (cupsenable QUEUE).
+std::string heldJobNotice(const std::string& queue, int jobId, int printerState, const std::string& reasons,
+                          const std::string& message);
+
 class CupsPrinter : public PrinterBackend {
 public:
     // The named destination, or the default one when there is no name.
