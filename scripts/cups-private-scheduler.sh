@@ -81,7 +81,7 @@ start() {
     else
         stop_scheduler
         rm -rf "$DIR"
-        mkdir -p "$DIR"/{spool,spool/tmp,cache,state,log,ppd,out}
+        mkdir -p "$DIR"/{spool,spool/tmp,cache,state,log,ppd,ssl,out}
         chmod 755 "$DIR"
         chown root:lp "$DIR"/spool "$DIR"/spool/tmp "$DIR"/cache "$DIR"/state
         chmod 0710 "$DIR"/spool
@@ -103,6 +103,8 @@ StateDir $DIR/state
 AccessLog $DIR/log/access_log
 ErrorLog $DIR/log/error_log
 PageLog $DIR/log/page_log
+Printcap $DIR/printcap
+ServerKeychain $DIR/ssl
 EOF
         cat >"$DIR/cupsd.conf" <<EOF
 # Written by raitakone scripts/cups-private-scheduler.sh; removed by its stop.
