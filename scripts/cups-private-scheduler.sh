@@ -55,6 +55,9 @@ our_cupsd_pid() {
     echo "$pid"
 }
 
+# Whether DIR is a folder this script made: it holds our cupsd.conf.
+ours() { [[ -f "$DIR/cupsd.conf" ]] && grep -q 'raitakone scripts/cups-private-scheduler.sh' "$DIR/cupsd.conf"; }
+
 # A process that has not exited (a zombie waiting for its parent has).
 alive() { [[ -r "/proc/$1/stat" ]] && ! grep -q '^[0-9]* ([^)]*) Z' "/proc/$1/stat"; }
 
@@ -80,7 +83,10 @@ start() {
         say "the private scheduler is running already"
     else
         stop_scheduler
-        rm -rf "$DIR"
+        if [[ -e "$DIR" ]]; then
+            ours || die "$DIR exists and is not this script's; choose another RAITAKONE_CUPS_PRIVATE"
+            rm -rf "$DIR"
+        fi
         mkdir -p "$DIR"/{spool,spool/tmp,cache,state,log,ppd,ssl,out}
         chmod 755 "$DIR"
         chown root:lp "$DIR"/spool "$DIR"/spool/tmp "$DIR"/cache "$DIR"/state
@@ -179,8 +185,7 @@ stop_scheduler() {
 stop() {
     [[ $(id -u) -eq 0 ]] || die "run as root"
     stop_scheduler
-    # Only a folder this script made: it holds our cupsd.conf.
-    if [[ -f "$DIR/cupsd.conf" ]] && grep -q 'raitakone scripts/cups-private-scheduler.sh' "$DIR/cupsd.conf"; then
+    if ours; then
         rm -rf "$DIR"
     fi
 }
