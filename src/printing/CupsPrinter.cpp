@@ -143,6 +143,8 @@ PageGeometry pageGeometryForMedia(const MediaSize& media, double dpiX, double dp
     g.printable.top = std::min(marginPixels(media.top, dpiY), g.sheetHeight);
     g.printable.right = std::max(g.printable.left, g.sheetWidth - marginPixels(media.right, dpiX));
     g.printable.bottom = std::max(g.printable.top, g.sheetHeight - marginPixels(media.bottom, dpiY));
+    g.sheetWidthPoints = pdfSheetWidth(media);
+    g.sheetHeightPoints = pdfSheetHeight(media);
     return g;
 }
 
@@ -283,8 +285,6 @@ CupsPrinter::CupsPrinter(std::optional<std::string> destinationName)
 
     const MediaSize media{d.media.width, d.media.length, d.media.left, d.media.top, d.media.right, d.media.bottom};
     geometry_ = pageGeometryForMedia(media, d.xdpi, d.ydpi);
-    geometry_.sheetWidthPoints = pdfSheetWidth(media);
-    geometry_.sheetHeightPoints = pdfSheetHeight(media);
     if (geometry_.printable.empty())
         throw RuntimeError("Tulostimen " + quoted(d.name) + " paperilla " + d.media.media + " ei ole tulostusaluetta.");
 }

@@ -28,7 +28,9 @@ struct MediaSize {
 
 // The sheet in device pixels (rounded to the nearest pixel) and the
 // printable area inside it. Margins round outwards to whole pixels so the
-// printable area never reaches into a margin the printer cannot mark.
+// printable area never reaches into a margin the printer cannot mark. The
+// sheet in points is the one the PDF for the queue has: the paper's width,
+// and its height in whole points, as raster headers and the rasteriser have it.
 PageGeometry pageGeometryForMedia(const MediaSize& media, double dpiX, double dpiY);
 
 // The IPP print-quality enum for a PrintQuality value (-1 draft .. -4 high):
