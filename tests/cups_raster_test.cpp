@@ -424,6 +424,7 @@ TEST(CupsQueueState, AStoppedQueueIsSaidOutLoud)
     EXPECT_NE(notice.find(std::to_string(held)), std::string::npos) << notice;
     EXPECT_NE(notice.find("pysäytetty"), std::string::npos) << notice;
     EXPECT_NE(notice.find("cupsenable raitakone-stopped"), std::string::npos) << notice;
+    EXPECT_NE(notice.find("paused by the Raitakone tests"), std::string::npos) << "the reason cupsdisable gave";
     cupsCancelJob2(CUPS_HTTP_DEFAULT, "raitakone-stopped", held, 1);
 
     const int printed = printValkea1("raitakone-pwg-150", &notice);

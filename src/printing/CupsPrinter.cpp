@@ -10,7 +10,6 @@
 #include <QImage>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -113,21 +112,31 @@ ssize_t writeToRequest(void* context, unsigned char* buffer, size_t length)
     return ssize_t(length);
 }
 
-// The queue's state as the scheduler tells it now, for the notice.
+// The queue's state as the scheduler tells it now, for the notice: state,
+// reasons and the message that says why (the destination list lacks it).
 std::string stoppedQueueNotice(const std::string& name, int jobId)
 {
-    cups_dest_t* dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, name.c_str(), nullptr);
-    if (!dest)
+    char uri[HTTP_MAX_URI];
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/printers/%s",
+                     name.c_str());
+    ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+    static const char* const wanted[] = {"printer-state", "printer-state-reasons", "printer-state-message"};
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr, wanted);
+    ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+    if (!response)
         return {};
-    auto option = [&](const char* key) {
-        const char* value = cupsGetOption(key, dest->num_options, dest->options);
-        return std::string(value ? value : "");
-    };
-    const std::string state = option("printer-state");
-    const std::string notice = heldJobNotice(name, jobId, state.empty() ? 0 : std::atoi(state.c_str()),
-                                             option("printer-state-reasons"), option("printer-state-message"));
-    cupsFreeDests(1, dest);
-    return notice;
+    int state = 0;
+    std::string reasons, message;
+    if (ipp_attribute_t* a = ippFindAttribute(response, "printer-state", IPP_TAG_ENUM))
+        state = ippGetInteger(a, 0);
+    if (ipp_attribute_t* a = ippFindAttribute(response, "printer-state-reasons", IPP_TAG_KEYWORD))
+        for (int i = 0; i < ippGetCount(a); ++i)
+            reasons += (i ? "," : "") + std::string(ippGetString(a, i, nullptr));
+    if (ipp_attribute_t* a = ippFindAttribute(response, "printer-state-message", IPP_TAG_TEXT))
+        message = ippGetString(a, 0, nullptr);
+    ippDelete(response);
+    return heldJobNotice(name, jobId, state, reasons, message);
 }
 
 } // namespace
