@@ -73,8 +73,11 @@ constexpr double kPointsPerInch = 72.0;
 // number of points up to the raster's first row. A4 is 841.89 pt tall, its
 // raster header says 842: a page 841.89 pt tall starts 0.11 pt below row 0,
 // one row low at 600 dpi and two at 1200. A page 842 pt tall, laid down by
-// its bottom edge (see "position" in deliver), starts on row 0, and is the
-// same page whether a rasteriser anchors it at the top or at the bottom.
+// its bottom edge (see "position" in deliver), starts on row 0; being the
+// raster's own sheet, it lands there whether a rasteriser anchors that sheet
+// at its top or at its bottom. (Poppler's pdftoraster, which CUPS uses only
+// without Ghostscript, anchors pdftopdf's 841.89 pt page at the top and
+// smooths every image anyway, so no PDF comes through it pixel for pixel.)
 double pdfSheetWidth(const MediaSize& media) { return media.width * kPointsPerInch / kHundredthsOfMmPerInch; }
 double pdfSheetHeight(const MediaSize& media)
 {
