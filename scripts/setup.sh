@@ -9,7 +9,7 @@ PACKAGES=(
     qt6-base-dev libgl-dev libcups2-dev zlib1g-dev
     fonts-liberation
     libgtest-dev libbenchmark-dev libzxing-dev
-    cups printer-driver-cups-pdf poppler-utils
+    cups printer-driver-cups-pdf poppler-utils cups-filters ghostscript
     libpoppler-qt6-dev qt6-image-formats-plugins qt6-svg-dev
     hyperfine
 )

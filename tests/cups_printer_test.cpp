@@ -52,6 +52,16 @@ TEST(CupsMedia, SheetAndMarginsBecomeDevicePixels)
     EXPECT_EQ(std::make_pair(l.sheetWidth, l.sheetHeight), std::make_pair(5100, 13200));
     EXPECT_EQ(rect(l.printable), (std::vector<int>{100, 200, 5000, 13000})); // 99.9 and 199.8 px of margin
 
+    // The PDF's sheet: the paper's width, its height in whole points (A4 is
+    // 841.89 pt, a 100 x 150 mm label 425.2 pt).
+    const PageGeometry a4 = pageGeometryForMedia({21000, 29700, 0, 0, 0, 0}, 600, 600);
+    EXPECT_NEAR(a4.sheetWidthPoints, 595.2756, 1e-4);
+    EXPECT_EQ(a4.sheetHeightPoints, 842);
+    const PageGeometry label = pageGeometryForMedia({10000, 15000, 0, 0, 0, 0}, 300, 300);
+    EXPECT_NEAR(label.sheetWidthPoints, 283.4646, 1e-4);
+    EXPECT_EQ(label.sheetHeightPoints, 425);
+    EXPECT_EQ(std::make_pair(label.sheetWidth, label.sheetHeight), std::make_pair(1181, 1772));
+
     // Margins wider than the sheet leave nothing printable.
     const PageGeometry narrow = pageGeometryForMedia({2540, 2540, 1500, 0, 1500, 0}, 100, 100);
     EXPECT_EQ(narrow.sheetWidth, 100);

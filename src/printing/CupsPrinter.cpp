@@ -63,6 +63,27 @@ std::string millimetres(int hundredths)
     return shown;
 }
 
+constexpr double kPointsPerInch = 72.0;
+
+// The sheet of the PDF we send. Its width is the paper's. Its height is the
+// paper's in whole points, because that is the height the rasteriser hangs
+// the page from: a CUPS or PWG raster header states the page size in whole
+// points, and Ghostscript's cups device (gstoraster, CUPS's PDF rasteriser)
+// lays the PDF page on the sheet by its bottom edge and counts that whole
+// number of points up to the raster's first row. A4 is 841.89 pt tall, its
+// raster header says 842: a page 841.89 pt tall starts 0.11 pt below row 0,
+// one row low at 600 dpi and two at 1200. A page 842 pt tall, laid down by
+// its bottom edge (see "position" in deliver), starts on row 0; being the
+// raster's own sheet, it lands there whether a rasteriser anchors that sheet
+// at its top or at its bottom. (Poppler's pdftoraster, which CUPS uses only
+// without Ghostscript, anchors pdftopdf's 841.89 pt page at the top and
+// smooths every image anyway, so no PDF comes through it pixel for pixel.)
+double pdfSheetWidth(const MediaSize& media) { return media.width * kPointsPerInch / kHundredthsOfMmPerInch; }
+double pdfSheetHeight(const MediaSize& media)
+{
+    return std::round(media.length * kPointsPerInch / kHundredthsOfMmPerInch);
+}
+
 int pixelsFor(int hundredthsOfMm, double dpi) { return int(std::lround(hundredthsOfMm * dpi / kHundredthsOfMmPerInch)); }
 
 // A margin becomes whole pixels outwards: a pixel that reaches into the
@@ -94,6 +115,33 @@ ssize_t writeToRequest(void* context, unsigned char* buffer, size_t length)
     return ssize_t(length);
 }
 
+// The queue's state as the scheduler tells it now, for the notice: state,
+// reasons and the message that says why (the destination list lacks it).
+std::string stoppedQueueNotice(const std::string& name, int jobId)
+{
+    char uri[HTTP_MAX_URI];
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/printers/%s",
+                     name.c_str());
+    ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+    static const char* const wanted[] = {"printer-state", "printer-state-reasons", "printer-state-message"};
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr, wanted);
+    ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+    if (!response)
+        return {};
+    int state = 0;
+    std::string reasons, message;
+    if (ipp_attribute_t* a = ippFindAttribute(response, "printer-state", IPP_TAG_ENUM))
+        state = ippGetInteger(a, 0);
+    if (ipp_attribute_t* a = ippFindAttribute(response, "printer-state-reasons", IPP_TAG_KEYWORD))
+        for (int i = 0; i < ippGetCount(a); ++i)
+            reasons += (i ? "," : "") + std::string(ippGetString(a, i, nullptr));
+    if (ipp_attribute_t* a = ippFindAttribute(response, "printer-state-message", IPP_TAG_TEXT))
+        message = ippGetString(a, 0, nullptr);
+    ippDelete(response);
+    return heldJobNotice(name, jobId, state, reasons, message);
+}
+
 } // namespace
 
 PageGeometry pageGeometryForMedia(const MediaSize& media, double dpiX, double dpiY)
@@ -107,6 +155,8 @@ PageGeometry pageGeometryForMedia(const MediaSize& media, double dpiX, double dp
     g.printable.top = std::min(marginPixels(media.top, dpiY), g.sheetHeight);
     g.printable.right = std::max(g.printable.left, g.sheetWidth - marginPixels(media.right, dpiX));
     g.printable.bottom = std::max(g.printable.top, g.sheetHeight - marginPixels(media.bottom, dpiY));
+    g.sheetWidthPoints = pdfSheetWidth(media);
+    g.sheetHeightPoints = pdfSheetHeight(media);
     return g;
 }
 
@@ -123,6 +173,31 @@ int ippPrintQuality(int16_t printQuality)
     default:
         return 0;
     }
+}
+
+std::string heldJobNotice(const std::string& queue, int jobId, int printerState, const std::string& reasons,
+                          const std::string& message)
+{
+    // Reasons are keywords separated by commas; "-error" ones stop the printer.
+    bool paused = false, error = false;
+    for (size_t at = 0; at <= reasons.size();) {
+        const size_t end = std::min(reasons.find(',', at), reasons.size());
+        const std::string reason = reasons.substr(at, end - at);
+        paused = paused || reason == "paused" || reason == "moving-to-paused";
+        error = error || reason.ends_with("-error");
+        at = end + 1;
+    }
+    if (printerState != IPP_PSTATE_STOPPED && !paused && !error)
+        return {};
+    std::string notice = "Työ " + std::to_string(jobId) + " odottaa jonossa " + quoted(queue) + ", mutta "
+        + (error ? "tulostin ilmoittaa virheestä" : "jono on pysäytetty") + " eikä mitään tulostu";
+    if (!message.empty())
+        notice += " (" + message + ")";
+    else if (!reasons.empty() && reasons != "none")
+        notice += " (" + reasons + ")";
+    notice += std::string(error ? ". Korjaa vika ja k" : ". K") + "äynnistä jono uudelleen komennolla cupsenable "
+        + queue + "; työ tulostuu silloin.";
+    return notice;
 }
 
 struct CupsPrinter::Destination {
@@ -317,12 +392,14 @@ Delivery CupsPrinter::deliver(const PageRaster& page, const JobSettings& job)
         options.add("printer-resolution", d.resolutionText());
     if (d.supports("print-scaling", "none"))
         options.add("print-scaling", "none");
-    // Unscaled, the PDF filter centres the page on the paper. Our sheet is a
-    // whole number of pixels, a fraction of a pixel smaller than the paper
-    // (A4 is 2479.17 pixels wide at 300 dpi), so centring would move every
-    // pixel by a fraction and a renderer would smear each edge over two
-    // pixels. Placed top-left, our pixel grid is the printer's.
-    options.add("position", "top-left");
+    // Unscaled, the PDF filter (pdftopdf) centres a page that differs from
+    // the paper, and crops one that is larger; either moves every pixel by a
+    // fraction and a renderer smears each edge over two pixels. Our page is
+    // the paper's width and its height in whole points (0.11 pt more than A4's
+    // 841.89, 0.2 pt less than a 100 x 150 mm label's): laid down by its
+    // bottom-left corner, where the rasteriser anchors it, the filter only
+    // trims or pads at the top, above the raster's first row.
+    options.add("position", "bottom-left");
     if ((page.isBilevel() || job.colorMode == 1) && d.supports("print-color-mode", "monochrome"))
         options.add("print-color-mode", "monochrome");
     // A printer with fewer qualities prints every page at the one it has;
@@ -371,6 +448,10 @@ Delivery CupsPrinter::deliver(const PageRaster& page, const JobSettings& job)
     if (created >= IPP_STATUS_REDIRECTION_OTHER_SITE || jobId <= 0) {
         if (schedulerUnreachable())
             throwSchedulerDown(d.name);
+        if (cupsLastError() == IPP_STATUS_ERROR_NOT_ACCEPTING_JOBS)
+            throw RuntimeError("Tulostin " + quoted(d.name) + " ei ota nyt töitä vastaan (" + lastCupsError()
+                               + "), joten sivua ei tulostettu. Salli työt komennolla cupsaccept " + d.name
+                               + " ja yritä uudelleen.");
         throw RuntimeError("Tulostin " + quoted(d.name) + " ei ottanut työtä vastaan: " + lastCupsError());
     }
 
@@ -397,6 +478,12 @@ Delivery CupsPrinter::deliver(const PageRaster& page, const JobSettings& job)
         cups_page_header2_t header;
         if (!cupsRasterInitPWGHeader(&header, &sheet, rasterType.c_str(), d.xdpi, d.ydpi, "one-sided", nullptr))
             fail("rasterin otsake");
+        // libcups truncates the sheet to whole pixels (A4 is 1753.9 rows at
+        // 150 dpi, so 1753); the raster is the page we drew, rounded as the
+        // geometry rounds it, so no row or column of it is dropped.
+        header.cupsWidth = unsigned(geometry_.sheetWidth);
+        header.cupsHeight = unsigned(geometry_.sheetHeight);
+        header.cupsBytesPerLine = (header.cupsWidth * header.cupsBitsPerPixel + 7) / 8;
         cups_raster_t* raster = cupsRasterOpenIO(writeToRequest, nullptr, CUPS_RASTER_WRITE_PWG);
         if (!raster)
             fail("rasterin avaus");
@@ -447,7 +534,7 @@ Delivery CupsPrinter::deliver(const PageRaster& page, const JobSettings& job)
 
     if (cupsFinishDestDocument(CUPS_HTTP_DEFAULT, d.dest, d.info) >= IPP_STATUS_REDIRECTION_OTHER_SITE)
         fail("asiakirjan lopetus");
-    return {d.name, jobId, {}, {}};
+    return {d.name, jobId, {}, stoppedQueueNotice(d.name, jobId)};
 }
 
 } // namespace raitakone

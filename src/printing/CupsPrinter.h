@@ -28,7 +28,9 @@ struct MediaSize {
 
 // The sheet in device pixels (rounded to the nearest pixel) and the
 // printable area inside it. Margins round outwards to whole pixels so the
-// printable area never reaches into a margin the printer cannot mark.
+// printable area never reaches into a margin the printer cannot mark. The
+// sheet in points is the one the PDF for the queue has: the paper's width,
+// and its height in whole points, as raster headers and the rasteriser have it.
 PageGeometry pageGeometryForMedia(const MediaSize& media, double dpiX, double dpiY);
 
 // The IPP print-quality enum for a PrintQuality value (-1 draft .. -4 high):
@@ -51,6 +53,14 @@ std::vector<CupsDestinationSummary> listCupsDestinations();
 
 // "A4, 210 × 297 mm" for a media size in hundredths of a millimetre.
 std::string mediaDescription(const std::string& name, int width, int length);
+
+// What the user must hear about a job the queue holds instead of printing:
+// empty while the queue prints. A queue stopped by hand (cupsdisable), paused,
+// or held by a printer that reports an error ("media-jam-error") takes jobs
+// and keeps them, and without a word the user would wait for paper that does
+// not come. Names the job and the way to resume (cupsenable QUEUE).
+std::string heldJobNotice(const std::string& queue, int jobId, int printerState, const std::string& reasons,
+                          const std::string& message);
 
 class CupsPrinter : public PrinterBackend {
 public:

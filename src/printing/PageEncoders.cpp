@@ -274,14 +274,23 @@ void appendText(QByteArray& png, const char* key, const std::string& utf8)
 
 uint32_t pixelsPerMetre(double dpi) { return uint32_t(std::lround(dpi / 0.0254)); }
 
-// A length in points for the PDF, a hair (10 to 20 millionths of a point)
-// short of the exact size. Renderers size a page by ceil(points * dpi / 72)
-// and poppler spans an image from floor(x0) to floor(x1) + 1; a value that
-// converts back to exactly n pixels (595.32 pt at 600 dpi) would make the
-// page and the image one pixel larger and resample every row and column.
-QByteArray points(int pixels, double dpi)
+// The PDF's lengths are written to the hundred-thousandth of a point.
+constexpr double kHair = 1e-5;
+
+// The length of n pixels in points, two to three hairs short. Renderers span
+// an image from floor(y0) to floor(y1) + 1 device pixels (poppler); an image
+// that converts back to exactly n pixels (595.32 pt at 600 dpi) would come
+// out one pixel larger and resample every row and column. It hangs one hair
+// below the sheet's top edge (see encodePdf), so both ends stay inside its n
+// pixels whatever the floating point makes of them. Hairs are far below any
+// rasteriser's pixel-centre rule.
+double gridPoints(int pixels, double dpi) { return (std::floor(pixels * 72.0 / dpi * 1e5) - 2) / 1e5; }
+
+// A length rounded to the 1e-5 pt the PDF writes it with.
+double pdfRounded(double points) { return std::round(points * 1e5) / 1e5; }
+
+QByteArray pdfNumber(double value)
 {
-    const double value = (std::floor(pixels * 72.0 / dpi * 1e5) - 1) / 1e5;
     char text[64];
     std::snprintf(text, sizeof text, "%.5f", value);
     QByteArray s(text);
@@ -289,7 +298,7 @@ QByteArray points(int pixels, double dpi)
         s.chop(1);
     if (s.endsWith('.'))
         s.chop(1);
-    return s;
+    return s == "-0" ? QByteArray("0") : s;
 }
 
 } // namespace
@@ -402,8 +411,18 @@ QByteArray encodePng(const PageRaster& page, const PageGeometry& g, const JobSet
 
 QByteArray encodePdf(const CompressedPage& page, const PageGeometry& g)
 {
-    const QByteArray width = points(page.width, g.dpiX);
-    const QByteArray height = points(page.height, g.dpiY);
+    // The page is the sheet as the printer states it, whatever the rounding
+    // of the pixel grid; without a stated size, the grid's own. The image is
+    // the grid, one image pixel to one device pixel, hung from the sheet's
+    // top-left corner where the drawing origin is: a rasteriser that lays the
+    // page on the sheet by its top edge or by its bottom edge puts every image
+    // row on a device row, as long as the page is the sheet it rasterises.
+    const double imageWidth = gridPoints(page.width, g.dpiX);
+    const double imageHeight = gridPoints(page.height, g.dpiY);
+    const double sheetWidth = pdfRounded(g.sheetWidthPoints > 0 ? g.sheetWidthPoints : imageWidth + kHair);
+    const double sheetHeight = pdfRounded(g.sheetHeightPoints > 0 ? g.sheetHeightPoints : imageHeight + kHair);
+    const QByteArray width = pdfNumber(sheetWidth);
+    const QByteArray height = pdfNumber(sheetHeight);
 
     QByteArray colourSpace;
     int colours = 1;
@@ -429,8 +448,8 @@ QByteArray encodePdf(const CompressedPage& page, const PageGeometry& g)
     }
     const int bitsPerComponent = page.pixels == CompressedPage::Pixels::Bilevel ? 1 : 8;
 
-    // The image spans the page, so each image pixel is one device pixel.
-    const QByteArray content = "q " + width + " 0 0 " + height + " 0 0 cm /Im0 Do Q\n";
+    const QByteArray content = "q " + pdfNumber(imageWidth) + " 0 0 " + pdfNumber(imageHeight) + " 0 "
+        + pdfNumber(sheetHeight - kHair - imageHeight) + " cm /Im0 Do Q\n";
 
     QByteArray pdf("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
     std::vector<qsizetype> offsets;

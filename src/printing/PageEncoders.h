@@ -44,9 +44,10 @@ CompressedPage compressPage(const PageRaster& page);
 QByteArray encodePng(const CompressedPage& page, const PageGeometry& g, const JobSettings& job);
 QByteArray encodePng(const PageRaster& page, const PageGeometry& g, const JobSettings& job);
 
-// The page as a one-page PDF 1.4 whose MediaBox is the sheet's physical size
-// and whose only content is the raster as one image, one image pixel to one
-// device pixel, never interpolated.
+// The page as a one-page PDF 1.4 whose MediaBox is the sheet as the geometry
+// states it in points (the pixel grid's size where it states none), and whose
+// only content is the raster as one image hung from the sheet's top-left
+// corner, one image pixel to one device pixel, never interpolated.
 QByteArray encodePdf(const CompressedPage& page, const PageGeometry& g);
 QByteArray encodePdf(const PageRaster& page, const PageGeometry& g);
 

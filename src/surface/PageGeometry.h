@@ -13,6 +13,10 @@ struct PageGeometry {
     int sheetWidth = 0;  // pixels
     int sheetHeight = 0; // pixels
     PixelRect printable; // pixels, within the sheet
+    // The sheet as the printer states it, in points (1/72 in), for the page
+    // formats that carry a physical size (PDF); 0 means the pixel grid's size.
+    double sheetWidthPoints = 0;
+    double sheetHeightPoints = 0;
 };
 
 } // namespace raitakone

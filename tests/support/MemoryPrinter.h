@@ -38,7 +38,8 @@ private:
     std::shared_ptr<MemoryPrinterRecord> record_;
 };
 
-// An A4 sheet at the given resolution, all of it printable.
+// An A4 sheet at the given resolution, all of it printable, stating its size
+// in points as the page-file printer does.
 PageGeometry a4Geometry(double dpiX, double dpiY);
 PageGeometry a4Geometry(double dpi);
 
