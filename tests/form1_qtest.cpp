@@ -2,11 +2,16 @@
 // routing, the three diagnostics, error reporting and the ways the program ends.
 
 #include "app/Form1.h"
+#include "printing/PrinterSelection.h"
 #include "printtests/PrintTests.h"
 #include "surface/RuntimeError.h"
 #include "support/MemoryPrinter.h"
 
+#include <cups/cups.h>
+
 #include <QApplication>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QLocale>
 #include <QPushButton>
 #include <QTimer>
@@ -405,6 +410,39 @@ private slots:
         QVERIFY(w.form.printerStatus().startsWith("ensimmainen"));
         QTest::mouseClick(choose, Qt::LeftButton);
         QCOMPARE(w.form.printerStatus(), QString::fromUtf8("toinen · 300 dpi · A4, 210 × 297 mm"));
+    }
+
+    // Through real queues of the private scheduler: a queue that refuses jobs
+    // is reported and the window goes on; a stopped queue takes the page and
+    // the status line says so, with how to resume it.
+    void refusingAndStoppedQueuesInTheWindow()
+    {
+        const QByteArray server = qgetenv("RAITAKONE_CUPS_RASTER_SERVER");
+        if (server.isEmpty())
+            QSKIP("no private CUPS scheduler (scripts/cups-private-scheduler.sh start)");
+        cupsSetServer(server.constData());
+        const auto restore = qScopeGuard([] { cupsSetServer(nullptr); });
+        auto queue = std::make_shared<std::string>("raitakone-rejecting");
+        Window w([queue] { return connectPrinter({PrinterChoice::Kind::NamedCups, *queue}); });
+        QVERIFY2(w.form.printerStatus().startsWith("raitakone-rejecting · "), qPrintable(w.form.printerStatus()));
+
+        w.click("Command10", 0);
+        QCOMPARE(w.messages.size(), size_t(1));
+        QVERIFY2(w.messages[0].text.contains("cupsaccept raitakone-rejecting"), qPrintable(w.messages[0].text));
+        QVERIFY(w.form.pageStatus().startsWith(QString::fromUtf8("Virhe: ")));
+        QVERIFY(!w.form.printer().documentOpen());
+        w.click("Command2");
+        QCOMPARE(w.messages.back().text, QString("332"));
+
+        *queue = "raitakone-stopped";
+        w.click("Command10", 0);
+        QCOMPARE(w.messages.size(), size_t(2));
+        const QString status = w.form.pageStatus();
+        const QRegularExpressionMatch job =
+            QRegularExpression(QString::fromUtf8("^Valkea 1 \\(perus\\) → raitakone-stopped, työ (\\d+) — ")).match(status);
+        QVERIFY2(job.hasMatch(), qPrintable(status));
+        QVERIFY2(status.contains("cupsenable raitakone-stopped"), qPrintable(status));
+        cupsCancelJob2(CUPS_HTTP_DEFAULT, "raitakone-stopped", job.captured(1).toInt(), 1);
     }
 
     void poistuEndsTheEventLoop()
