@@ -77,12 +77,7 @@ BENCHMARK(BM_PageToFiles)->Arg(300)->Arg(600)->Arg(1200)->Unit(benchmark::kMilli
 class MemoryPrinter : public PrinterBackend {
 public:
     MemoryPrinter(double dpi, std::optional<PageRaster>* kept) : dpi_(dpi), kept_(kept) {}
-    PageGeometry geometry() override
-    {
-        const int width = int(std::lround(210.0 / 25.4 * dpi_));
-        const int height = int(std::lround(297.0 / 25.4 * dpi_));
-        return {dpi_, dpi_, width, height, PixelRect{0, 0, width, height}};
-    }
+    PageGeometry geometry() override { return a4Sheet(dpi_, dpi_); }
     void checkPrintQuality(int16_t) override {}
     Delivery deliver(const PageRaster& page, const JobSettings&) override
     {

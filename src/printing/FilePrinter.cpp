@@ -45,18 +45,6 @@ void ensureDirectory(const std::string& dir)
         failDirectory(dir, error ? error.message() : std::strerror(ENOTDIR));
 }
 
-PageGeometry a4Geometry(double dpiX, double dpiY)
-{
-    const int width = int(std::lround(210.0 / 25.4 * dpiX));
-    const int height = int(std::lround(297.0 / 25.4 * dpiY));
-    PageGeometry g{dpiX, dpiY, width, height, PixelRect{0, 0, width, height}};
-    // The PDF is the sheet, however the pixel grid rounds it: at 2400 x 1 dpi
-    // A4 is 12 rows, which would make a page 864 pt tall.
-    g.sheetWidthPoints = 210.0 / 25.4 * 72;
-    g.sheetHeightPoints = 297.0 / 25.4 * 72;
-    return g;
-}
-
 // Holds SIGTERM, SIGINT and SIGHUP back on this thread while it lives, so
 // that one of them, left to its default action, ends the program only after
 // a page is written and published whole. (With the program's own handlers
@@ -133,7 +121,7 @@ std::optional<std::string> completeHalfPair(const std::string& dir, long long nu
     if (extension == "png") {
         if (const std::optional<QByteArray> png = readAll(fd)) {
             if (const std::optional<PngPage> read = readPngPage(*png)) {
-                const PageGeometry g = a4Geometry(read->dpiX, read->dpiY);
+                const PageGeometry g = a4Sheet(read->dpiX, read->dpiY);
                 if (read->page.width == g.sheetWidth && read->page.height == g.sheetHeight) {
                     try {
                         TempFile pdf(dir, encodePdf(read->page, g));
@@ -188,7 +176,7 @@ FilePrinter::FilePrinter(std::string directory, double dpiX, double dpiY)
     recoveryNotices_ = completeHalfPairs(directory_);
 }
 
-PageGeometry FilePrinter::geometry() { return a4Geometry(dpiX_, dpiY_); }
+PageGeometry FilePrinter::geometry() { return a4Sheet(dpiX_, dpiY_); }
 
 void FilePrinter::checkPrintQuality(int16_t quality)
 {

@@ -19,4 +19,7 @@ struct PageGeometry {
     double sheetHeightPoints = 0;
 };
 
+// An A4 sheet (210 x 297 mm) at the resolution, all of it printable.
+PageGeometry a4Sheet(double dpiX, double dpiY);
+
 } // namespace raitakone

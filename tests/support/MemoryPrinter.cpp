@@ -27,15 +27,7 @@ Delivery MemoryPrinter::deliver(const PageRaster& page, const JobSettings& job)
     return {record_->name, int(record_->pages.size()), {}, record_->notice};
 }
 
-PageGeometry a4Geometry(double dpiX, double dpiY)
-{
-    const int width = int(std::lround(210.0 / 25.4 * dpiX));
-    const int height = int(std::lround(297.0 / 25.4 * dpiY));
-    PageGeometry g{dpiX, dpiY, width, height, PixelRect{0, 0, width, height}};
-    g.sheetWidthPoints = 210.0 / 25.4 * 72;
-    g.sheetHeightPoints = 297.0 / 25.4 * 72;
-    return g;
-}
+PageGeometry a4Geometry(double dpiX, double dpiY) { return a4Sheet(dpiX, dpiY); }
 
 PageGeometry a4Geometry(double dpi) { return a4Geometry(dpi, dpi); }
 
