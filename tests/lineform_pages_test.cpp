@@ -34,25 +34,18 @@ TEST(LineFormCalls, StateInOrderThenTheBarsOfTheIndexThenFiveLines)
 {
     // 600 dpi, 2.4 twips a pixel: w = 7; the 1.1 cm of CurrentY is 623.7
     // twips = 259.875 pixels; the 5 twips of CurrentX are 5 / 2.4 pixels.
-    const std::vector<std::pair<std::string, double>> state = {
+    const testing::Settings state = {
         {"CurrentX", 5},  {"ScaleMode", 7}, {"CurrentY", 1.1f}, {"ScaleMode", 3},       {"DrawWidth", 7},
         {"DrawMode", 1}, {"DrawStyle", 0}, {"FontTransparent", 0}, {"FillStyle", 0}, {"FillColor", 1}};
     for (int16_t index = 0; index < 4; ++index) {
         SCOPED_TRACE("Index " + std::to_string(index));
         TestPrinter p(600);
         Command10_Click(p.printer, index);
-
-        std::vector<std::pair<std::string, double>> before;
-        for (size_t k = 0; k < p.events.size() && p.events[k].what != "Line"; ++k)
-            before.emplace_back(p.events[k].what, p.events[k].values.at(0));
-        EXPECT_EQ(before, state);
         testing::expectModuleBarCalls(p.eventsNamed("Line"), kForms[index].flags, float(5 / 2.4), 7, 259.875f,
                                       519.75f);
-        std::vector<std::string> printed;
-        for (const SurfaceEvent& e : p.eventsNamed("Print"))
-            printed.push_back(e.text);
-        EXPECT_EQ(printed, (std::vector<std::string>{"", "", "", "", kForms[index].label}));
-        EXPECT_EQ(p.events.back().what, "EndDoc");
+        const std::vector<std::string> after{"Print:", "Print:", "Print:", "Print:",
+                                             std::string("Print:") + kForms[index].label, "EndDoc:"};
+        EXPECT_EQ(testing::callSequence(p.events), (testing::CallSequence{state, 166, after}));
         EXPECT_EQ(p.record->pages.size(), 1u);
     }
 }
@@ -99,32 +92,20 @@ INSTANTIATE_TEST_SUITE_P(LineFormDpi, LineFormPageAt,
                                            std::pair{1200, 14}),
                          [](const auto& info) { return std::to_string(info.param.first) + "dpi"; });
 
-TEST(LineFormPages, NothingElseOnThePageAndASecondClickGivesTheSame)
+TEST(LineFormPages, NothingElseOnThePageASecondClickGivesTheSameAndBadInputIsRefused)
 {
     TestPrinter p(600);
     Command10_Click(p.printer, 3);
-    Command10_Click(p.printer, 3);
-    ASSERT_EQ(p.record->pages.size(), 2u);
-    const auto bands = testing::inkBands(p.record->pages[0].raster);
+    const auto bands = testing::inkBands(p.lastPage());
     ASSERT_EQ(bands.size(), 2u) << "the bars and the label";
-    EXPECT_EQ(bands[0].start, 260) << "1.1 cm down";
-    EXPECT_EQ(bands[0].length(), 260) << "1.1 cm tall";
-    EXPECT_TRUE(p.record->pages[0].raster.image() == p.record->pages[1].raster.image());
-}
+    EXPECT_EQ(bands[0], (testing::Run{260, 260 + 260})) << "1.1 cm down, 1.1 cm tall";
+    testing::expectTheSamePageTwice(600, [](PrinterSurface& s) { Command10_Click(s, 3); });
+    testing::expectRefusedOnACoarsePrinter([](PrinterSurface& s) { Command10_Click(s, 0); });
 
-TEST(LineFormPages, RefusedBeforeAnyDrawing)
-{
-    TestPrinter coarse(72); // 20 twips a pixel: a module would be 0 pixels wide
-    EXPECT_THROW(Command10_Click(coarse.printer, 0), RuntimeError);
-    EXPECT_TRUE(coarse.eventsNamed("Line").empty());
-    EXPECT_FALSE(coarse.printer.documentOpen());
-    coarse.printer.KillDoc();
-    EXPECT_TRUE(coarse.record->pages.empty());
-
-    TestPrinter p(600);
-    EXPECT_THROW(Command10_Click(p.printer, 4), RuntimeError);
-    EXPECT_THROW(Command10_Click(p.printer, -1), RuntimeError);
-    EXPECT_TRUE(p.events.empty());
+    TestPrinter q(600);
+    EXPECT_THROW(Command10_Click(q.printer, 4), RuntimeError);
+    EXPECT_THROW(Command10_Click(q.printer, -1), RuntimeError);
+    EXPECT_TRUE(q.events.empty());
 }
 
 } // namespace

@@ -4,9 +4,8 @@
 
 #include "pattern/BarPattern.h"
 #include "printtests/PrintTests.h"
-#include "surface/RuntimeError.h"
 #include "surface/TextRun.h"
-#include "support/Decode.h"
+#include "support/BarChecks.h"
 #include "support/InkExtent.h"
 #include "support/MemoryPrinter.h"
 #include "support/PageProbe.h"
@@ -48,40 +47,18 @@ const Resolution kResolutions[] = {{203, 2, 87}, {300, 3, 129}, {600, 7, 259}, {
 double originX(double dpi) { return 5.0 * dpi / 1440.0; }
 double originY(double dpi) { return 25.0 * dpi / 1440.0; }
 
-TEST(SamsungPages, Draw166BoxesAtAnOriginOf5And25Twips)
+// The unit switched late (Index 0) or early, the print quality where one is
+// set, 166 boxes at an origin of 5 and 25 twips, the label.
+TEST(SamsungPages, SwitchToPixelsLateOrEarlyThenDraw166BoxesAndTheirLabel)
 {
     for (const Variant& v : kVariants) {
         SCOPED_TRACE(v.label);
         TestPrinter t(600);
         Command11_Click(t.printer, v.index);
 
-        const auto lines = t.eventsNamed("Line");
-        ASSERT_EQ(lines.size(), 166u);
-        const double x0 = 5 / 2.4, y0 = 25 / 2.4;
-        size_t k = 0;
-        for (int i = 1; i <= kModuleCount; ++i) {
-            if (!isDark(i))
-                continue;
-            const std::vector<double>& e = lines[k++].values;
-            ASSERT_EQ(e.size(), 6u);
-            EXPECT_EQ(e[0], 20) << "module " << i;
-            EXPECT_NEAR(e[1], x0 + (i - 1) * 7, 1e-3) << "module " << i;
-            EXPECT_EQ(e[3], e[1]) << "module " << i;
-            EXPECT_NEAR(e[2], y0, 1e-4) << "module " << i;
-            EXPECT_NEAR(e[4], y0 + 259, 1e-3) << "module " << i;
-            EXPECT_EQ(e[5], 0) << "module " << i;
-        }
-    }
-}
-
-TEST(SamsungPages, SwitchToPixelsLateOrEarlyAndPrintTheirLabel)
-{
-    for (const Variant& v : kVariants) {
-        SCOPED_TRACE(v.label);
-        TestPrinter t(600);
-        Command11_Click(t.printer, v.index);
-
-        std::vector<std::pair<std::string, double>> expected = {{"CurrentX", 5}, {"CurrentY", 25}};
+        const float y0 = float(25 / 2.4);
+        testing::expectModuleBarCalls(t.eventsNamed("Line"), 20, float(5 / 2.4), 7, y0, y0 + 259.0f);
+        testing::Settings expected = {{"CurrentX", 5}, {"CurrentY", 25}};
         if (v.index == 0) {
             expected.insert(expected.end(), {{"DrawWidth", 7}, {"ScaleMode", 3}});
         } else {
@@ -92,22 +69,8 @@ TEST(SamsungPages, SwitchToPixelsLateOrEarlyAndPrintTheirLabel)
         }
         expected.insert(expected.end(), {{"DrawMode", 1}, {"DrawStyle", 0}, {"FontTransparent", 0},
                                          {"FillStyle", 0}, {"FillColor", 1}});
-
-        ASSERT_EQ(t.events.size(), expected.size() + 166 + 5 + 1);
-        for (size_t k = 0; k < expected.size(); ++k) {
-            EXPECT_EQ(t.events[k].what, expected[k].first) << "setting " << k;
-            ASSERT_EQ(t.events[k].values.size(), 1u) << t.events[k].what;
-            EXPECT_EQ(t.events[k].values[0], expected[k].second) << t.events[k].what;
-        }
-        size_t k = expected.size();
-        for (; k < expected.size() + 166; ++k)
-            EXPECT_EQ(t.events[k].what, "Line");
-        for (const std::string text : {"", "", "", "", v.label.c_str()}) {
-            EXPECT_EQ(t.events[k].what, "Print");
-            EXPECT_EQ(t.events[k].text, text);
-            ++k;
-        }
-        EXPECT_EQ(t.events[k].what, "EndDoc");
+        const std::vector<std::string> after{"Print:", "Print:", "Print:", "Print:", "Print:" + v.label, "EndDoc:"};
+        EXPECT_EQ(testing::callSequence(t.events), (testing::CallSequence{expected, 166, after}));
 
         ASSERT_EQ(t.record->pages.size(), 1u);
         EXPECT_EQ(t.record->pages.back().job.printQuality, v.printQuality);
@@ -138,8 +101,7 @@ TEST(SamsungPages, HoldTheSymbolAtTheOriginAndOneLabelLineFourLinesBelow)
             ASSERT_EQ(bands.size(), 2u) << "the bars and one label line";
             EXPECT_EQ(bands[0], (testing::Run{top, top + r.h}));
             const PixelRect bars = testing::inkBox(page, bands[0].start, bands[0].end);
-            EXPECT_EQ(bars.left, std::max(0, left));
-            EXPECT_EQ(bars.right, right);
+            EXPECT_EQ(std::make_pair(bars.left, bars.right), std::make_pair(std::max(0, left), right));
 
             // The label's cell starts four line heights below the foot of the bars.
             const int line = lineHeight(PrinterSurface::defaultPrinterFont(), r.dpi, r.dpi);
@@ -157,12 +119,7 @@ TEST(SamsungPages, RefuseAPenOfNoWidthWithoutDeliveringAPage)
 {
     for (const Variant& v : kVariants) {
         SCOPED_TRACE(v.label);
-        TestPrinter t(72);
-        EXPECT_THROW(Command11_Click(t.printer, v.index), RuntimeError);
-        EXPECT_TRUE(t.eventsNamed("Line").empty());
-        EXPECT_TRUE(t.eventsNamed("DrawWidth").empty());
-        t.printer.KillDoc();
-        EXPECT_TRUE(t.record->pages.empty());
+        testing::expectRefusedOnACoarsePrinter([&](PrinterSurface& p) { Command11_Click(p, v.index); });
     }
 }
 

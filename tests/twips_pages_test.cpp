@@ -5,7 +5,6 @@
 #include "support/BarChecks.h"
 #include "support/MemoryPrinter.h"
 #include "support/TextProbe.h"
-#include "surface/RuntimeError.h"
 
 #include <gtest/gtest.h>
 
@@ -68,21 +67,6 @@ Lines textOf(const TwipsPage& page, const Resolution& r)
     return textOf(page, r.twipsPerPixel, r.twipsPerPixel, r.h, r.l);
 }
 
-// The events after the last bar as "Print:<text>", "Font.Size:16" ...
-Lines eventsAfterBars(const TestPrinter& p)
-{
-    Lines after;
-    for (const SurfaceEvent& e : p.events) {
-        if (e.what == "Line")
-            after.clear();
-        else if (e.what == "Print" || e.what == "Font.Name")
-            after.push_back(e.what + ":" + e.text);
-        else
-            after.push_back(e.what + ":" + (e.values.empty() ? "" : std::to_string(int(e.values[0]))));
-    }
-    return after;
-}
-
 Lines expectedAfterBars(const TwipsPage& page, const Lines& text)
 {
     Lines expected;
@@ -100,21 +84,18 @@ Lines expectedAfterBars(const TwipsPage& page, const Lines& text)
 
 TEST(TwipsCalls, StateThenOneBoxPerDarkModuleThenTheTextBlock)
 {
-    const Lines state = {"CurrentX:5", "CurrentY:25",       "DrawWidth:7", "ScaleMode:3", "DrawMode:1",
-                         "DrawStyle:0", "FontTransparent:0", "FillStyle:0", "FillColor:1"};
+    const testing::Settings state = {{"CurrentX", 5},  {"CurrentY", 25},        {"DrawWidth", 7},
+                                     {"ScaleMode", 3}, {"DrawMode", 1},         {"DrawStyle", 0},
+                                     {"FontTransparent", 0}, {"FillStyle", 0}, {"FillColor", 1}};
     for (const TwipsPage& page : kPages) {
         SCOPED_TRACE(page.caption);
         TestPrinter p(600);
         page.click(p.printer);
-
-        Lines before;
-        for (size_t k = 0; k < p.events.size() && p.events[k].what != "Line"; ++k)
-            before.push_back(p.events[k].what + ":" + std::to_string(int(p.events[k].values.at(0))));
-        EXPECT_EQ(before, state);
         // The origin (5, 25) twips in pixels at 2.4 twips a pixel; h = 259.
         const float y0 = float(25 / 2.4);
         testing::expectModuleBarCalls(p.eventsNamed("Line"), 20, float(5 / 2.4), 7, y0, y0 + 259.0f);
-        EXPECT_EQ(eventsAfterBars(p), expectedAfterBars(page, textOf(page, kResolutions[2])));
+        const Lines after = expectedAfterBars(page, textOf(page, kResolutions[2]));
+        EXPECT_EQ(testing::callSequence(p.events), (testing::CallSequence{state, 166, after}));
         EXPECT_EQ(p.record->pages.size(), 1u);
     }
 }
@@ -127,7 +108,7 @@ TEST(TwipsCalls, NumbersFollowTheirAxisAndTheLocale)
         // 600 across, 1200 down: l follows TwipsPerPixelX, h TwipsPerPixelY.
         TestPrinter p(testing::a4Geometry(600, 1200));
         page.click(p.printer);
-        EXPECT_EQ(eventsAfterBars(p), expectedAfterBars(page, textOf(page, "2.4", "1.2", 519, 7)));
+        EXPECT_EQ(testing::callSequence(p.events).after, expectedAfterBars(page, textOf(page, "2.4", "1.2", 519, 7)));
     }
 
     const QLocale before;
@@ -135,7 +116,7 @@ TEST(TwipsCalls, NumbersFollowTheirAxisAndTheLocale)
     TestPrinter p(600);
     Command13_Click(p.printer);
     QLocale::setDefault(before);
-    EXPECT_EQ(eventsAfterBars(p), expectedAfterBars(kPages[0], textOf(kPages[0], "2,4", "2,4", 259, 7)));
+    EXPECT_EQ(testing::callSequence(p.events).after, expectedAfterBars(kPages[0], textOf(kPages[0], "2,4", "2,4", 259, 7)));
 }
 
 class TwipsPageAt : public ::testing::TestWithParam<Resolution> {};
@@ -188,35 +169,17 @@ TEST_P(TwipsPageAt, BarsOneModuleWideAndEveryLineInItsPlace)
 INSTANTIATE_TEST_SUITE_P(TwipsDpi, TwipsPageAt, ::testing::ValuesIn(kResolutions),
                          [](const auto& info) { return std::to_string(info.param.dpi) + "dpi"; });
 
-TEST(TwipsPages, NothingElseOnThePageAndASecondClickGivesTheSame)
+TEST(TwipsPages, NothingElseOnThePageASecondClickGivesTheSameAndTooCoarseIsRefused)
 {
     TestPrinter p(600);
     Command13_Click(p.printer);
     const auto bands = testing::inkBands(p.lastPage());
     ASSERT_EQ(bands.size(), 5u) << "the bars and four lines of text";
-    EXPECT_EQ(bands[0].start, 10) << "25 twips down";
-    EXPECT_EQ(bands[0].length(), 259);
-
+    EXPECT_EQ(bands[0], (testing::Run{10, 10 + 259})) << "25 twips down, h tall";
     for (const TwipsPage& page : kPages) {
         SCOPED_TRACE(page.caption);
-        TestPrinter twice(300);
-        page.click(twice.printer);
-        page.click(twice.printer);
-        ASSERT_EQ(twice.record->pages.size(), 2u);
-        EXPECT_TRUE(twice.record->pages[0].raster.image() == twice.record->pages[1].raster.image());
-    }
-}
-
-TEST(TwipsPages, PrinterTooCoarseForAModuleIsRefusedBeforeAnyDrawing)
-{
-    for (const TwipsPage& page : kPages) {
-        SCOPED_TRACE(page.caption);
-        TestPrinter p(72); // 20 twips a pixel: a module would be 0 pixels wide
-        EXPECT_THROW(page.click(p.printer), RuntimeError);
-        EXPECT_TRUE(p.eventsNamed("Line").empty());
-        EXPECT_FALSE(p.printer.documentOpen());
-        p.printer.KillDoc();
-        EXPECT_TRUE(p.record->pages.empty());
+        testing::expectTheSamePageTwice(300, page.click);
+        testing::expectRefusedOnACoarsePrinter(page.click);
     }
 }
 

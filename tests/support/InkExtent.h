@@ -27,6 +27,9 @@ inline PixelRect inkBox(const PageRaster& page, int from = 0, int to = -1)
     return box.empty() ? PixelRect{} : box;
 }
 
+// left, top, right, bottom, for comparing rectangles in one check.
+inline std::vector<int> corners(const PixelRect& r) { return {r.left, r.top, r.right, r.bottom}; }
+
 // Pixel for pixel the same page; bilevel pages are compared a row of bytes
 // at a time (QImage's own comparison goes pixel by pixel for them).
 inline bool samePixels(const PageRaster& a, const PageRaster& b)
