@@ -27,11 +27,12 @@ struct CommandRun {
     QString err;
 };
 
+// Runs --grade FILE with the other arguments given.
 CommandRun runGradeWith(const QStringList& arguments)
 {
     QCommandLineParser parser;
     addGradeOptions(parser);
-    EXPECT_TRUE(parser.parse(QStringList{QStringLiteral("raitakone")} + arguments)) << parser.errorText().toStdString();
+    EXPECT_TRUE(parser.parse(QStringList{"raitakone", "--grade"} + arguments)) << parser.errorText().toStdString();
     EXPECT_TRUE(gradeRequested(parser));
     CommandRun run;
     QTextStream out(&run.out), err(&run.err);
@@ -39,6 +40,12 @@ CommandRun runGradeWith(const QStringList& arguments)
     out.flush();
     err.flush();
     return run;
+}
+
+// The first symbol of a --json report.
+QJsonObject firstSymbol(const CommandRun& run)
+{
+    return QJsonDocument::fromJson(run.out.toUtf8()).object()["symbols"][0].toObject();
 }
 
 // A PDF as a scanner writes it: one page the size of the image, the image
@@ -49,23 +56,16 @@ bool writeScannerPdf(const QImage& grey, double dpi, const QString& path)
     QByteArray pixels;
     for (int y = 0; y < grey.height(); ++y)
         pixels.append(reinterpret_cast<const char*>(grey.constScanLine(y)), grey.width());
-    const QByteArray content = QStringLiteral("q %1 0 0 %2 0 0 cm /Scan Do Q").arg(width).arg(height).toLatin1();
+    const QByteArray content = QString("q %1 0 0 %2 0 0 cm /Scan Do Q").arg(width).arg(height).toLatin1();
     const QList<QByteArray> objects{
         "<< /Type /Catalog /Pages 2 0 R >>",
         "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-        QStringLiteral("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 %1 %2] /Contents 4 0 R "
-                       "/Resources << /XObject << /Scan 5 0 R >> >> >>")
-            .arg(width)
-            .arg(height)
-            .toLatin1(),
+        QString("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 %1 %2] /Contents 4 0 R "
+                "/Resources << /XObject << /Scan 5 0 R >> >> >>").arg(width).arg(height).toLatin1(),
         "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "\nendstream",
-        QStringLiteral("<< /Type /XObject /Subtype /Image /Width %1 /Height %2 /ColorSpace /DeviceGray "
-                       "/BitsPerComponent 8 /Length %3 >>\nstream\n")
-                .arg(grey.width())
-                .arg(grey.height())
-                .arg(pixels.size())
-                .toLatin1() +
-            pixels + "\nendstream"};
+        QString("<< /Type /XObject /Subtype /Image /Width %1 /Height %2 /ColorSpace /DeviceGray "
+                "/BitsPerComponent 8 /Length %3 >>\nstream\n").arg(grey.width()).arg(grey.height()).arg(pixels.size())
+                .toLatin1() + pixels + "\nendstream"};
     QByteArray file = "%PDF-1.4\n";
     QList<qsizetype> offsets;
     for (qsizetype i = 0; i < objects.size(); ++i) {
@@ -109,19 +109,18 @@ QImage* GradeCommand::scan_ = nullptr;
 
 TEST_F(GradeCommand, ReportsTheGradeInFinnish)
 {
-    const CommandRun run = runGradeWith({QStringLiteral("--grade"), saved(QStringLiteral("scan.png"))});
+    const CommandRun run = runGradeWith({saved("scan.png")});
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     for (const char* expected : {"laatu 4.0/10/660 (A)", "Symbolikontrasti SC", "Modulaatio MOD", "Dekoodattavuus",
                                  "Palkin levenemä", "Poikkeavin palkki", "Pyyhkäisyviivat", kPatternDigits})
         EXPECT_NE(run.out.indexOf(QString::fromUtf8(expected)), -1) << expected << "\n" << run.out.toStdString();
     // One table row for each of the ten scan lines, each graded A.
-    EXPECT_EQ(run.out.count(QStringLiteral("4 (A)")), 10);
+    EXPECT_EQ(run.out.count("4 (A)"), 10);
 }
 
 TEST_F(GradeCommand, JsonHasTheNamesScriptsRead)
 {
-    const CommandRun run = runGradeWith({QStringLiteral("--grade"), saved(QStringLiteral("scan.png")), QStringLiteral("--json"),
-                                  QStringLiteral("--printer-dpi"), QStringLiteral("600")});
+    const CommandRun run = runGradeWith({saved("scan.png"), "--json", "--printer-dpi", "600"});
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     QJsonParseError error;
     const QJsonObject top = QJsonDocument::fromJson(run.out.toUtf8(), &error).object();
@@ -132,8 +131,8 @@ TEST_F(GradeCommand, JsonHasTheNamesScriptsRead)
     const QJsonObject s = symbols[0].toObject();
     EXPECT_EQ(s["text"].toString(), QString::fromLatin1(kPatternDigits));
     EXPECT_DOUBLE_EQ(s["grade"].toDouble(), 4.0);
-    EXPECT_EQ(s["letter"].toString(), QStringLiteral("A"));
-    EXPECT_EQ(s["grade_text"].toString(), QStringLiteral("4.0/10/660"));
+    EXPECT_EQ(s["letter"].toString(), "A");
+    EXPECT_EQ(s["grade_text"].toString(), "4.0/10/660");
     EXPECT_DOUBLE_EQ(s["aperture_mm"].toDouble(), 0.25);
     EXPECT_NEAR(s["module_mm"].toDouble(), 7 * 25.4 / 600, 0.001);
 
@@ -170,16 +169,14 @@ TEST_F(GradeCommand, JsonHasTheNamesScriptsRead)
     EXPECT_TRUE(worstBar["deviation_um"].isDouble());
 
     // Without the printer's resolution the gain in its pixels is null.
-    const CommandRun plain = runGradeWith({QStringLiteral("--grade"), path(QStringLiteral("scan.png")), QStringLiteral("--json")});
-    const QJsonObject plainGain =
-        QJsonDocument::fromJson(plain.out.toUtf8()).object()["symbols"][0].toObject()["bar_gain"].toObject();
-    EXPECT_TRUE(plainGain["printer_pixels"].isNull());
+    const QJsonObject plain = firstSymbol(runGradeWith({path("scan.png"), "--json"}));
+    EXPECT_TRUE(plain["bar_gain"]["printer_pixels"].isNull());
 }
 
 TEST_F(GradeCommand, APngWithoutResolutionNeedsScanDpi)
 {
     // Qt always writes a pHYs chunk; take it out again.
-    const QString file = saved(QStringLiteral("bare.png"));
+    const QString file = saved("bare.png");
     QFile png(file);
     ASSERT_TRUE(png.open(QIODevice::ReadOnly));
     QByteArray bytes = png.readAll();
@@ -191,25 +188,25 @@ TEST_F(GradeCommand, APngWithoutResolutionNeedsScanDpi)
     png.write(bytes);
     png.close();
 
-    const CommandRun refused = runGradeWith({QStringLiteral("--grade"), file});
+    const CommandRun refused = runGradeWith({file});
     EXPECT_EQ(refused.status, 2);
     EXPECT_TRUE(refused.out.isEmpty());
-    EXPECT_NE(refused.err.indexOf(QStringLiteral("--scan-dpi")), -1) << refused.err.toStdString();
-    EXPECT_NE(refused.err.indexOf(QStringLiteral("tarkkuutta")), -1) << refused.err.toStdString();
+    EXPECT_NE(refused.err.indexOf("--scan-dpi"), -1) << refused.err.toStdString();
+    EXPECT_NE(refused.err.indexOf("tarkkuutta"), -1) << refused.err.toStdString();
 
-    const CommandRun graded = runGradeWith({QStringLiteral("--grade"), file, QStringLiteral("--scan-dpi"), QStringLiteral("600")});
+    const CommandRun graded = runGradeWith({file, "--scan-dpi", "600"});
     EXPECT_EQ(graded.status, 0) << graded.err.toStdString();
-    EXPECT_NE(graded.out.indexOf(QStringLiteral("4.0/10/660")), -1);
+    EXPECT_NE(graded.out.indexOf("4.0/10/660"), -1);
 }
 
 TEST_F(GradeCommand, AScanIsReadWhateverQtsImageSizeLimit)
 {
     // Qt refuses images over its allocation limit (128 MB by default, which
     // an A4 page at 600 dpi exceeds); here the limit is set below this scan.
-    const QString file = saved(QStringLiteral("scan.png"));
+    const QString file = saved("scan.png");
     const int limit = QImageReader::allocationLimit();
     QImageReader::setAllocationLimit(1);
-    const CommandRun run = runGradeWith({QStringLiteral("--grade"), file});
+    const CommandRun run = runGradeWith({file});
     EXPECT_EQ(QImageReader::allocationLimit(), 1);
     QImageReader::setAllocationLimit(limit);
     EXPECT_EQ(run.status, 0) << run.err.toStdString();
@@ -217,15 +214,14 @@ TEST_F(GradeCommand, AScanIsReadWhateverQtsImageSizeLimit)
 
 TEST_F(GradeCommand, TiffAndPdfScansGradeAsThePng)
 {
-    const CommandRun png = runGradeWith({QStringLiteral("--grade"), saved(QStringLiteral("scan.png")), QStringLiteral("--json")});
-    const QJsonObject expected = QJsonDocument::fromJson(png.out.toUtf8()).object()["symbols"][0].toObject();
+    const QJsonObject expected = firstSymbol(runGradeWith({saved("scan.png"), "--json"}));
 
     // A scanner's PDF: the page is one grey image at the scan resolution.
-    const QString pdf = path(QStringLiteral("scan.pdf"));
+    const QString pdf = path("scan.pdf");
     ASSERT_TRUE(writeScannerPdf(*scan_, 600, pdf));
-    for (const QString& file : {saved(QStringLiteral("scan.tif"), "TIFF"), pdf}) {
+    for (const QString& file : {saved("scan.tif", "TIFF"), pdf}) {
         SCOPED_TRACE(file.toStdString());
-        const CommandRun run = runGradeWith({QStringLiteral("--grade"), file, QStringLiteral("--json")});
+        const CommandRun run = runGradeWith({file, "--json"});
         ASSERT_EQ(run.status, 0) << run.err.toStdString();
         const QJsonObject top = QJsonDocument::fromJson(run.out.toUtf8()).object();
         EXPECT_NEAR(top["scan_dpi"].toDouble(), 600.0, 0.01);
@@ -246,29 +242,28 @@ TEST_F(GradeCommand, ExitStatusSaysWhatWentWrong)
     blank.fill(230);
     blank.setDotsPerMeterX(23622);
     blank.setDotsPerMeterY(23622);
-    ASSERT_TRUE(blank.save(path(QStringLiteral("blank.png"))));
-    const CommandRun none = runGradeWith({QStringLiteral("--grade"), path(QStringLiteral("blank.png"))});
+    ASSERT_TRUE(blank.save(path("blank.png")));
+    const CommandRun none = runGradeWith({path("blank.png")});
     EXPECT_EQ(none.status, 1);
-    EXPECT_NE(none.err.indexOf(QStringLiteral("viivakoodia")), -1) << none.err.toStdString();
+    EXPECT_NE(none.err.indexOf("viivakoodia"), -1) << none.err.toStdString();
 
     // The scan cut through the left quiet zone, as when the symbol is
     // printed at the very edge of the sheet.
     const int firstBar = int(std::lround(6.0 / 25.4 * 600)) + 2 * modulePixels(600);
     QImage cut = scan_->copy(firstBar - 10, 0, scan_->width() - firstBar + 10, scan_->height());
-    ASSERT_TRUE(cut.save(path(QStringLiteral("cut.png"))));
-    const CommandRun edge = runGradeWith({QStringLiteral("--grade"), path(QStringLiteral("cut.png"))});
+    ASSERT_TRUE(cut.save(path("cut.png")));
+    const CommandRun edge = runGradeWith({path("cut.png")});
     EXPECT_EQ(edge.status, 2);
-    EXPECT_NE(edge.err.indexOf(QStringLiteral("hiljaiset alueet")), -1) << edge.err.toStdString();
+    EXPECT_NE(edge.err.indexOf("hiljaiset alueet"), -1) << edge.err.toStdString();
 
-    const CommandRun missing = runGradeWith({QStringLiteral("--grade"), path(QStringLiteral("missing.png"))});
+    const CommandRun missing = runGradeWith({path("missing.png")});
     EXPECT_EQ(missing.status, 2);
-    EXPECT_NE(missing.err.indexOf(QStringLiteral("missing.png")), -1);
+    EXPECT_NE(missing.err.indexOf("missing.png"), -1);
 
-    const QString scanFile = saved(QStringLiteral("scan.png"));
-    for (const QStringList& bad : {QStringList{QStringLiteral("--aperture"), QStringLiteral("leveä")},
-                                   QStringList{QStringLiteral("--scan-dpi"), QStringLiteral("0")},
-                                   QStringList{QStringLiteral("--plot"), path(QStringLiteral("profile.gif"))}}) {
-        const CommandRun run = runGradeWith(QStringList{QStringLiteral("--grade"), scanFile} + bad);
+    const QString scanFile = saved("scan.png");
+    for (const QStringList& bad : {QStringList{"--aperture", "leveä"}, QStringList{"--scan-dpi", "0"},
+                                   QStringList{"--plot", path("profile.gif")}}) {
+        const CommandRun run = runGradeWith(QStringList{scanFile} + bad);
         EXPECT_EQ(run.status, 2) << bad.join(' ').toStdString();
         EXPECT_NE(run.err.indexOf(bad.front()), -1) << run.err.toStdString();
     }
@@ -276,11 +271,11 @@ TEST_F(GradeCommand, ExitStatusSaysWhatWentWrong)
 
 TEST_F(GradeCommand, PlotsTheMiddleScanLinesProfile)
 {
-    const QString png = path(QStringLiteral("profile.png"));
-    const QString svg = path(QStringLiteral("profile.svg"));
-    const QString scanFile = saved(QStringLiteral("scan.png"));
+    const QString png = path("profile.png");
+    const QString svg = path("profile.svg");
+    const QString scanFile = saved("scan.png");
     for (const QString& plot : {png, svg}) {
-        const CommandRun run = runGradeWith({QStringLiteral("--grade"), scanFile, QStringLiteral("--plot"), plot});
+        const CommandRun run = runGradeWith({scanFile, "--plot", plot});
         ASSERT_EQ(run.status, 0) << run.err.toStdString();
     }
     const QImage image(png);
