@@ -128,30 +128,23 @@ int runChild(const std::string& dir, bool handlers, int pages, int signal)
 
 // The fault this guards against: a signal between the two hard links left
 // NNNN.png without NNNN.pdf. With their default action the signals end the
-// program after the pair and its temporary files are done.
-TEST(PagePairsUnderSignals, ASignalBetweenTheHalvesEndsTheProgramOnlyAfterThePair)
+// program after the pair and its temporary files are done; with the
+// program's handlers a signal is a request: the page in hand is finished and
+// the loop stops before the next.
+TEST(PagePairsUnderSignals, ASignalBetweenTheHalvesStopsTheProgramOnlyAfterThePair)
 {
-    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
-        SCOPED_TRACE(strsignal(signal));
-        QTemporaryDir dir;
-        const int status = runChild(dir.path().toStdString(), false, 2, signal);
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << describeStatus(status);
-        EXPECT_EQ(filesIn(dir.path().toStdString()), pairs(1));
-        EXPECT_TRUE(readFile(dir.filePath("0001.pdf").toStdString()) == pdfOf(1)) << "0001.pdf is not page 1";
-    }
-}
-
-// With the program's handlers a signal is a request: the page in hand is
-// finished and the loop stops before the next.
-TEST(PagePairsUnderSignals, WithTheHandlersASignalStopsTheLoopAfterThePage)
-{
-    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
-        SCOPED_TRACE(strsignal(signal));
-        QTemporaryDir dir;
-        const int status = runChild(dir.path().toStdString(), true, 0, signal);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << describeStatus(status);
-        EXPECT_EQ(filesIn(dir.path().toStdString()), pairs(1));
-    }
+    for (bool handlers : {false, true})
+        for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+            SCOPED_TRACE(std::string(strsignal(signal)) + (handlers ? ", handlers" : ", default action"));
+            QTemporaryDir dir;
+            const int status = runChild(dir.path().toStdString(), handlers, handlers ? 0 : 2, signal);
+            if (handlers)
+                EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << describeStatus(status);
+            else
+                EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << describeStatus(status);
+            EXPECT_EQ(filesIn(dir.path().toStdString()), pairs(1));
+            EXPECT_TRUE(readFile(dir.filePath("0001.pdf").toStdString()) == pdfOf(1)) << "0001.pdf is not page 1";
+        }
 }
 
 // A SIGTERM from outside, wherever in the loop it lands: the folder holds
