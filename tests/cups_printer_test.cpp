@@ -6,6 +6,7 @@
 #include "printing/CupsPrinter.h"
 #include "surface/PrinterSurface.h"
 #include "surface/RuntimeError.h"
+#include "support/CupsJobs.h"
 #include "support/ErrorText.h"
 #include "support/Decode.h"
 #include "support/PageProbe.h"
@@ -32,6 +33,7 @@
 namespace raitakone {
 namespace {
 
+using testing::cupsConnector;
 using testing::darkRunsOnRow;
 using testing::expectedPatternRuns;
 using testing::inkBands;
@@ -102,46 +104,17 @@ std::optional<std::pair<std::string, QString>> testQueue()
         GTEST_SKIP() << "no CUPS test queue: run scripts/cups-test-queue.sh start and export "      \
                         "RAITAKONE_CUPS_TEST_QUEUE and RAITAKONE_CUPS_TEST_OUT";
 
-PrinterSurface::Connector cupsConnector(const std::string& name)
-{
-    return [name] { return std::make_unique<CupsPrinter>(name); };
-}
-
-// A job's attributes as the scheduler keeps them, found by its title.
-struct JobRecord {
-    int id = 0;
-    ipp_jstate_t state = IPP_JSTATE_PENDING;
-    std::string scaling, colourMode;
-    int xres = 0, yres = 0;
-};
-
-std::optional<JobRecord> findJob(const std::string& queue, const std::string& title)
+// The id of the job with this title on the queue, 0 when there is none.
+int jobTitled(const std::string& queue, const std::string& title)
 {
     cups_job_t* jobs = nullptr;
     const int count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, queue.c_str(), 0, CUPS_WHICHJOBS_ALL);
-    std::optional<JobRecord> found;
+    int id = 0;
     for (int i = 0; i < count; ++i)
         if (title == jobs[i].title)
-            found = JobRecord{jobs[i].id, jobs[i].state, {}, {}, 0, 0};
+            id = jobs[i].id;
     cupsFreeJobs(count, jobs);
-    if (!found)
-        return found;
-
-    ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
-    const std::string uri = "ipp://localhost/jobs/" + std::to_string(found->id);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri.c_str());
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
-    ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/jobs/");
-    if (ipp_attribute_t* a = ippFindAttribute(response, "print-scaling", IPP_TAG_KEYWORD))
-        found->scaling = ippGetString(a, 0, nullptr);
-    if (ipp_attribute_t* a = ippFindAttribute(response, "print-color-mode", IPP_TAG_KEYWORD))
-        found->colourMode = ippGetString(a, 0, nullptr);
-    if (ipp_attribute_t* a = ippFindAttribute(response, "printer-resolution", IPP_TAG_RESOLUTION)) {
-        ipp_res_t units;
-        found->xres = ippGetResolution(a, 0, &found->yres, &units);
-    }
-    ippDelete(response);
-    return found;
+    return id;
 }
 
 // cups-pdf's A4 is 595 x 842 pt with no hardware margins: the drawing origin
@@ -194,16 +167,15 @@ TEST(CupsQueue, PrintedSymbolKeepsEveryModuleThreeDevicePixelsWide)
     }
     printer.EndDoc();
 
-    std::optional<JobRecord> job;
-    for (int waited = 0; waited < 600 && !(job && job->state >= IPP_JSTATE_STOPPED); ++waited) {
-        QThread::msleep(100);
-        job = findJob(queueName, title);
-    }
-    ASSERT_TRUE(job) << "no job titled " << title << " on " << queueName;
-    ASSERT_EQ(job->state, IPP_JSTATE_COMPLETED) << "job " << job->id << " did not complete";
-    EXPECT_EQ(job->scaling, "none");
-    EXPECT_EQ(job->colourMode, "monochrome") << "a black and white page asks for monochrome";
-    EXPECT_EQ(std::make_pair(job->xres, job->yres), std::make_pair(300, 300));
+    int id = 0;
+    for (int waited = 0; waited < 600 && !id; ++waited, QThread::msleep(100))
+        id = jobTitled(queueName, title);
+    ASSERT_NE(id, 0) << "no job titled " << title << " on " << queueName;
+    const testing::JobRecord job = testing::finishedJob(id);
+    ASSERT_EQ(job.state, IPP_JSTATE_COMPLETED) << "job " << id << " did not complete";
+    EXPECT_EQ(job.scaling, "none");
+    EXPECT_EQ(job.colourMode, "monochrome") << "a black and white page asks for monochrome";
+    EXPECT_EQ(std::make_pair(job.xres, job.yres), std::make_pair(300, 300));
 
     // The backend writes its PDF as the job ends; give the file a moment.
     QString pdf;

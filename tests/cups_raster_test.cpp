@@ -9,6 +9,7 @@
 #include "printing/FilePrinter.h"
 #include "printtests/PrintTests.h"
 #include "support/Decode.h"
+#include "support/CupsJobs.h"
 #include "support/ErrorText.h"
 #include "support/MemoryPrinter.h"
 #include "support/PageProbe.h"
@@ -38,8 +39,12 @@
 namespace raitakone {
 namespace {
 
+using testing::cupsConnector;
 using testing::darkRunsOnRow;
 using testing::expectedPatternRuns;
+using testing::finishedJob;
+using testing::jobRecord;
+using testing::JobRecord;
 
 // The private scheduler, when set up.
 struct RasterScheduler {
@@ -80,42 +85,6 @@ public:
 private:
     std::string previous_;
 };
-
-// A job as the scheduler keeps it.
-struct JobRecord {
-    ipp_jstate_t state = IPP_JSTATE_PENDING;
-    std::string format;
-    std::string stateReasons;
-};
-
-JobRecord jobRecord(int id)
-{
-    JobRecord record;
-    ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
-    const std::string uri = "ipp://localhost/jobs/" + std::to_string(id);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri.c_str());
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
-    ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/jobs/");
-    if (ipp_attribute_t* a = ippFindAttribute(response, "job-state", IPP_TAG_ENUM))
-        record.state = ipp_jstate_t(ippGetInteger(a, 0));
-    if (ipp_attribute_t* a = ippFindAttribute(response, "document-format", IPP_TAG_MIMETYPE))
-        record.format = ippGetString(a, 0, nullptr);
-    if (ipp_attribute_t* a = ippFindAttribute(response, "job-state-reasons", IPP_TAG_KEYWORD))
-        record.stateReasons = ippGetString(a, 0, nullptr);
-    ippDelete(response);
-    return record;
-}
-
-// Waits for the job to end (completed, cancelled or aborted).
-JobRecord finishedJob(int id)
-{
-    JobRecord record = jobRecord(id);
-    for (int waited = 0; waited < 1200 && record.state < IPP_JSTATE_CANCELED; ++waited) {
-        QThread::msleep(100);
-        record = jobRecord(id);
-    }
-    return record;
-}
 
 // Jobs the queue holds or has held.
 int jobCount(const std::string& queue)
@@ -234,12 +203,6 @@ std::string shiftNote(const QImage& ours, const QImage& driver)
             return "the driver's page is ours moved " + std::to_string(shift) + " rows down";
     return "no shift of up to 3 rows explains the difference";
 }
-
-PrinterSurface::Connector cupsConnector(const std::string& name)
-{
-    return [name] { return std::make_unique<CupsPrinter>(name); };
-}
-
 
 // The page "Valkea 1 (perus)" draws on a printer of this geometry.
 QImage drawnPage(const PageGeometry& g)

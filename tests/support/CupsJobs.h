@@ -1,0 +1,67 @@
+#pragma once
+
+// What the CUPS tests ask a scheduler: a job's attributes, and a printer
+// surface on a named queue.
+
+#include "printing/CupsPrinter.h"
+#include "surface/PrinterSurface.h"
+
+#include <cups/cups.h>
+
+#include <QThread>
+
+#include <memory>
+#include <string>
+
+namespace raitakone::testing {
+
+// A job as the scheduler keeps it.
+struct JobRecord {
+    ipp_jstate_t state = IPP_JSTATE_PENDING;
+    std::string format, stateReasons, scaling, colourMode;
+    int xres = 0, yres = 0;
+};
+
+inline JobRecord jobRecord(int id)
+{
+    JobRecord record;
+    ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+    const std::string uri = "ipp://localhost/jobs/" + std::to_string(id);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri.c_str());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+    ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/jobs/");
+    const auto text = [response](const char* name, ipp_tag_t tag) {
+        ipp_attribute_t* a = ippFindAttribute(response, name, tag);
+        return a ? std::string(ippGetString(a, 0, nullptr)) : std::string();
+    };
+    if (ipp_attribute_t* a = ippFindAttribute(response, "job-state", IPP_TAG_ENUM))
+        record.state = ipp_jstate_t(ippGetInteger(a, 0));
+    record.format = text("document-format", IPP_TAG_MIMETYPE);
+    record.stateReasons = text("job-state-reasons", IPP_TAG_KEYWORD);
+    record.scaling = text("print-scaling", IPP_TAG_KEYWORD);
+    record.colourMode = text("print-color-mode", IPP_TAG_KEYWORD);
+    if (ipp_attribute_t* a = ippFindAttribute(response, "printer-resolution", IPP_TAG_RESOLUTION)) {
+        ipp_res_t units;
+        record.xres = ippGetResolution(a, 0, &record.yres, &units);
+    }
+    ippDelete(response);
+    return record;
+}
+
+// Waits up to two minutes for the job to end (completed, cancelled or aborted).
+inline JobRecord finishedJob(int id)
+{
+    JobRecord record = jobRecord(id);
+    for (int waited = 0; waited < 1200 && record.state < IPP_JSTATE_CANCELED; ++waited) {
+        QThread::msleep(100);
+        record = jobRecord(id);
+    }
+    return record;
+}
+
+inline PrinterSurface::Connector cupsConnector(const std::string& name)
+{
+    return [name] { return std::make_unique<CupsPrinter>(name); };
+}
+
+} // namespace raitakone::testing
