@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -94,31 +94,21 @@ TEST(BarPattern, DecodesWithAnIndependentReader)
     EXPECT_EQ(testing::decodeCode128(page), testing::kPatternDigits);
 }
 
-TEST(ModuleWidth, FollowsTheResolutionRoundingDown)
+// Int(5953.5 / t / 332) and Int(623.7 / t) at t = 1440 / dpi twips a pixel.
+TEST(ModuleWidth, AndBarHeightFollowTheResolutionRoundingDown)
 {
-    const std::map<double, double> expected = {
-        {1200, 14}, {600, 7}, {300, 3}, {203, 2}, {100, 1}, {72, 0}};
-    for (const auto& [dpi, width] : expected)
-        EXPECT_EQ(moduleWidth(float(1440.0 / dpi)), width) << dpi << " dpi";
-    EXPECT_EQ(moduleWidth(20.0f), 0);
+    struct Case { double dpi; int module, bar; };
+    for (const Case& c : {Case{1200, 14, 519}, Case{600, 7, 259}, Case{300, 3, 129}, Case{203, 2, 87},
+                          Case{100, 1, 43}, Case{72, 0, 31}}) {
+        EXPECT_EQ(moduleWidth(float(1440.0 / c.dpi)), c.module) << c.dpi << " dpi";
+        EXPECT_EQ(barHeightPixels(float(1440.0 / c.dpi)), c.bar) << c.dpi << " dpi";
+    }
     EXPECT_EQ(moduleWidth(17.9f), 1);
-}
-
-TEST(ModuleWidth, DividesByThePixelSizeFirst)
-{
+    EXPECT_EQ(barHeightPixels(700.0f), 0);
     // 5953.5 / t / 332 and 5953.5 / (t * 332) part ways for some t; the rule
     // divides by t first. t = 1440/203 as a Single is the printer's value.
     const float t = float(1440.0 / 203.0);
     EXPECT_EQ(moduleWidth(t), std::floor(5953.5 / double(t) / 332.0));
-}
-
-TEST(BarHeight, IsWholePixelsIn1Point1Centimetres)
-{
-    EXPECT_EQ(barHeightPixels(2.4f), 259);
-    EXPECT_EQ(barHeightPixels(4.8f), 129);
-    EXPECT_EQ(barHeightPixels(1.2f), 519);
-    EXPECT_EQ(barHeightPixels(float(1440.0 / 203.0)), 87);
-    EXPECT_EQ(barHeightPixels(700.0f), 0);
 }
 
 TEST(Arithmetic, FaultsAreRuntimeErrors)

@@ -8,36 +8,34 @@ namespace raitakone::testing {
 
 bool isInk(const PageRaster& page, int x, int y) { return page.pixel(x, y) != kWhite; }
 
-std::vector<Run> darkRunsOnRow(const PageRaster& page, int row, int from, int to)
+namespace {
+
+// Runs of consecutive positions from .. to - 1 where inked(position) holds.
+template <typename Inked>
+std::vector<Run> runsWhere(int from, int to, Inked inked)
 {
-    if (to < 0)
-        to = page.width();
     std::vector<Run> runs;
-    for (int x = from; x < to; ++x) {
-        if (!isInk(page, x, row))
+    for (int i = from; i < to; ++i) {
+        if (!inked(i))
             continue;
-        if (!runs.empty() && runs.back().end == x)
-            runs.back().end = x + 1;
+        if (!runs.empty() && runs.back().end == i)
+            runs.back().end = i + 1;
         else
-            runs.push_back({x, x + 1});
+            runs.push_back({i, i + 1});
     }
     return runs;
 }
 
+} // namespace
+
+std::vector<Run> darkRunsOnRow(const PageRaster& page, int row, int from, int to)
+{
+    return runsWhere(from, to < 0 ? page.width() : to, [&](int x) { return isInk(page, x, row); });
+}
+
 std::vector<Run> darkRunsInColumn(const PageRaster& page, int column, int from, int to)
 {
-    if (to < 0)
-        to = page.height();
-    std::vector<Run> runs;
-    for (int y = from; y < to; ++y) {
-        if (!isInk(page, column, y))
-            continue;
-        if (!runs.empty() && runs.back().end == y)
-            runs.back().end = y + 1;
-        else
-            runs.push_back({y, y + 1});
-    }
-    return runs;
+    return runsWhere(from, to < 0 ? page.height() : to, [&](int y) { return isInk(page, column, y); });
 }
 
 std::optional<Run> inkSpanOnRow(const PageRaster& page, int row)
@@ -81,18 +79,7 @@ std::optional<Run> inkSpanOnRow(const PageRaster& page, int row)
 
 std::vector<Run> inkBands(const PageRaster& page, int from, int to)
 {
-    if (to < 0)
-        to = page.height();
-    std::vector<Run> bands;
-    for (int y = from; y < to; ++y) {
-        if (!inkSpanOnRow(page, y))
-            continue;
-        if (!bands.empty() && bands.back().end == y)
-            bands.back().end = y + 1;
-        else
-            bands.push_back({y, y + 1});
-    }
-    return bands;
+    return runsWhere(from, to < 0 ? page.height() : to, [&](int y) { return inkSpanOnRow(page, y).has_value(); });
 }
 
 long inkPixelCount(const PageRaster& page)
