@@ -11,6 +11,7 @@
 #include "support/Decode.h"
 #include "support/CupsJobs.h"
 #include "support/ErrorText.h"
+#include "support/InkExtent.h"
 #include "support/MemoryPrinter.h"
 #include "support/PageProbe.h"
 #include "surface/PrinterSurface.h"
@@ -27,7 +28,6 @@
 
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cstdlib>
 #include <vector>
 #include <optional>
@@ -174,32 +174,11 @@ DriverPage readDriverRaster(const QString& path)
     return result;
 }
 
-// Pixels that differ between our bilevel page and the driver's, with the
-// driver's read shiftDown rows lower (rows beyond it count as paper).
-long differingPixels(const QImage& ours, const QImage& driver, int shiftDown = 0)
-{
-    long count = 0;
-    const int fullBytes = ours.width() / 8, rest = ours.width() % 8;
-    const int bytes = fullBytes + (rest ? 1 : 0);
-    const uchar lastMask = rest ? uchar(0xFF << (8 - rest)) : 0xFF;
-    static const std::vector<uchar> paper(size_t(bytes + 8), 0);
-    for (int y = 0; y < ours.height(); ++y) {
-        const int dy = y + shiftDown;
-        const uchar* a = ours.constScanLine(y);
-        const uchar* b = dy >= 0 && dy < driver.height() ? driver.constScanLine(dy) : paper.data();
-        for (int i = 0; i < bytes; ++i) {
-            const uchar mask = i == bytes - 1 ? lastMask : 0xFF;
-            count += std::popcount(unsigned((a[i] ^ b[i]) & mask));
-        }
-    }
-    return count;
-}
-
 // When a small vertical shift explains the difference, which.
 std::string shiftNote(const QImage& ours, const QImage& driver)
 {
     for (int shift = -3; shift <= 3; ++shift)
-        if (shift != 0 && differingPixels(ours, driver, shift) == 0)
+        if (shift != 0 && testing::differingBits(ours, driver, shift) == 0)
             return "the driver's page is ours moved " + std::to_string(shift) + " rows down";
     return "no shift of up to 3 rows explains the difference";
 }
@@ -276,7 +255,7 @@ TEST(CupsRasteriser, DriverReceivesOurPagePixelForPixel)
                                                             : drawnPage(CupsPrinter(queue).geometry());
             ASSERT_EQ(ours.format(), QImage::Format_Mono);
             ASSERT_EQ(driver.page.size(), ours.size());
-            const long differing = differingPixels(ours, driver.page);
+            const long differing = testing::differingBits(ours, driver.page);
             EXPECT_EQ(differing, 0) << (differing ? shiftNote(ours, driver.page) : "");
         }
     }
@@ -313,7 +292,7 @@ TEST(CupsRasteriser, PwgRasterQueueGetsOurRasterAsItStands)
     EXPECT_EQ(driver.otherPixels, 0);
 
     const QImage ours = drawnPage(g);
-    EXPECT_EQ(differingPixels(ours, driver.page), 0);
+    EXPECT_EQ(testing::differingBits(ours, driver.page), 0);
 
     // Every module its whole width in pixels (at 9.6 twips a pixel), on every
     // row of the bars, 1.1 cm tall.

@@ -2,6 +2,7 @@
 #include "printing/FilePrinter.h"
 #include "printing/PageEncoders.h"
 #include "support/ErrorText.h"
+#include "support/InkExtent.h"
 #include "support/MemoryPrinter.h"
 #include "surface/PrinterSurface.h"
 #include "surface/RuntimeError.h"
@@ -18,7 +19,6 @@
 
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <set>
 #include <thread>
@@ -74,7 +74,7 @@ bool writeFile(const QString& path, const QByteArray& data)
     return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
 }
 
-// Empty when the image holds exactly the page's pixels, else where they first
+// Empty when the image holds exactly the page's pixels, else how they
 // differ. A one-bit image is compared a byte at a time, whichever bit is black.
 std::string pixelDifference(QImage image, const PageRaster& page)
 {
@@ -85,13 +85,8 @@ std::string pixelDifference(QImage image, const PageRaster& page)
         image = image.convertToFormat(QImage::Format_Mono);
         if (qGray(image.color(1)) > 127)
             image.invertPixels();
-        const int bytes = image.width() / 8, rest = image.width() % 8;
-        for (int y = 0; y < image.height(); ++y) {
-            const uchar *a = image.constScanLine(y), *b = expected.constScanLine(y);
-            if (std::memcmp(a, b, size_t(bytes)) != 0 || (rest && ((a[bytes] ^ b[bytes]) & uchar(0xFF << (8 - rest)))))
-                return "row " + std::to_string(y);
-        }
-        return {};
+        const long differing = testing::differingBits(image, expected);
+        return differing ? std::to_string(differing) + " pixels differ" : "";
     }
     return image.convertToFormat(QImage::Format_RGB32) == expected.convertToFormat(QImage::Format_RGB32)
                ? ""
@@ -253,21 +248,6 @@ TEST(PdfPage, IsTheStatedSheetWithTheImageFromItsTopLeftCorner)
     EXPECT_EQ(pixelDifferenceAtTopLeft(renderPdf(encodePdf(page, g), 72, 72, true), page), "");
 }
 
-// The page-file printer's PDF is A4 (595.28 x 841.89 pt) at every resolution,
-// even where A4 is 12 pixels tall (2400 x 1 dpi), which would be 864 pt.
-TEST(FilePrinter, PdfIsTheA4SheetWhateverTheRounding)
-{
-    QTemporaryDir dir;
-    for (const auto& [dpiX, dpiY] : {std::pair(2400, 1), std::pair(600, 600), std::pair(203, 203)}) {
-        FilePrinter printer(dir.path().toStdString(), dpiX, dpiY);
-        const PageGeometry g = printer.geometry();
-        const Delivery delivered = printer.deliver(PageRaster(g.sheetWidth, g.sheetHeight), {"A4", 0, 0});
-        QString pdf = QString::fromStdString(delivered.file);
-        pdf.replace(QRegularExpression("\\.png$"), ".pdf");
-        EXPECT_EQ(mediaBox(readFile(pdf)), "0 0 595.27559 841.88976") << dpiX << "x" << dpiY;
-    }
-}
-
 std::set<std::string> filesIn(const QString& dir)
 {
     std::set<std::string> names;
@@ -283,7 +263,7 @@ PageRaster smallPage(int width)
     return page;
 }
 
-TEST(FilePrinter, IsAnA4PrinterAcceptingNamedQualitiesAndItsOwnResolution)
+TEST(FilePrinter, IsAnA4PrinterAcceptingNamedQualitiesAndItsOwnResolutionWithAnA4Pdf)
 {
     QTemporaryDir dir;
     FilePrinter printer(dir.path().toStdString(), 600, 1200);
@@ -297,6 +277,17 @@ TEST(FilePrinter, IsAnA4PrinterAcceptingNamedQualitiesAndItsOwnResolution)
         EXPECT_NO_THROW(printer.checkPrintQuality(q)) << q;
     for (int16_t q : {0, -5, 300, 1200, 601})
         EXPECT_ERROR_NAMES(printer.checkPrintQuality(q), std::to_string(q));
+
+    // Its PDF is A4 (595.28 x 841.89 pt) at every resolution, even where A4
+    // is 12 pixels tall (2400 x 1 dpi), which would be 864 pt.
+    for (const auto& [dpiX, dpiY] : {std::pair(2400, 1), std::pair(600, 600), std::pair(203, 203)}) {
+        FilePrinter sized(dir.path().toStdString(), dpiX, dpiY);
+        const PageGeometry g = sized.geometry();
+        const Delivery delivered = sized.deliver(PageRaster(g.sheetWidth, g.sheetHeight), {"A4", 0, 0});
+        QString pdf = QString::fromStdString(delivered.file);
+        pdf.replace(QRegularExpression("\\.png$"), ".pdf");
+        EXPECT_EQ(mediaBox(readFile(pdf)), "0 0 595.27559 841.88976") << dpiX << "x" << dpiY;
+    }
 }
 
 TEST(FilePrinter, NumbersDocumentsOnFromTheHighestPresentNeverReplacingAFile)

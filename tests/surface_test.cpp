@@ -329,19 +329,16 @@ TEST(Documents, EndDocDeliversOnePageAndRestoresTheDefaults)
     EXPECT_EQ(t.record->pages[0].job.printQuality, -2);
     EXPECT_EQ(t.record->pages[0].job.colorMode, 1);
     EXPECT_FALSE(t.printer.documentOpen());
-    EXPECT_EQ(t.printer.ScaleMode(), Scale::Twips);
-    EXPECT_EQ(t.printer.CurrentX(), 0);
-    EXPECT_EQ(t.printer.CurrentY(), 0);
-    EXPECT_EQ(t.printer.DrawWidth(), 1);
-    EXPECT_EQ(t.printer.DrawMode(), 13);
-    EXPECT_EQ(t.printer.DrawStyle(), 0);
-    EXPECT_EQ(t.printer.FillStyle(), 1);
-    EXPECT_EQ(t.printer.FillColor(), kBlack);
-    EXPECT_EQ(t.printer.ForeColor(), kBlack);
-    EXPECT_TRUE(t.printer.FontTransparent());
-    EXPECT_EQ(t.printer.Font().Size(), PrinterSurface::defaultPrinterFont().size);
+    // ScaleMode, CurrentX, CurrentY, DrawWidth, DrawMode, DrawStyle, FillStyle, FillColor, ForeColor,
+    // FontTransparent, PrintQuality, Font.Size.
+    PrinterSurface& p = t.printer;
+    EXPECT_EQ((std::vector<double>{double(p.ScaleMode()), p.CurrentX(), p.CurrentY(), double(p.DrawWidth()),
+                                   double(p.DrawMode()), double(p.DrawStyle()), double(p.FillStyle()),
+                                   double(p.FillColor()), double(p.ForeColor()), double(p.FontTransparent()),
+                                   double(p.PrintQuality()), p.Font().Size()}),
+              (std::vector<double>{double(Scale::Twips), 0, 0, 1, 13, 0, 1, double(kBlack), double(kBlack), 1, 0,
+                                   PrinterSurface::defaultPrinterFont().size}));
     EXPECT_EQ(t.printer.Font().Name(), PrinterSurface::defaultPrinterFont().name);
-    EXPECT_EQ(t.printer.PrintQuality(), 0);
 
     // The next document starts on a clean sheet.
     t.printer.Line(kZeroWidthBox, 500, 10, 500, 20, 0);
