@@ -5,6 +5,7 @@
 #include "app/Controls.h"
 #include "app/Form1.h"
 #include "printing/FilePrinter.h"
+#include "support/CupsJobs.h"
 #include "support/SyntheticScan.h"
 
 #include <QDir>
@@ -16,7 +17,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QtTest>
 
 #include <memory>
@@ -192,14 +192,7 @@ private slots:
 
         const QDir out(queue->second);
         for (const int job : jobs) {
-            QString pdf;
-            for (int waited = 0; waited < 1200 && pdf.isEmpty(); ++waited) {
-                const QStringList found = out.entryList({QString("job_%1-*.pdf").arg(job)}, QDir::Files);
-                if (!found.isEmpty() && contents(out.filePath(found.first())).trimmed().endsWith("%%EOF"))
-                    pdf = out.filePath(found.first());
-                else
-                    QThread::msleep(100);
-            }
+            const QString pdf = testing::cupsPdfOfJob(out, job);
             QVERIFY2(!pdf.isEmpty(), qPrintable(QString("no PDF for job %1").arg(job)));
             QProcess info;
             info.start("pdfinfo", {pdf});

@@ -16,7 +16,6 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QSet>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -148,8 +147,6 @@ TEST(CupsQueue, PrintedSymbolKeepsEveryModuleThreeDevicePixelsWide)
     const auto& [queueName, outDir] = *queue;
     const QDir out(outDir);
     ASSERT_TRUE(out.exists()) << outDir.toStdString();
-    const QStringList existing = out.entryList({"*.pdf"}, QDir::Files);
-    const QSet<QString> before(existing.begin(), existing.end());
 
     PrinterSurface printer(cupsConnector(queueName));
     const std::string title = "raitakone-cups-test-" + std::to_string(::getpid()) + "-"
@@ -178,18 +175,8 @@ TEST(CupsQueue, PrintedSymbolKeepsEveryModuleThreeDevicePixelsWide)
     EXPECT_EQ(std::make_pair(job.xres, job.yres), std::make_pair(300, 300));
 
     // The backend writes its PDF as the job ends; give the file a moment.
-    QString pdf;
-    for (int waited = 0; waited < 600 && pdf.isEmpty(); ++waited) {
-        for (const QString& name : out.entryList({"*.pdf"}, QDir::Files)) {
-            QFile file(out.filePath(name));
-            if (!before.contains(name) && file.open(QIODevice::ReadOnly) && file.size() > 6
-                && (file.seek(file.size() - 6), file.readAll().contains("%%EOF")))
-                pdf = file.fileName();
-        }
-        if (pdf.isEmpty())
-            QThread::msleep(100);
-    }
-    ASSERT_FALSE(pdf.isEmpty()) << "no new PDF in " << outDir.toStdString();
+    const QString pdf = testing::cupsPdfOfJob(out, id);
+    ASSERT_FALSE(pdf.isEmpty()) << "no PDF for job " << id << " in " << outDir.toStdString();
 
     // pdftocairo, not pdftoppm: Debian 12's Splash renderer resamples an image
     // drawn 1:1 on a sheet that is not a whole number of pixels, making some

@@ -1,13 +1,15 @@
 #pragma once
 
-// What the CUPS tests ask a scheduler: a job's attributes, and a printer
-// surface on a named queue.
+// What the CUPS tests ask a scheduler: a job's attributes and the PDF the
+// test queue wrote for it, and a printer surface on a named queue.
 
 #include "printing/CupsPrinter.h"
 #include "surface/PrinterSurface.h"
 
 #include <cups/cups.h>
 
+#include <QDir>
+#include <QFile>
 #include <QThread>
 
 #include <memory>
@@ -57,6 +59,19 @@ inline JobRecord finishedJob(int id)
         record = jobRecord(id);
     }
     return record;
+}
+
+// The PDF cups-pdf wrote for the job into out (job_ID-*.pdf), once it ends
+// with %%EOF; empty when none has after two minutes.
+inline QString cupsPdfOfJob(const QDir& out, int job)
+{
+    for (int waited = 0; waited < 1200; ++waited, QThread::msleep(100)) {
+        const QStringList found = out.entryList({QString("job_%1-*.pdf").arg(job)}, QDir::Files);
+        QFile file(found.isEmpty() ? QString() : out.filePath(found.first()));
+        if (file.open(QIODevice::ReadOnly) && file.readAll().trimmed().endsWith("%%EOF"))
+            return file.fileName();
+    }
+    return {};
 }
 
 inline PrinterSurface::Connector cupsConnector(const std::string& name)
