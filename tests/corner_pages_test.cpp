@@ -46,13 +46,8 @@ std::vector<CornerProcedure> cornerProcedures()
     };
 }
 
-struct Resolution {
-    double dpi;
-    int w; // module width, device pixels
-    int h; // bar height, device pixels
-};
-// Int(5953.5 / t / 332) and Int(623.7 / t) for t = 1440 / dpi.
-const Resolution kResolutions[] = {{203, 2, 87}, {300, 3, 129}, {600, 7, 259}, {1200, 14, 519}};
+using Resolution = testing::PrintResolution;
+const auto& kResolutions = testing::kPrintResolutions;
 
 void run(const CornerProcedure& procedure, PrinterSurface& p)
 {

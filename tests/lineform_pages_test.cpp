@@ -50,11 +50,11 @@ TEST(LineFormCalls, StateInOrderThenTheBarsOfTheIndexThenFiveLines)
     }
 }
 
-class LineFormPageAt : public ::testing::TestWithParam<std::pair<int, int>> {};
+class LineFormPageAt : public ::testing::TestWithParam<testing::PrintResolution> {};
 
 TEST_P(LineFormPageAt, BarsOneModuleWideAndTheLabelFourLinesBelow)
 {
-    const auto [dpi, w] = GetParam();
+    const int dpi = GetParam().dpi, w = GetParam().w;
     // 5 twips across and 1.1 cm (623.7 twips) down; the bars 1.1 cm tall.
     // A coordinate v lands on pixel floor(v + 0.5).
     const float y0 = float(623.7 * dpi / 1440);
@@ -86,11 +86,8 @@ TEST_P(LineFormPageAt, BarsOneModuleWideAndTheLabelFourLinesBelow)
     }
 }
 
-// The module width Int(5953.5 / TwipsPerPixelX / 332) at each resolution.
-INSTANTIATE_TEST_SUITE_P(LineFormDpi, LineFormPageAt,
-                         ::testing::Values(std::pair{203, 2}, std::pair{300, 3}, std::pair{600, 7},
-                                           std::pair{1200, 14}),
-                         [](const auto& info) { return std::to_string(info.param.first) + "dpi"; });
+INSTANTIATE_TEST_SUITE_P(LineFormDpi, LineFormPageAt, ::testing::ValuesIn(testing::kPrintResolutions),
+                         [](const auto& info) { return std::to_string(info.param.dpi) + "dpi"; });
 
 TEST(LineFormPages, NothingElseOnThePageASecondClickGivesTheSameAndBadInputIsRefused)
 {

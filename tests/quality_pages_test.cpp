@@ -36,12 +36,8 @@ const Variant kVariants[] = {
     {4, "scalemode aluksi. printquality = -3", -3},
 };
 
-struct Resolution {
-    double dpi;
-    int w; // module width, device pixels
-    int h; // bar height, device pixels
-};
-const Resolution kResolutions[] = {{203, 2, 87}, {300, 3, 129}, {600, 7, 259}, {1200, 14, 519}};
+using Resolution = testing::PrintResolution;
+const auto& kResolutions = testing::kPrintResolutions;
 
 // The origin of 5 and 25 twips, in device pixels.
 double originX(double dpi) { return 5.0 * dpi / 1440.0; }

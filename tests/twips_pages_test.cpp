@@ -23,18 +23,8 @@ using Lines = std::vector<std::string>;
 
 const TextFont kTimes16{"Times New Roman", 16};
 
-// A printer resolution, its pixel size as the page writes it, and the
-// module width l and bar height h the page reports.
-struct Resolution {
-    int dpi;
-    const char* twipsPerPixel;
-    int l;
-    int h;
-};
-void PrintTo(const Resolution& r, std::ostream* out) { *out << r.dpi << " dpi"; }
-
-const Resolution kResolutions[] = {{203, "7.093596", 2, 87}, {300, "4.8", 3, 129}, {600, "2.4", 7, 259},
-                                   {1200, "1.2", 14, 519}};
+using Resolution = testing::PrintResolution;
+const auto& kResolutions = testing::kPrintResolutions;
 
 // Each page's text block: the lines above and below the numbers, and how
 // many lines come before the font is set to Times New Roman 16.
@@ -64,7 +54,7 @@ Lines textOf(const TwipsPage& page, const std::string& tx, const std::string& ty
 
 Lines textOf(const TwipsPage& page, const Resolution& r)
 {
-    return textOf(page, r.twipsPerPixel, r.twipsPerPixel, r.h, r.l);
+    return textOf(page, r.twipsPerPixel, r.twipsPerPixel, r.h, r.w);
 }
 
 Lines expectedAfterBars(const TwipsPage& page, const Lines& text)
@@ -126,7 +116,7 @@ TEST_P(TwipsPageAt, BarsOneModuleWideAndEveryLineInItsPlace)
     const Resolution r = GetParam();
     const float y0 = float(25.0 * r.dpi / 1440);
     const float barEnd = y0 + float(r.h);
-    const int left = int(std::floor(5.0 * r.dpi / 1440 + 0.5)) - r.l / 2;
+    const int left = int(std::floor(5.0 * r.dpi / 1440 + 0.5)) - r.w / 2;
     const int bottom = int(std::floor(barEnd + 0.5)) - 1;
 
     std::vector<QImage> bars;
@@ -137,7 +127,7 @@ TEST_P(TwipsPageAt, BarsOneModuleWideAndEveryLineInItsPlace)
         twips.click(p.printer);
         ASSERT_EQ(p.record->pages.size(), 1u);
         const PageRaster& page = p.lastPage();
-        bars.push_back(testing::expectModuleBars(page, left, r.l, int(std::floor(y0 + 0.5)), bottom));
+        bars.push_back(testing::expectModuleBars(page, left, r.w, int(std::floor(y0 + 0.5)), bottom));
 
         // Each statement moves one line height of the font in force down
         // from the lower end of the last bar; each printed line's glyphs

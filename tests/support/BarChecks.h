@@ -21,6 +21,19 @@
 
 namespace raitakone::testing {
 
+// The resolutions the print pages are checked at, with the module width
+// w = Int(5953.5 / t / 332) and bar height h = Int(623.7 / t) in device
+// pixels for t = 1440 / dpi twips a pixel, and t as Print writes it.
+struct PrintResolution {
+    int dpi;
+    int w;
+    int h;
+    const char* twipsPerPixel;
+};
+inline void PrintTo(const PrintResolution& r, std::ostream* out) { *out << r.dpi << " dpi"; }
+inline constexpr PrintResolution kPrintResolutions[] = {
+    {203, 2, 87, "7.093596"}, {300, 3, 129, "4.8"}, {600, 7, 259, "2.4"}, {1200, 14, 519, "1.2"}};
+
 // 166 Line calls, all of the given flags with Color 0, the one for dark
 // module i at X1 = X2 = x0 + (i - 1) * w (in single precision), from y1 to y2.
 inline void expectModuleBarCalls(const std::vector<SurfaceEvent>& lines, int flags, float x0, float w, float y1,
