@@ -140,6 +140,7 @@ DriverPage readDriverRaster(const QString& path)
         const unsigned bits = h.cupsBitsPerPixel;
         if (bits != 1 && bits != 8 && bits != 24)
             result.error = "unexpected " + std::to_string(bits) + " bits a pixel";
+        const auto rgbLight = [](const unsigned char* p) { return p[0] == p[1] && p[1] == p[2] ? int(p[0]) : 128; };
         for (unsigned y = 0; y < h.cupsHeight && result.error.empty(); ++y) {
             if (cupsRasterReadPixels(raster, line.data(), h.cupsBytesPerLine) != h.cupsBytesPerLine) {
                 result.error = "raster ends at row " + std::to_string(y);
@@ -147,22 +148,14 @@ DriverPage readDriverRaster(const QString& path)
             }
             uchar* out = page.scanLine(int(y));
             for (unsigned x = 0; x < h.cupsWidth; ++x) {
-                bool black = false, white = false;
-                if (bits == 1) {
-                    const bool set = line[x / 8] & (0x80u >> (x % 8));
-                    black = countsInk == set;
-                    white = !black;
-                } else if (bits == 8) {
-                    black = line[x] == (countsInk ? 255 : 0);
-                    white = line[x] == (countsInk ? 0 : 255);
-                } else {
-                    const unsigned char* p = &line[3 * x];
-                    black = p[0] == 0 && p[1] == 0 && p[2] == 0;
-                    white = p[0] == 255 && p[1] == 255 && p[2] == 255;
-                }
-                if (black)
+                // The pixel as light, 0 (black) .. 255 (white); an RGB pixel is grey
+                // only when its channels agree.
+                const int light = bits == 1 ? (bool(line[x / 8] & (0x80u >> (x % 8))) == countsInk ? 0 : 255)
+                                  : bits == 8 ? (countsInk ? 255 - line[x] : line[x])
+                                              : rgbLight(&line[3 * x]);
+                if (light == 0)
                     out[x / 8] |= uchar(0x80u >> (x % 8));
-                result.otherPixels += !black && !white;
+                result.otherPixels += light != 0 && light != 255;
             }
         }
         if (result.error.empty())
