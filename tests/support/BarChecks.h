@@ -34,7 +34,7 @@ inline void PrintTo(const PrintResolution& r, std::ostream* out) { *out << r.dpi
 inline constexpr PrintResolution kPrintResolutions[] = {
     {203, 2, 87, "7.093596"}, {300, 3, 129, "4.8"}, {600, 7, 259, "2.4"}, {1200, 14, 519, "1.2"}};
 
-// 166 Line calls, all of the given flags with Color 0, the one for dark
+// 166 Line calls of six values, all of the given flags with Color 0, the one for dark
 // module i at X1 = X2 = x0 + (i - 1) * w (in single precision), from y1 to y2.
 inline void expectModuleBarCalls(const std::vector<SurfaceEvent>& lines, int flags, float x0, float w, float y1,
                                  float y2)
@@ -46,6 +46,10 @@ inline void expectModuleBarCalls(const std::vector<SurfaceEvent>& lines, int fla
         if (!isDark(i))
             continue;
         const std::vector<double>& v = lines[k++].values;
+        if (v.size() != 6) {
+            ADD_FAILURE() << "module " << i << ": Line with " << v.size() << " values";
+            return;
+        }
         const bool right = v[0] == flags && v[5] == 0 && float(v[1]) == x0 + float(i - 1) * w && v[3] == v[1]
                            && v[2] == y1 && v[4] == y2;
         if (!right && wrong++ < 3)
