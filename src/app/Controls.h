@@ -30,6 +30,10 @@ int commandNumber(std::string_view controlName);
 
 std::span<const ControlRow> form1Controls();
 
+// The picture box starts with a white picture of this many pixels.
+inline constexpr int kPictureWidth = 604;
+inline constexpr int kPictureHeight = 75;
+
 // A page the program prints: one of the window's print buttons, or the
 // transfer page that no button prints.
 struct PrintPage {

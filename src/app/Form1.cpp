@@ -20,9 +20,6 @@
 namespace raitakone {
 namespace {
 
-// The picture box starts with a white picture of this many pixels.
-constexpr int kPictureWidth = 604;
-constexpr int kPictureHeight = 75;
 
 int twipsToPixels(int twips, double dpi) { return int(std::lround(twips * dpi / 1440.0)); }
 

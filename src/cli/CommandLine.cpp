@@ -159,7 +159,7 @@ int printSeries(const std::vector<PrintPage>& pages, const PrinterSurface::Conne
 {
     PrinterSurface printer(connector);
     // Command3's preview needs a picture box; here nobody sees it.
-    PictureSurface preview(604, 75);
+    PictureSurface preview(kPictureWidth, kPictureHeight);
     const auto nothingEnds = [] {};
     const auto say = [&out](const std::string& text) { out << QString::fromStdString(text) << Qt::endl; };
 
