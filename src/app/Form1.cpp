@@ -20,7 +20,6 @@
 namespace raitakone {
 namespace {
 
-
 int twipsToPixels(int twips, double dpi) { return int(std::lround(twips * dpi / 1440.0)); }
 
 // The first sentence of a message, for the status line; the whole message
