@@ -1,6 +1,5 @@
-// A page of the page-file printer is a pair or nothing, whatever stops the
-// program: signals wait for the pair, and opening the folder puts right what
-// a killed program left there.
+// A page-file page is a pair or nothing: signals wait for the pair, and
+// opening the folder puts right what a killed program left there.
 
 #include "app/TerminationSignals.h"
 #include "printing/FilePrinter.h"
@@ -82,10 +81,8 @@ void writeFile(const std::string& path, const std::string& data, int seconds = 0
     age(path, seconds);
 }
 
-// deliver-pages DIR HANDLERS SIGNAL: delivers a4Page(1), (2) ... into DIR,
-// printing a line after each, until a termination request (exit 3). HANDLERS
-// "yes" installs the program's handlers; SIGNAL (0: none) is raised between
-// the halves of each page.
+// deliver-pages DIR HANDLERS(yes/no) SIGNAL: delivers pages, a line after each, until asked
+// to stop (exit 3), raising SIGNAL (0: none) between the halves of each.
 int deliverPages(const std::vector<std::string>& args)
 {
     if (args.at(1) == "yes")
@@ -174,23 +171,19 @@ TEST_F(PageFolderRecovery, OtherHalvesAreMovedAsideAndKeepTheirNumbers)
         {"0005.png", encodePng(PageRaster(40, 30), small, {}).toStdString()}, // not an A4 page
         {"0009.png", "not a page"},                                           // the highest number
     };
-    const std::map<std::string, std::string> others{{"0001.png", "a pair"}, {"0001.pdf", "a pair"},
-                                                    {"7.png", "no page"}, {"0006.png.incomplete", "before"}};
-    for (const auto& files : {halves, others})
-        for (const auto& [name, data] : files)
-            writeFile(dir + "/" + name, data);
+    for (const auto& [name, data] : halves)
+        writeFile(dir + "/" + name, data);
+    for (const char* name : {"0001.png", "0001.pdf", "7.png", "0006.png.incomplete"})
+        writeFile(dir + "/" + name, "not a half");
     fs::create_directory(dir + "/0003.png");           // a directory under a page name
     fs::create_symlink("0001.png", dir + "/0008.png"); // a symlink under a page name
-    Names expected{"0003.png", "0008.png"};
+    Names expected = filesIn(dir);
 
     FilePrinter printer(dir, kDpi, kDpi);
-    for (const auto& [name, data] : others) {
-        EXPECT_EQ(readFile(dir + "/" + name), data) << name;
-        expected.insert(name);
-    }
     ASSERT_EQ(printer.recoveryNotices().size(), halves.size());
     for (const auto& [name, data] : halves) {
         EXPECT_TRUE(readFile(dir + "/" + name + ".incomplete") == data) << name << " moved aside changed";
+        expected.erase(name);
         expected.insert(name + ".incomplete");
         EXPECT_NE(printer.openingNotice().find(dir + "/" + name + " siirrettiin nimelle " + name + ".incomplete"),
                   std::string::npos) << printer.openingNotice();

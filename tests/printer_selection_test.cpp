@@ -19,13 +19,10 @@ using Text = std::optional<std::string>;
 
 // Sets (or with nullptr unsets) an environment variable for the scope.
 struct ScopedEnv {
-    ScopedEnv(const char* name, const char* value) : name(name), old(std::getenv(name) ? Text(std::getenv(name)) : Text())
-    {
-        value ? setenv(name, value, 1) : unsetenv(name);
-    }
-    ~ScopedEnv() { old ? setenv(name, old->c_str(), 1) : unsetenv(name); }
     const char* name;
-    Text old;
+    Text old = std::getenv(name) ? Text(std::getenv(name)) : Text();
+    ScopedEnv(const char* name, const char* value) : name(name) { value ? setenv(name, value, 1) : unsetenv(name); }
+    ~ScopedEnv() { old ? setenv(name, old->c_str(), 1) : unsetenv(name); }
 };
 
 TEST(PrinterSelection, CommandLineWinsOverEnvironmentOverSavedChoiceOverDefault)
