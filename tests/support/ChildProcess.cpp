@@ -38,9 +38,9 @@ Child::Child(const std::string& role, const std::vector<std::string>& args)
         argv.push_back(word.data());
     argv.push_back(nullptr);
     int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0 || (pid_ = ::fork()) < 0)
+    if (::pipe2(fds, O_CLOEXEC) != 0 || (pid = ::fork()) < 0)
         throw std::runtime_error("pipe or fork");
-    if (pid_ == 0) { // only async-signal-safe calls until exec
+    if (pid == 0) { // only async-signal-safe calls until exec
         ::dup2(fds[1], STDOUT_FILENO);
         // Every signal at its default action and none blocked, whatever the test runner set.
         sigset_t none;
@@ -52,22 +52,22 @@ Child::Child(const std::string& role, const std::vector<std::string>& args)
         ::_exit(127);
     }
     ::close(fds[1]);
-    output_ = ::fdopen(fds[0], "r");
+    output = ::fdopen(fds[0], "r");
 }
 
 Child::~Child()
 {
-    if (!reaped_) {
-        ::kill(pid_, SIGKILL);
+    if (!reaped) {
+        ::kill(pid, SIGKILL);
         wait();
     }
-    std::fclose(output_);
+    std::fclose(output);
 }
 
 std::optional<std::string> Child::readLine()
 {
     char line[256];
-    if (!std::fgets(line, sizeof line, output_))
+    if (!std::fgets(line, sizeof line, output))
         return std::nullopt;
     return std::string(line, std::strcspn(line, "\n"));
 }
@@ -75,8 +75,8 @@ std::optional<std::string> Child::readLine()
 std::string Child::wait()
 {
     int status = 0;
-    ::waitpid(pid_, &status, 0);
-    reaped_ = true;
+    ::waitpid(pid, &status, 0);
+    reaped = true;
     return WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status))
                                : "exit " + std::to_string(WEXITSTATUS(status));
 }

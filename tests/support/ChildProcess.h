@@ -21,23 +21,18 @@ struct ChildRole {
 std::optional<int> playChildRole(int argc, char** argv);
 
 // A child playing a role, its standard output on a pipe; killed if still running at the end.
-class Child {
-public:
+struct Child {
     Child(const std::string& role, const std::vector<std::string>& args);
-    ~Child();
     Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    pid_t pid() const { return pid_; }
+    ~Child();
     // The next line the child wrote, without its end; nothing at end of output.
     std::optional<std::string> readLine();
     // Waits for the child to end: "exit 3" or "signal 15".
     std::string wait();
 
-private:
-    pid_t pid_ = -1;
-    std::FILE* output_ = nullptr;
-    bool reaped_ = false;
+    pid_t pid = -1;
+    std::FILE* output = nullptr;
+    bool reaped = false;
 };
 
 } // namespace raitakone::testing
