@@ -31,11 +31,9 @@ std::optional<int> playChildRole(int argc, char** argv)
 
 Child::Child(const std::string& role, const std::vector<std::string>& args)
 {
-    std::vector<std::string> words{"/proc/self/exe", "--child", role};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& word : words)
-        argv.push_back(word.data());
+    std::vector<const char*> argv{"/proc/self/exe", "--child", role.c_str()};
+    for (const std::string& arg : args)
+        argv.push_back(arg.c_str());
     argv.push_back(nullptr);
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0 || (pid = ::fork()) < 0)
@@ -48,7 +46,7 @@ Child::Child(const std::string& role, const std::vector<std::string>& args)
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
         for (int signal = 1; signal < NSIG; ++signal)
             std::signal(signal, SIG_DFL);
-        ::execv(argv[0], argv.data());
+        ::execv(argv[0], const_cast<char* const*>(argv.data()));
         ::_exit(127);
     }
     ::close(fds[1]);
