@@ -6,114 +6,77 @@
 #include <stdexcept>
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
-
 namespace raitakone::testing {
-namespace {
 
-std::map<std::string, ChildMain>& roles()
+using ChildMain = int (*)(const std::vector<std::string>&);
+
+static std::map<std::string, ChildMain>& roles()
 {
     static std::map<std::string, ChildMain> registered;
     return registered;
 }
 
-constexpr char kChildOption[] = "--child";
-
-} // namespace
-
 ChildRole::ChildRole(const char* name, ChildMain main) { roles()[name] = main; }
 
 std::optional<int> playChildRole(int argc, char** argv)
 {
-    if (argc < 3 || std::strcmp(argv[1], kChildOption) != 0)
+    if (argc < 3 || std::strcmp(argv[1], "--child") != 0)
         return std::nullopt;
     const auto role = roles().find(argv[2]);
-    if (role == roles().end())
-        return 125;
-    return role->second(std::vector<std::string>(argv + 3, argv + argc));
+    return role == roles().end() ? 125 : role->second({argv + 3, argv + argc});
 }
 
 Child::Child(const std::string& role, const std::vector<std::string>& args)
 {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe");
-    std::vector<std::string> words{"/proc/self/exe", kChildOption, role};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& word : words)
-        argv.push_back(word.data());
+    std::vector<const char*> argv{"/proc/self/exe", "--child", role.c_str()};
+    for (const std::string& arg : args)
+        argv.push_back(arg.c_str());
     argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    // The child starts with the default action for every signal and none held back.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    const int error = posix_spawn(&pid_, "/proc/self/exe", &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0 || (pid = ::fork()) < 0)
+        throw std::runtime_error("pipe or fork");
+    if (pid == 0) { // only async-signal-safe calls until exec
+        ::dup2(fds[1], STDOUT_FILENO);
+        // Every signal at its default action and none blocked, whatever the test runner set.
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        for (int signal = 1; signal < NSIG; ++signal)
+            std::signal(signal, SIG_DFL);
+        ::execv(argv[0], const_cast<char* const*>(argv.data()));
+        ::_exit(127);
+    }
     ::close(fds[1]);
-    output_ = fds[0];
-    if (error != 0)
-        throw std::runtime_error(std::string("posix_spawn: ") + std::strerror(error));
+    output = ::fdopen(fds[0], "r");
 }
 
 Child::~Child()
 {
-    if (!reaped_) {
-        ::kill(pid_, SIGKILL);
+    if (!reaped) {
+        ::kill(pid, SIGKILL);
         wait();
     }
-    ::close(output_);
+    std::fclose(output);
 }
 
 std::optional<std::string> Child::readLine()
 {
-    for (;;) {
-        const size_t end = buffered_.find('\n');
-        if (end != std::string::npos) {
-            std::string line = buffered_.substr(0, end);
-            buffered_.erase(0, end + 1);
-            return line;
-        }
-        char bytes[256];
-        const ssize_t got = ::read(output_, bytes, sizeof bytes);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return std::nullopt;
-        buffered_.append(bytes, size_t(got));
-    }
+    char line[256];
+    if (!std::fgets(line, sizeof line, output))
+        return std::nullopt;
+    return std::string(line, std::strcspn(line, "\n"));
 }
 
-int Child::wait()
+std::string Child::wait()
 {
     int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    reaped_ = true;
-    return status;
-}
-
-std::string describeStatus(int status)
-{
-    if (WIFEXITED(status))
-        return "exit " + std::to_string(WEXITSTATUS(status));
-    if (WIFSIGNALED(status))
-        return "signal " + std::to_string(WTERMSIG(status));
-    return "status " + std::to_string(status);
+    ::waitpid(pid, &status, 0);
+    reaped = true;
+    return WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status))
+                               : "exit " + std::to_string(WEXITSTATUS(status));
 }
 
 } // namespace raitakone::testing
