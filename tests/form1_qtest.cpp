@@ -358,7 +358,6 @@ private slots:
         w.record->failDeliveries = 1;
         w.click("Command13");
         QCOMPARE(w.form.pageStatus(), QString::fromUtf8("Virhe: Tulostus epäonnistui (testi)"));
-        QCOMPARE(w.messages.back().text, QString::fromUtf8("Tulostus epäonnistui (testi)"));
 
         auto tidied = std::make_shared<MemoryPrinterRecord>();
         tidied->openingNotice = "0005.png siirretty.";
@@ -379,8 +378,6 @@ private slots:
         *current = second;
         w.click("Command10", 0);
         QCOMPARE(std::make_pair(first->pages.size(), second->pages.size()), std::make_pair(size_t(0), size_t(1)));
-        w.click("Command6");
-        QCOMPARE(w.messages.back().text, QString("3"));
 
         *current = first;
         w.form.setPrinterChooser([=](QWidget*) { *current = second; return true; });
@@ -409,9 +406,8 @@ private slots:
 
         *queue = "raitakone-stopped";
         w.click("Command10", 0);
-        const QRegularExpressionMatch job =
-            QRegularExpression(QString::fromUtf8("(?s)^Valkea 1 \\(perus\\) → raitakone-stopped, työ (\\d+) — .*cupsenable raitakone-stopped"))
-                .match(w.form.pageStatus());
+        const QString held = QString::fromUtf8("(?s)^Valkea 1 \\(perus\\) → raitakone-stopped, työ (\\d+) — .*");
+        const QRegularExpressionMatch job = QRegularExpression(held + "cupsenable raitakone-stopped").match(w.form.pageStatus());
         QVERIFY2(job.hasMatch(), qPrintable(w.form.pageStatus()));
         cupsCancelJob2(CUPS_HTTP_DEFAULT, "raitakone-stopped", job.captured(1).toInt(), 1);
     }
