@@ -45,7 +45,6 @@ std::string rasterFile(const std::string& queue)
     return std::getenv("RAITAKONE_CUPS_RASTER_OUT") + ("/" + queue) + ".pwg";
 }
 
-// Jobs the queue holds or has held.
 int jobCount(const char* queue)
 {
     cups_job_t* jobs = nullptr;
@@ -69,23 +68,20 @@ DriverPage readDriverRaster(const std::string& path)
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     cups_raster_t* raster = fd < 0 ? nullptr : cupsRasterOpen(fd, CUPS_RASTER_READ);
     const unsigned bits = raster && cupsRasterReadHeader2(raster, &h) ? h.cupsBitsPerPixel : 0;
-    if (bits != 1 && bits != 8 && bits != 24)
-        ADD_FAILURE() << "no raster of 1, 8 or 24 bits a pixel in " << path;
+    if (bits != 1 && bits != 8) // black (K) or grey: the queues' drivers take no colour
+        ADD_FAILURE() << "no raster of 1 or 8 bits a pixel in " << path;
     else
         result.page = PageRaster(int(h.cupsWidth), int(h.cupsHeight));
     std::vector<unsigned char> line(h.cupsBytesPerLine);
-    const bool countsInk = h.cupsColorSpace == CUPS_CSPACE_K; // grey and RGB count light
+    const bool countsInk = h.cupsColorSpace == CUPS_CSPACE_K; // grey counts light
     for (unsigned y = 0; y < unsigned(result.page.height()); ++y) {
         if (cupsRasterReadPixels(raster, line.data(), h.cupsBytesPerLine) != h.cupsBytesPerLine) {
             ADD_FAILURE() << "raster ends at row " << y;
             break;
         }
         for (unsigned x = 0; x < h.cupsWidth; ++x) {
-            const unsigned char* p = &line[bits == 24 ? 3 * x : x];
-            // The pixel's light, 0 (black) .. 255; RGB is grey only when its channels agree.
-            const int light = bits == 1   ? (bool(line[x / 8] & (0x80u >> (x % 8))) == countsInk ? 0 : 255)
-                              : bits == 8 ? (countsInk ? 255 - *p : *p)
-                                          : (p[0] == p[1] && p[1] == p[2] ? *p : 128);
+            const int light = bits == 1 ? (bool(line[x / 8] & (0x80u >> (x % 8))) == countsInk ? 0 : 255)
+                                        : (countsInk ? 255 - line[x] : line[x]); // 0 (black) .. 255
             if (light == 0)
                 result.page.setPixel(int(x), int(y), kBlack);
             result.otherPixels += light != 0 && light != 255;
@@ -98,34 +94,34 @@ DriverPage readDriverRaster(const std::string& path)
     return result;
 }
 
-// "Valkea 1 (perus)" as drawn for a printer of this geometry.
-QImage drawnPage(const PageGeometry& g)
+// Prints "Valkea 1 (perus)" as the window does.
+Delivery printValkea1(PrinterSurface::Connector connector)
 {
-    testing::TestPrinter printer(g);
-    Command10_Click(printer.printer, 0);
-    return printer.lastPage().image();
+    PrinterSurface printer(std::move(connector));
+    printer.setJobTitle("Raitakone: Valkea 1 (perus)");
+    Command10_Click(printer, 0);
+    return printer.takeLastDelivery().value_or(Delivery{});
 }
 
-// The same page from the page-file printer (A4), one bit a pixel, set = black.
+// The page as drawn for a printer of this geometry.
+QImage drawnPage(const PageGeometry& g)
+{
+    auto record = std::make_shared<testing::MemoryPrinterRecord>();
+    printValkea1([&] { return std::make_unique<testing::MemoryPrinter>(g, record); });
+    return record->pages.at(0).raster.image();
+}
+
+// The page from the page-file printer (A4), one bit a pixel, set = black.
 QImage pageFilePrinterPage(double dpi)
 {
     QTemporaryDir dir;
-    PrinterSurface printer([&] { return std::make_unique<FilePrinter>(dir.path().toStdString(), dpi, dpi); });
-    Command10_Click(printer, 0);
+    const std::string file =
+        printValkea1([&] { return std::make_unique<FilePrinter>(dir.path().toStdString(), dpi, dpi); }).file;
     QImageReader::setAllocationLimit(0);
-    const std::string file = printer.takeLastDelivery().value_or(Delivery{}).file;
     QImage png = QImageReader(QString::fromStdString(file)).read().convertToFormat(QImage::Format_Mono);
     if (qGray(png.color(1)) > 127)
         png.invertPixels();
     return png;
-}
-
-Delivery printValkea1(const std::string& queue)
-{
-    PrinterSurface printer(testing::cupsConnector(queue));
-    printer.setJobTitle("Raitakone: Valkea 1 (perus)");
-    Command10_Click(printer, 0);
-    return printer.takeLastDelivery().value_or(Delivery{});
 }
 
 void expectParts(const std::string& text, std::initializer_list<std::string> parts)
@@ -149,7 +145,7 @@ TEST_F(CupsRasteriser, DriverReceivesOurPagePixelForPixel)
         const PageGeometry g = CupsPrinter(queue).geometry();
         EXPECT_EQ(std::make_pair(g.dpiX, g.dpiY), std::make_pair(double(dpi), double(dpi)));
         std::remove(rasterFile(queue).c_str());
-        const Delivery delivered = printValkea1(queue);
+        const Delivery delivered = printValkea1(testing::cupsConnector(queue));
         ASSERT_GT(delivered.job, 0);
         EXPECT_EQ(delivered.notice, "") << "a queue that prints says nothing more";
         const testing::JobRecord job = testing::finishedJob(delivered.job);
@@ -197,7 +193,7 @@ TEST_F(CupsRasteriser, RejectingAndStoppedQueuesAreSaidOutLoud)
     EXPECT_FALSE(printer.documentOpen()) << "the refused page is discarded";
     EXPECT_EQ(jobCount("raitakone-rejecting"), jobsBefore);
 
-    const Delivery held = printValkea1("raitakone-stopped");
+    const Delivery held = printValkea1(testing::cupsConnector("raitakone-stopped"));
     ASSERT_GT(held.job, 0);
     expectParts(held.notice, {std::to_string(held.job), "cupsenable raitakone-stopped", "paused by the Raitakone tests"});
     cupsCancelJob2(CUPS_HTTP_DEFAULT, "raitakone-stopped", held.job, 1);
