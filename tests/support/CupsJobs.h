@@ -1,7 +1,7 @@
 #pragma once
 
-// What the CUPS tests ask a scheduler: a job's attributes and the PDF the
-// test queue wrote for it, and a printer surface on a named queue.
+// What the CUPS tests ask a scheduler: a job's attributes, the PDF cups-pdf
+// wrote for it, and a printer surface on a named queue.
 
 #include "printing/CupsPrinter.h"
 #include "surface/PrinterSurface.h"
@@ -17,7 +17,6 @@
 
 namespace raitakone::testing {
 
-// A job as the scheduler keeps it.
 struct JobRecord {
     ipp_jstate_t state = IPP_JSTATE_PENDING;
     std::string format, stateReasons, scaling, colourMode;
@@ -28,8 +27,8 @@ inline JobRecord jobRecord(int id)
 {
     JobRecord record;
     ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
-    const std::string uri = "ipp://localhost/jobs/" + std::to_string(id);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri.c_str());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr,
+                 ("ipp://localhost/jobs/" + std::to_string(id)).c_str());
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
     ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/jobs/");
     const auto text = [response](const char* name, ipp_tag_t tag) {
@@ -42,26 +41,23 @@ inline JobRecord jobRecord(int id)
     record.stateReasons = text("job-state-reasons", IPP_TAG_KEYWORD);
     record.scaling = text("print-scaling", IPP_TAG_KEYWORD);
     record.colourMode = text("print-color-mode", IPP_TAG_KEYWORD);
-    if (ipp_attribute_t* a = ippFindAttribute(response, "printer-resolution", IPP_TAG_RESOLUTION)) {
-        ipp_res_t units;
+    ipp_res_t units;
+    if (ipp_attribute_t* a = ippFindAttribute(response, "printer-resolution", IPP_TAG_RESOLUTION))
         record.xres = ippGetResolution(a, 0, &record.yres, &units);
-    }
     ippDelete(response);
     return record;
 }
 
-// Waits up to two minutes for the job to end (completed, cancelled or aborted).
+// The job once it has ended (completed, cancelled or aborted), waiting two minutes at most.
 inline JobRecord finishedJob(int id)
 {
     JobRecord record = jobRecord(id);
-    for (int waited = 0; waited < 1200 && record.state < IPP_JSTATE_CANCELED; ++waited) {
-        QThread::msleep(100);
+    for (int waited = 0; waited < 1200 && record.state < IPP_JSTATE_CANCELED; ++waited, QThread::msleep(100))
         record = jobRecord(id);
-    }
     return record;
 }
 
-// The PDF cups-pdf wrote for the job into out (job_ID-*.pdf), once it ends
+// The PDF cups-pdf wrote for the job into out (job_ID-*.pdf) once it ends
 // with %%EOF; empty when none has after two minutes.
 inline QString cupsPdfOfJob(const QDir& out, int job)
 {
