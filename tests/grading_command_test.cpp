@@ -59,14 +59,14 @@ bool writeScannerPdf(const QImage& grey, double dpi, const QString& path)
         QString("<< /Type /XObject /Subtype /Image /Width %1 /Height %2 /ColorSpace /DeviceGray "
                 "/BitsPerComponent 8 /Length %3 >>\nstream\n").arg(grey.width()).arg(grey.height()).arg(pixels.size())
                 .toLatin1() + pixels + "\nendstream"};
-    QByteArray file = "%PDF-1.4\n", xref = "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    const QByteArray count = QByteArray::number(objects.size() + 1);
+    QByteArray file = "%PDF-1.4\n", xref = "xref\n0 " + count + "\n0000000000 65535 f \n";
     for (qsizetype i = 0; i < objects.size(); ++i) {
         xref += QByteArray::number(file.size()).rightJustified(10, '0') + " 00000 n \n";
         file += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
     }
     const QByteArray start = QByteArray::number(file.size());
-    file += xref + "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" + start +
-            "\n%%EOF\n";
+    file += xref + "trailer\n<< /Size " + count + " /Root 1 0 R >>\nstartxref\n" + start + "\n%%EOF\n";
     QFile out(path);
     return out.open(QIODevice::WriteOnly) && out.write(file) == file.size();
 }
@@ -102,8 +102,9 @@ TEST_F(GradeCommand, JsonHasTheNamesScriptsRead)
     EXPECT_EQ(s["grade_text"].toString(), "4.0/10/660");
     EXPECT_DOUBLE_EQ(s["aperture_mm"].toDouble(), 0.25);
     EXPECT_NEAR(s["module_mm"].toDouble(), 7 * 25.4 / 600, 0.001);
-    for (const QJsonValue& number : {s["grade"], s["bar_gain"]["um"], s["bar_gain"]["percent_x"],
-                                     s["bar_gain"]["printer_pixels"], s["worst_bar"]["index"], s["worst_bar"]["deviation_um"]})
+    const QJsonValue gain = s["bar_gain"], worstBar = s["worst_bar"];
+    for (const QJsonValue& number : {s["grade"], gain["um"], gain["percent_x"], gain["printer_pixels"], worstBar["index"],
+                                     worstBar["deviation_um"]})
         EXPECT_TRUE(number.isDouble()) << run.out.toStdString();
     for (const char* name : {"rmin", "rmax", "sc", "ecmin", "mod", "defects", "decodability"})
         EXPECT_TRUE(s["parameters"][name].isDouble()) << name;
@@ -168,7 +169,8 @@ TEST_F(GradeCommand, ExitStatusSaysWhatWentWrong)
         {{png.fileName(), "--scan-dpi", "600"}, 0, "4.0/10/660 (A)"},
         {{saved(blank, "blank.png")}, 1, "viivakoodia"},
         {{saved(scan(printed(symbolPage(300), 300, symbolRegion(300)), coarse), "coarse.png")}, 2, "600 dpi"},
-        {{saved(pageScan().copy(cut, 0, pageScan().width() - cut, pageScan().height()), "cut.png")}, 2, "hiljaiset alueet"},
+        {{saved(pageScan().copy(cut, 0, pageScan().width() - cut, pageScan().height()), "cut.png")}, 2,
+         "hiljaiset alueet"},
         {{file, "--aperture", "leveä"}, 2, "--aperture"},
         {{file, "--scan-dpi", "0"}, 2, "--scan-dpi"},
         {{file, "--plot", dir_.filePath("profile.gif")}, 2, "--plot"},
