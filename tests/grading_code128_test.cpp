@@ -26,8 +26,7 @@ std::vector<double> patternElements()
     return elements;
 }
 
-ReferenceDecode decoded(const std::function<void(std::vector<double>&)>& change, double leading = 10.5,
-                        double trailing = 10.5)
+ReferenceDecode decoded(const std::function<void(std::vector<double>&)>& change, double leading, double trailing)
 {
     std::vector<double> elements = patternElements();
     change(elements);
@@ -49,32 +48,28 @@ TEST(Code128Reference, EveryCharacterIsElevenModulesWithAnEvenNumberOfBarModules
     EXPECT_EQ(code128Text({103, 33, 98, 65, 33, 0, 106}), "AaA");
 }
 
-TEST(Code128Reference, ThePagesSymbolDecodesToItsDigits)
-{
-    const ReferenceDecode d = referenceDecode(patternElements(), 10.0, 10.0);
-    ASSERT_TRUE(d.decoded) << d.failure;
-    EXPECT_EQ(d.text, raitakone::testing::kPatternDigits);
-    EXPECT_NEAR(d.decodability, 1.0, 1e-9);
-    const std::vector<double> elements = patternElements();
-    EXPECT_EQ(d.elementModules, std::vector<int>(elements.begin(), elements.end()));
-}
-
 TEST(Code128Reference, DecodabilityIsTheSmallestMarginInHalfModules)
 {
-    // Both spaces e1..e4 spans 0.2 module wider, the last 0.4 narrower: every measurement is 0.2 module off.
-    for (size_t at : {6u, 84u, 168u}) {
-        const ReferenceDecode d = decoded([at](auto& e) { e[at + 1] += 0.2, e[at + 3] += 0.2, e[at + 5] -= 0.4; });
-        ASSERT_TRUE(d.decoded) << d.failure;
-        EXPECT_NEAR(d.decodability, 0.6, 1e-9) << at;
+    const struct {
+        const char* what;
+        std::function<void(std::vector<double>&)> change;
+        double decodability;
+    } cases[] = {
+        {"as printed", [](auto&) {}, 1.0},
+        // The spaces of e1..e4 0.2 module wider, the last 0.4 narrower: every measurement 0.2 module off.
+        {"first data character", [](auto& e) { e[7] += 0.2, e[9] += 0.2, e[11] -= 0.4; }, 0.6},
+        {"check character", [](auto& e) { e[169] += 0.2, e[171] += 0.2, e[173] -= 0.4; }, 0.6},
+        // Every bar 0.3 module wider is within the rounding.
+        {"spread", [](auto& e) { for (size_t k = 0; k + 1 < e.size(); k += 2) e[k] += 0.3, e[k + 1] -= 0.3; }, 1.0},
+    };
+    const std::vector<double> elements = patternElements();
+    for (const auto& c : cases) {
+        const ReferenceDecode d = decoded(c.change, 10.0, 10.0);
+        ASSERT_TRUE(d.decoded) << c.what << ": " << d.failure;
+        EXPECT_EQ(d.text, raitakone::testing::kPatternDigits) << c.what;
+        EXPECT_NEAR(d.decodability, c.decodability, 1e-9) << c.what;
+        EXPECT_EQ(d.elementModules, std::vector<int>(elements.begin(), elements.end())) << c.what;
     }
-    // Every bar 0.3 module wider is within the rounding.
-    const ReferenceDecode s = decoded([](auto& e) {
-        for (size_t k = 0; k + 1 < e.size(); k += 2)
-            e[k] += 0.3, e[k + 1] -= 0.3;
-        e.back() += 0.3;
-    });
-    EXPECT_TRUE(s.decoded) << s.failure;
-    EXPECT_GT(s.decodability, 0.99);
 }
 
 TEST(Code128Reference, ChecksThatFailTheDecode)
@@ -82,20 +77,17 @@ TEST(Code128Reference, ChecksThatFailTheDecode)
     const struct {
         const char* what;
         std::function<void(std::vector<double>&)> change;
-        double leading, trailing;
-        const char* failure;
+        const char* failure = "";
+        double leading = 10.0, trailing = 10.0;
     } cases[] = {
         // Each bar of one character 0.7 module wider: each rounds up, three odd steps make the total odd.
-        {"spread", [](auto& e) { for (size_t k = 18; k < 24; k += 2) e[k] += 0.7, e[k + 1] -= 0.7; }, 10.5, 10.5,
-         "pariton"},
-        {"swapped data", [](auto& e) { std::copy_n(code128Pattern(42).begin(), 6, e.begin() + 30); }, 10.5, 10.5,
-         "tarkistusmerkki"},
-        {"past half a module", [](auto& e) { e[7] += 0.6, e[11] -= 0.6; }, 10.5, 10.5, ""},
-        {"bar 40 removed", [](auto& e) { e[39] += e[40] + e[41], e.erase(e.begin() + 40, e.begin() + 42); }, 10.5,
-         10.5, ""},
-        {"reversed", [](auto& e) { std::reverse(e.begin(), e.end()); }, 10.5, 10.5, ""},
-        {"leading quiet zone", [](auto&) {}, 9.8, 10.0, ""},
-        {"trailing quiet zone", [](auto&) {}, 10.0, 9.8, ""},
+        {"spread", [](auto& e) { for (size_t k = 18; k < 24; k += 2) e[k] += 0.7, e[k + 1] -= 0.7; }, "pariton"},
+        {"swapped data", [](auto& e) { std::copy_n(code128Pattern(42).begin(), 6, e.begin() + 30); }, "tarkistusmerkki"},
+        {"past half a module", [](auto& e) { e[7] += 0.6, e[11] -= 0.6; }},
+        {"bar 40 removed", [](auto& e) { e[39] += e[40] + e[41], e.erase(e.begin() + 40, e.begin() + 42); }},
+        {"reversed", [](auto& e) { std::reverse(e.begin(), e.end()); }},
+        {"leading quiet zone", [](auto&) {}, "", 9.8},
+        {"trailing quiet zone", [](auto&) {}, "", 10.0, 9.8},
     };
     for (const auto& c : cases) {
         const ReferenceDecode d = decoded(c.change, c.leading, c.trailing);
