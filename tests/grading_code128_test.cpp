@@ -82,7 +82,8 @@ TEST(Code128Reference, ChecksThatFailTheDecode)
     } cases[] = {
         // Each bar of one character 0.7 module wider: each rounds up, three odd steps make the total odd.
         {"spread", [](auto& e) { for (size_t k = 18; k < 24; k += 2) e[k] += 0.7, e[k + 1] -= 0.7; }, "pariton"},
-        {"swapped data", [](auto& e) { std::copy_n(code128Pattern(42).begin(), 6, e.begin() + 30); }, "tarkistusmerkki"},
+        {"swapped data", [](auto& e) { std::copy_n(code128Pattern(42).begin(), 6, e.begin() + 30); },
+         "tarkistusmerkki"},
         {"past half a module", [](auto& e) { e[7] += 0.6, e[11] -= 0.6; }},
         {"bar 40 removed", [](auto& e) { e[39] += e[40] + e[41], e.erase(e.begin() + 40, e.begin() + 42); }},
         {"reversed", [](auto& e) { std::reverse(e.begin(), e.end()); }},
