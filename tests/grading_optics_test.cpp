@@ -18,6 +18,7 @@ namespace {
 
 constexpr double kDpi = 600; // printed and scanned: one scan pixel per printer pixel
 constexpr int kSteps = 20;   // model samples a pixel
+constexpr double kApertureMm = 0.250; // the reference aperture for a 7-pixel module at 600 dpi
 
 grading::SymbolGrade gradeOnly(const QImage& image, double dpiDown = kDpi)
 {
@@ -41,22 +42,23 @@ template <typename Kernel> std::vector<double> convolve(const std::vector<double
     return out;
 }
 
-// MOD of the pattern's profile: the modules as pixels, a Gaussian of sigma, the pixels' linear interpolation
-// (a one-pixel tent) and the circular aperture seen across the bars (weights the chord length).
-double modelModulation(double sigmaMm, double apertureMm, double paper, double ink)
+// MOD of the pattern's profile on the default scan's paper and ink: the modules as pixels, a Gaussian of sigma,
+// the pixels' linear interpolation (a one-pixel tent) and the circular aperture across the bars (chord lengths).
+double modelModulation(double sigmaMm)
 {
     const int w = modulePixels(kDpi) * kSteps, quiet = 12 * w;
     std::vector<double> profile(size_t(kModuleCount * w + 2 * quiet), 0.0);
     for (int i = 1; i <= kModuleCount; ++i)
         if (isDark(i))
             std::fill_n(profile.begin() + quiet + (i - 1) * w, w, 1.0);
-    const double stepsPerMm = kDpi / 25.4 * kSteps, sigma = sigmaMm * stepsPerMm, r = apertureMm / 2 * stepsPerMm;
+    const double stepsPerMm = kDpi / 25.4 * kSteps, sigma = sigmaMm * stepsPerMm, r = kApertureMm / 2 * stepsPerMm;
     if (sigma > 0.0)
         profile = convolve(profile, int(4 * sigma), [&](double i) { return std::exp(-0.5 * i * i / (sigma * sigma)); });
     profile = convolve(profile, kSteps, [](double i) { return kSteps - std::fabs(i); });
     profile = convolve(profile, int(r), [&](double i) { return std::sqrt(r * r - i * i); });
+    const ScanModel defaults;
     for (double& p : profile)
-        p = paper + (ink - paper) * p;
+        p = defaults.paper + (defaults.ink - defaults.paper) * p;
 
     // Each element's extreme within its nominal extent; the quiet zones are light elements.
     std::vector<double> extremes{*std::max_element(profile.begin(), profile.begin() + quiet)};
@@ -76,12 +78,12 @@ double modelModulation(double sigmaMm, double apertureMm, double paper, double i
 }
 
 // The blur that gives the model the modulation wanted.
-double sigmaFor(double modulation, const ScanModel& model, double apertureMm = 0.250)
+double sigmaFor(double modulation)
 {
     double sharp = 0.0, blurred = 0.2;
     for (int i = 0; i < 30; ++i) {
         const double mid = (sharp + blurred) / 2;
-        (modelModulation(mid, apertureMm, model.paper, model.ink) > modulation ? sharp : blurred) = mid;
+        (modelModulation(mid) > modulation ? sharp : blurred) = mid;
     }
     return (sharp + blurred) / 2;
 }
@@ -93,10 +95,8 @@ TEST(GradingOptics, ABlurLoweringModulationBetweenTwoThresholdsGivesThatGrade)
     const Coverage page = printed(symbolPage(kDpi), kDpi, symbolRegion(kDpi));
     for (auto [modulation, expectedGrade] : {std::pair{0.65, 3}, {0.55, 2}, {0.45, 1}}) {
         SCOPED_TRACE(modulation);
-        ScanModel model;
-        model.blurSigmaMm = sigmaFor(modulation, model);
-        const grading::SymbolGrade s = gradeOnly(scan(page, model));
-        EXPECT_DOUBLE_EQ(s.apertureMm, 0.250); // the reference aperture for a 7-pixel module at 600 dpi
+        const grading::SymbolGrade s = gradeOnly(scan(page, {.blurSigmaMm = sigmaFor(modulation)}));
+        EXPECT_DOUBLE_EQ(s.apertureMm, kApertureMm);
         EXPECT_NEAR(s.worst.mod, modulation, 0.03);
         EXPECT_EQ(s.worstGrades.mod, expectedGrade);
     }
@@ -105,8 +105,7 @@ TEST(GradingOptics, ABlurLoweringModulationBetweenTwoThresholdsGivesThatGrade)
 TEST(GradingOptics, AScanRotatedOrWithTallerPixelsGradesLikeAStraightOne)
 {
     // Ink spread and a blur into B, so that the grade is not simply 4.
-    ScanModel model;
-    model.blurSigmaMm = sigmaFor(0.64, model);
+    ScanModel model{.blurSigmaMm = sigmaFor(0.64)};
     const Coverage page = printed(symbolPage(kDpi), kDpi, symbolRegion(kDpi), 1);
     const grading::SymbolGrade straight = gradeOnly(scan(page, model));
     ASSERT_LT(straight.grade, 4.0);
