@@ -42,8 +42,8 @@ template <typename Kernel> std::vector<double> convolve(const std::vector<double
     return out;
 }
 
-// MOD of the pattern's profile on the default scan's paper and ink: the modules as pixels, a Gaussian of sigma,
-// the pixels' linear interpolation (a one-pixel tent) and the circular aperture across the bars (chord lengths).
+// MOD of the pattern's ink profile (MOD does not change with paper and ink): the modules as pixels, a Gaussian of
+// sigma, the pixels' linear interpolation (a one-pixel tent) and the circular aperture across the bars (chords).
 double modelModulation(double sigmaMm)
 {
     const int w = modulePixels(kDpi) * kSteps, quiet = 12 * w;
@@ -52,25 +52,21 @@ double modelModulation(double sigmaMm)
         if (isDark(i))
             std::fill_n(profile.begin() + quiet + (i - 1) * w, w, 1.0);
     const double stepsPerMm = kDpi / 25.4 * kSteps, sigma = sigmaMm * stepsPerMm, r = kApertureMm / 2 * stepsPerMm;
-    if (sigma > 0.0)
-        profile = convolve(profile, int(4 * sigma), [&](double i) { return std::exp(-0.5 * i * i / (sigma * sigma)); });
+    profile = convolve(profile, int(4 * sigma), [&](double i) { return std::exp(-0.5 * i * i / (sigma * sigma)); });
     profile = convolve(profile, kSteps, [](double i) { return kSteps - std::fabs(i); });
     profile = convolve(profile, int(r), [&](double i) { return std::sqrt(r * r - i * i); });
-    const ScanModel defaults;
-    for (double& p : profile)
-        p = defaults.paper + (defaults.ink - defaults.paper) * p;
 
-    // Each element's extreme within its nominal extent; the quiet zones are light elements.
-    std::vector<double> extremes{*std::max_element(profile.begin(), profile.begin() + quiet)};
+    // Each element's extreme ink within its nominal extent; the quiet zones are light elements.
+    std::vector<double> extremes{*std::min_element(profile.begin(), profile.begin() + quiet)};
     for (int i = 1, j = 1; i <= kModuleCount; i = j) {
         while (j <= kModuleCount && isDark(j) == isDark(i))
             ++j;
         const auto from = profile.begin() + quiet;
         const auto [lo, hi] = std::minmax_element(from + (i - 1) * w, from + (j - 1) * w);
-        extremes.push_back(isDark(i) ? *lo : *hi);
+        extremes.push_back(isDark(i) ? *hi : *lo);
     }
-    extremes.push_back(*std::max_element(profile.end() - quiet, profile.end()));
-    double ecmin = 100.0;
+    extremes.push_back(*std::min_element(profile.end() - quiet, profile.end()));
+    double ecmin = 1.0;
     for (size_t k = 1; k < extremes.size(); ++k)
         ecmin = std::min(ecmin, std::fabs(extremes[k] - extremes[k - 1]));
     const auto [lo, hi] = std::minmax_element(profile.begin(), profile.end());
