@@ -11,6 +11,7 @@ PACKAGES=(
     libgtest-dev libbenchmark-dev libzxing-dev
     cups printer-driver-cups-pdf poppler-utils cups-filters ghostscript
     libpoppler-qt6-dev qt6-image-formats-plugins qt6-svg-dev
+    libsane-dev libsane1
     hyperfine
 )
 

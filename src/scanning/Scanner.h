@@ -1,0 +1,64 @@
+#pragma once
+
+// Taking a page from a scanner through SANE: the scanners present, and one
+// acquisition of the whole flatbed in grey (or colour, read through its red
+// channel) at the resolution asked for. The scan carries the resolution the
+// scanner says it used, which is not always the one asked for.
+
+#include "grading/ScanImage.h"
+
+#include <QImage>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace raitakone::scanning {
+
+inline constexpr int kDefaultScanDpi = 600;
+
+struct ScannerDevice {
+    QString name;        // SANE's device name, e.g. "test:0"
+    QString description; // vendor, model and type, for the user
+};
+
+enum class ScanProblem {
+    None,
+    NoScanner, // no scanner present, or the one named is not there
+    Busy,      // another program holds it
+    Gone,      // unplugged or stopped answering in the middle
+    Cancelled, // the user stopped it
+    Failed,    // anything else SANE reports
+};
+
+struct ScanRequest {
+    QString device; // empty: the first scanner found
+    int dpi = kDefaultScanDpi;
+};
+
+struct Acquisition {
+    std::optional<grading::Scan> scan; // the measured plane at the scanner's own resolution
+    QImage image;                      // the page as scanned (grey or RGB), resolution recorded
+    QString device;                    // the scanner that scanned it
+    ScanProblem problem = ScanProblem::None;
+    QString error;                     // in Finnish, saying what to do; empty when scanned
+};
+
+// The scanners present. An empty list with *error set when SANE itself
+// cannot start; an empty list alone when it starts and finds none.
+std::vector<ScannerDevice> listScanners(QString* error);
+
+// Scans one page. Blocks until the page is in, the scanner fails, or cancel
+// turns true (checked between reads; the scan is then stopped with the
+// scanner left ready). progress gets the fraction read so far, 0..1, on the
+// calling thread. Scans are taken one at a time; a second caller waits.
+Acquisition acquireScan(const ScanRequest& request, const std::atomic<bool>& cancel,
+                        const std::function<void(double)>& progress = {});
+
+// Writes the scanned page as PNG with its resolution recorded; false with a
+// message in Finnish when it cannot.
+bool saveScan(const QImage& image, const QString& path, QString* error);
+
+} // namespace raitakone::scanning
