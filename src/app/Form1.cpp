@@ -5,6 +5,10 @@
 #include "surface/NumberText.h"
 #include "surface/RuntimeError.h"
 
+#include "app/GradeDialog.h"
+#include "app/GradeRun.h"
+#include "app/ScanSourceDialog.h"
+#include "grading/GradeReport.h"
 #include "printing/PrinterSelection.h"
 
 #include <QCoreApplication>
@@ -126,6 +130,9 @@ void Form1::createStatusLine()
         if (chooser_ && chooser_(this))
             refreshPrinterStatus();
     });
+    gradeScan_ = new QPushButton(QString::fromUtf8("Arvioi skannaus…"), line);
+    gradeScan_->setObjectName("gradeScan");
+    connect(gradeScan_, &QPushButton::clicked, this, &Form1::chooseScanSource);
     auto* separator = new QFrame(line);
     separator->setFrameStyle(QFrame::VLine | QFrame::Sunken);
     layout->setSpacing(8);
@@ -133,6 +140,7 @@ void Form1::createStatusLine()
     layout->addWidget(separator);
     layout->addWidget(pageStatus_, 1);
     layout->addWidget(choosePrinter_);
+    layout->addWidget(gradeScan_);
 
     const int clientWidth = twipsToPixelsX(kForm1ClientWidthTwips);
     const int clientHeight = twipsToPixelsY(kForm1ClientHeightTwips);
@@ -158,6 +166,7 @@ void Form1::refreshPrinterStatus()
     try {
         const std::unique_ptr<PrinterBackend> backend = connector_();
         const PageGeometry g = backend->geometry();
+        printerDpi_ = g.dpiX;
         printerStatus_->setText(QString::fromStdString(backend->displayName() + " · " +
                                                        resolutionText(g.dpiX, g.dpiY) + " · " +
                                                        backend->mediaText()));
@@ -165,9 +174,59 @@ void Form1::refreshPrinterStatus()
         if (const std::string notice = backend->openingNotice(); !notice.empty())
             showNotice(QString::fromStdString(notice));
     } catch (const std::exception& error) {
+        printerDpi_.reset();
         printerStatus_->setText(QString::fromUtf8("Tulostin: ") + shortForm(error.what()));
         printerStatus_->setToolTip(QString::fromStdString(error.what()));
     }
+}
+
+void Form1::chooseScanSource()
+{
+    if (gradeRun_ != nullptr)
+        return;
+    scanning::GradeSource suggestion = lastSource_;
+    suggestion.printerDpi = printerDpi_;
+    const std::optional<scanning::GradeSource> source =
+        sourceChooser_ ? sourceChooser_(this, suggestion) : chooseScanSourceInDialog(this, suggestion);
+    if (source)
+        gradeScan(*source);
+}
+
+void Form1::gradeScan(const scanning::GradeSource& source)
+{
+    if (gradeRun_ != nullptr)
+        return;
+    lastSource_ = source;
+    gradeScan_->setEnabled(false);
+    showNotice(source.kind == scanning::GradeSource::Kind::Scanner ? QString::fromUtf8("Skannataan…")
+                                                                   : QString::fromUtf8("Arvioidaan ") + source.file);
+    gradeRun_ = new GradeRun(source, this, [this](const scanning::GradeOutcome& outcome) {
+        // The run ends here; it goes once this call has returned.
+        gradeRun_->deleteLater();
+        gradeRun_ = nullptr;
+        gradeScan_->setEnabled(true);
+        showGrade(outcome);
+    });
+}
+
+void Form1::showGrade(const scanning::GradeOutcome& outcome)
+{
+    if (!outcome.result) {
+        showNotice(outcome.cancelled ? outcome.error : QString::fromUtf8("Virhe: ") + shortForm(outcome.error.toStdString()));
+        pageStatus_->setToolTip(outcome.error);
+        if (!outcome.cancelled)
+            showMessage_(this, QString::fromUtf8(kMessageCaption), outcome.error);
+        return;
+    }
+    const grading::SymbolGrade& symbol = outcome.result->symbols.front();
+    QString status = QString::fromUtf8("Arvio %1 (%2)").arg(symbol.gradeText).arg(QLatin1Char(symbol.letter));
+    if (symbol.barGain.printerPixels)
+        status += QString::fromUtf8(" · levenemä %1 tulostimen pikseliä")
+                      .arg(grading::signedReportNumber(*symbol.barGain.printerPixels, 2));
+    showNotice(status + QString::fromUtf8(" — ") + outcome.source);
+    auto* dialog = new GradeDialog(*outcome.result, outcome.source, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->show();
 }
 
 void Form1::click(const ControlRow& control)

@@ -6,6 +6,7 @@
 // page is thrown away, never sent.
 
 #include "app/Controls.h"
+#include "scanning/GradeSource.h"
 #include "surface/PictureSurface.h"
 #include "surface/PrinterSurface.h"
 
@@ -18,8 +19,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace raitakone {
+
+class GradeRun;
 
 inline constexpr int kForm1ClientWidthTwips = 11535;
 inline constexpr int kForm1ClientHeightTwips = 7260;
@@ -49,6 +53,10 @@ public:
     using EndAction = std::function<void()>;
     // Lets the user choose another printer; true when the choice changed.
     using PrinterChooser = std::function<bool(QWidget* parent)>;
+    // Asks where the page to grade comes from, starting from suggestion;
+    // nothing when the user cancels.
+    using ScanSourceChooser = std::function<std::optional<scanning::GradeSource>(
+        QWidget* parent, const scanning::GradeSource& suggestion)>;
 
     // The connector finds the printer when a click first needs it; every
     // click asks it anew, so a page goes to the printer current when it starts.
@@ -61,6 +69,13 @@ public:
     void setEndAction(EndAction end) { end_ = std::move(end); }
     // Shows the "Vaihda tulostin…" button of the status line.
     void setPrinterChooser(PrinterChooser choose);
+    // Replaces the "Arvioi skannaus…" source dialog (tests answer it).
+    void setScanSourceChooser(ScanSourceChooser choose) { sourceChooser_ = std::move(choose); }
+    // Grades a scan file or a fresh scan off the window's thread; the grade
+    // opens in its own dialog, an error in a message and the status line.
+    void gradeScan(const scanning::GradeSource& source);
+    // The grading under way, or nothing.
+    GradeRun* gradeRun() const { return gradeRun_; }
     // Shows an extra notice in the status line (a page folder that was
     // tidied up, for example).
     void showNotice(const QString& text);
@@ -88,6 +103,8 @@ public:
 private:
     void createControls();
     void createStatusLine();
+    void chooseScanSource();
+    void showGrade(const scanning::GradeOutcome& outcome);
     void click(const ControlRow& control);
     // Runs one click; a RuntimeError (or anything else thrown) discards the
     // open document and is shown in a message box and the status line.
@@ -107,7 +124,12 @@ private:
     QLabel* printerStatus_ = nullptr;
     QLabel* pageStatus_ = nullptr;
     QPushButton* choosePrinter_ = nullptr;
+    QPushButton* gradeScan_ = nullptr;
     PrinterChooser chooser_;
+    ScanSourceChooser sourceChooser_;
+    GradeRun* gradeRun_ = nullptr;
+    std::optional<double> printerDpi_; // the current printer's, for the bar gain in its pixels
+    scanning::GradeSource lastSource_;
     MessageFunction showMessage_;
     EndAction end_;
 };

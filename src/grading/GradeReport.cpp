@@ -5,6 +5,8 @@
 #include <QJsonObject>
 #include <QLocale>
 
+#include <cmath>
+
 namespace raitakone::grading {
 namespace {
 
@@ -14,20 +16,9 @@ const QLocale& finnish()
     return locale;
 }
 
-QString number(double value, int decimals) { return finnish().toString(value, 'f', decimals); }
-
-QString signedNumber(double value, int decimals)
-{
-    return (value >= 0.0 ? QStringLiteral("+") : QString()) + number(value, decimals);
-}
-
-QChar letterOf(int grade) { return grade < 0 ? QChar(0x2013) : QLatin1Char("FDCBA"[std::min(grade, 4)]); }
-
-QString passFail(bool ok) { return ok ? QStringLiteral("hyväksytty") : QStringLiteral("hylätty"); }
-
 QString parameterRow(const QString& name, const QString& value, int grade)
 {
-    return QStringLiteral("  %1 %2  %3\n").arg(name, -26).arg(value, 12).arg(letterOf(grade));
+    return QStringLiteral("  %1 %2  %3\n").arg(name, -26).arg(value, 12).arg(gradeLetterOf(grade));
 }
 
 QJsonObject parametersJson(const Parameters& p)
@@ -46,12 +37,23 @@ QJsonObject gradesJson(const ParameterGrades& g)
 
 } // namespace
 
+QString reportNumber(double value, int decimals) { return finnish().toString(value, 'f', decimals); }
+
+QString signedReportNumber(double value, int decimals)
+{
+    return (value >= 0.0 ? QStringLiteral("+") : QString()) + reportNumber(value, decimals);
+}
+
+QChar gradeLetterOf(int grade) { return grade < 0 ? QChar(0x2013) : QLatin1Char("FDCBA"[std::min(grade, 4)]); }
+
+QString passFailText(bool passed) { return passed ? QStringLiteral("hyväksytty") : QStringLiteral("hylätty"); }
+
 QString gradeReport(const GradeResult& result)
 {
     QString out;
-    out += QStringLiteral("Skannauksen tarkkuus: %1 dpi").arg(number(result.dpiX, 0));
+    out += QStringLiteral("Skannauksen tarkkuus: %1 dpi").arg(reportNumber(result.dpiX, 0));
     if (std::fabs(result.dpiX - result.dpiY) > 0.5)
-        out += QStringLiteral(" × %1 dpi").arg(number(result.dpiY, 0));
+        out += QStringLiteral(" × %1 dpi").arg(reportNumber(result.dpiY, 0));
     out += QStringLiteral("\n");
     int index = 0;
     for (const SymbolGrade& s : result.symbols) {
@@ -66,23 +68,23 @@ QString gradeReport(const GradeResult& result)
             out += QStringLiteral("  Huom: teksti ei ole sivujen 54 numeroa (%1); symboli arvioidaan silti.\n")
                        .arg(QString::fromStdString(patternText()));
         out += QStringLiteral("Moduuli X: %1 mm (%2 skannauspikseliä), mittausaukko %3 mm (%4), aallonpituus %5 nm\n")
-                   .arg(number(s.moduleMm, 4), number(s.modulePixels, 1), number(s.apertureMm, 3))
+                   .arg(reportNumber(s.moduleMm, 4), reportNumber(s.modulePixels, 1), reportNumber(s.apertureMm, 3))
                    .arg(s.apertureReference, 2, 10, QLatin1Char('0'))
                    .arg(kWavelengthNm);
         out += QStringLiteral("Symbolin kulma %1°, palkkien korkeus %2 mm\n")
-                   .arg(number(s.angleDegrees, 2), number(s.barHeightMm, 2));
+                   .arg(reportNumber(s.angleDegrees, 2), reportNumber(s.barHeightMm, 2));
 
         const Parameters& w = s.worst;
         const ParameterGrades& g = s.worstGrades;
         out += QStringLiteral("\nParametrit (huonoin pyyhkäisyviiva):\n");
-        out += parameterRow(QStringLiteral("Rmin (≤ 0,5 × Rmax)"), number(w.rmin, 1) + QStringLiteral(" %"), g.rmin);
-        out += parameterRow(QStringLiteral("Rmax"), number(w.rmax, 1) + QStringLiteral(" %"), -1); // no grade of its own
-        out += parameterRow(QStringLiteral("Symbolikontrasti SC"), number(w.sc, 1) + QStringLiteral(" %"), g.sc);
-        out += parameterRow(QStringLiteral("Reunakontrasti ECmin"), number(w.ecmin, 1) + QStringLiteral(" %"), g.ecmin);
-        out += parameterRow(QStringLiteral("Modulaatio MOD"), number(w.mod, 2), g.mod);
-        out += parameterRow(QStringLiteral("Virheet (Defects)"), number(w.defects, 2), g.defects);
-        out += parameterRow(QStringLiteral("Dekoodattavuus"), number(w.decodability, 2), g.decodability);
-        out += parameterRow(QStringLiteral("Dekoodaus"), passFail(w.decode), g.decode);
+        out += parameterRow(QStringLiteral("Rmin (≤ 0,5 × Rmax)"), reportNumber(w.rmin, 1) + QStringLiteral(" %"), g.rmin);
+        out += parameterRow(QStringLiteral("Rmax"), reportNumber(w.rmax, 1) + QStringLiteral(" %"), -1); // no grade of its own
+        out += parameterRow(QStringLiteral("Symbolikontrasti SC"), reportNumber(w.sc, 1) + QStringLiteral(" %"), g.sc);
+        out += parameterRow(QStringLiteral("Reunakontrasti ECmin"), reportNumber(w.ecmin, 1) + QStringLiteral(" %"), g.ecmin);
+        out += parameterRow(QStringLiteral("Modulaatio MOD"), reportNumber(w.mod, 2), g.mod);
+        out += parameterRow(QStringLiteral("Virheet (Defects)"), reportNumber(w.defects, 2), g.defects);
+        out += parameterRow(QStringLiteral("Dekoodattavuus"), reportNumber(w.decodability, 2), g.decodability);
+        out += parameterRow(QStringLiteral("Dekoodaus"), passFailText(w.decode), g.decode);
 
         out += QStringLiteral("\nPyyhkäisyviivat (kohta mm palkkien keskeltä):\n");
         out += QStringLiteral("  nro  kohta   Rmin   Rmax     SC  ECmin   MOD  Defects  Dek.  Dekoodaus  arvosana\n");
@@ -91,16 +93,16 @@ QString gradeReport(const GradeResult& result)
             const Parameters& v = l.values;
             out += QStringLiteral("  %1 %2 %3 %4 %5 %6 %7 %8 %9  %10  %11\n")
                        .arg(++n, 3)
-                       .arg(signedNumber(l.offsetMm, 2), 7)
-                       .arg(number(v.rmin, 1), 6)
-                       .arg(number(v.rmax, 1), 6)
-                       .arg(number(v.sc, 1), 6)
-                       .arg(number(v.ecmin, 1), 6)
-                       .arg(number(v.mod, 2), 5)
-                       .arg(number(v.defects, 2), 8)
-                       .arg(number(v.decodability, 2), 5)
-                       .arg(passFail(v.decode), -9)
-                       .arg(QStringLiteral("%1 (%2)").arg(l.grade).arg(letterOf(l.grade)));
+                       .arg(signedReportNumber(l.offsetMm, 2), 7)
+                       .arg(reportNumber(v.rmin, 1), 6)
+                       .arg(reportNumber(v.rmax, 1), 6)
+                       .arg(reportNumber(v.sc, 1), 6)
+                       .arg(reportNumber(v.ecmin, 1), 6)
+                       .arg(reportNumber(v.mod, 2), 5)
+                       .arg(reportNumber(v.defects, 2), 8)
+                       .arg(reportNumber(v.decodability, 2), 5)
+                       .arg(passFailText(v.decode), -9)
+                       .arg(QStringLiteral("%1 (%2)").arg(l.grade).arg(gradeLetterOf(l.grade)));
             if (!v.decode)
                 out += QStringLiteral("       dekoodaus: %1\n").arg(l.decodeFailure);
         }
@@ -111,16 +113,16 @@ QString gradeReport(const GradeResult& result)
             out += QStringLiteral("ei mitattavissa (yksikään pyyhkäisyviiva ei dekoodautunut)\n");
             continue;
         }
-        out += QStringLiteral("%1 µm (%2 % X:stä)").arg(signedNumber(b.um, 1), signedNumber(b.percentX, 1));
+        out += QStringLiteral("%1 µm (%2 % X:stä)").arg(signedReportNumber(b.um, 1), signedReportNumber(b.percentX, 1));
         if (b.printerPixels)
-            out += QStringLiteral(", %1 tulostimen pikseliä").arg(signedNumber(*b.printerPixels, 2));
+            out += QStringLiteral(", %1 tulostimen pikseliä").arg(signedReportNumber(*b.printerPixels, 2));
         out += QStringLiteral("\nPoikkeavin palkki: %1. palkki vasemmalta (%2 moduulia): leveys nimellisestä %3 µm "
                               "(%4 % X:stä), muiden palkkien levenemästä %5 µm\n")
                    .arg(b.worstIndex)
                    .arg(b.worstModules)
-                   .arg(signedNumber(b.worstDeviationUm, 1))
-                   .arg(signedNumber(b.worstDeviationUm / 10.0 / s.moduleMm, 1))
-                   .arg(signedNumber(b.worstFromMeanUm, 1));
+                   .arg(signedReportNumber(b.worstDeviationUm, 1))
+                   .arg(signedReportNumber(b.worstDeviationUm / 10.0 / s.moduleMm, 1))
+                   .arg(signedReportNumber(b.worstFromMeanUm, 1));
     }
     return out;
 }
@@ -176,6 +178,33 @@ QByteArray gradeJson(const GradeResult& result)
     if (std::fabs(result.dpiX - result.dpiY) > 0.5)
         top.insert("scan_dpi_y", result.dpiY);
     return QJsonDocument(top).toJson(QJsonDocument::Indented);
+}
+
+QString gainMeaning(const SymbolGrade& symbol)
+{
+    const BarGain& b = symbol.barGain;
+    if (!b.measured)
+        return QStringLiteral("Palkkien levenemää ei voitu mitata, koska yksikään pyyhkäisyviiva ei "
+                              "dekoodautunut: tulostin ei toista tällä tavalla piirrettyä viivakoodia "
+                              "luettavana.");
+    // Within a quarter of a printer pixel, or 5 % of the module when the
+    // printer's pixel is not known, the bars are as drawn.
+    const bool asDrawn = b.printerPixels ? std::fabs(*b.printerPixels) < 0.25 : std::fabs(b.percentX) < 5.0;
+    const QString amount = b.printerPixels
+                               ? QStringLiteral("%1 tulostimen pikseliä").arg(reportNumber(std::fabs(*b.printerPixels), 2))
+                               : QStringLiteral("%1 µm (%2 % moduulista)")
+                                     .arg(reportNumber(std::fabs(b.um), 1), reportNumber(std::fabs(b.percentX), 1));
+    if (asDrawn)
+        return QStringLiteral("Palkit tulostuvat oikean levyisinä (ero %1), joten tämä tulostin toistaa sivun "
+                              "palkit sellaisinaan.")
+            .arg(amount);
+    if (b.um > 0.0)
+        return QStringLiteral("Palkit tulostuvat %1 liian leveinä, joten tämä tulostin tarvitsee kapeammat "
+                              "palkit kuin sivu piirtää.")
+            .arg(amount);
+    return QStringLiteral("Palkit tulostuvat %1 liian kapeina, joten tämä tulostin tarvitsee leveämmät palkit "
+                          "kuin sivu piirtää.")
+        .arg(amount);
 }
 
 } // namespace raitakone::grading

@@ -708,6 +708,7 @@ GradeResult gradeScan(const Scan& scan, const GradeOptions& options)
         double sum = 0.0;
         for (const LineMeasurement& m : measured) {
             grade.lines.push_back(m.line);
+            grade.lines.back().profile = profileOf(m, step);
             sum += m.line.grade;
         }
         grade.grade = sum / kScanLineCount;
@@ -723,7 +724,6 @@ GradeResult gradeScan(const Scan& scan, const GradeOptions& options)
         grade.modulePixels = grade.moduleMm / pixelMm;
         grade.barGain = barGainOf(measured, grade.moduleMm, options.printerDpi);
 
-        grade.middleProfile = profileOf(measured[kScanLineCount / 2 - 1], step);
         result.symbols.push_back(std::move(grade));
     }
 
@@ -731,7 +731,9 @@ GradeResult gradeScan(const Scan& scan, const GradeOptions& options)
         result.status = GradeStatus::BadInput;
     } else if (result.symbols.empty()) {
         result.status = GradeStatus::NoSymbol;
-        result.message = QStringLiteral("Skannauksesta ei löytynyt Code 128 -viivakoodia.");
+        result.message = QStringLiteral("Skannauksesta ei löytynyt Code 128 -viivakoodia. Aseta tulostettu sivu "
+                                        "skannerin lasille koko viivakoodi näkyvissä, paperia sen ympärillä, ja "
+                                        "skannaa uudelleen.");
     } else {
         result.status = GradeStatus::Graded;
     }

@@ -46,6 +46,15 @@ struct ParameterGrades {
     int lowest() const;
 };
 
+// The scan reflectance profile of one scan line, for the plot.
+struct Profile {
+    double stepMm = 0.0; // sample spacing; sample 0 lies at 0 mm
+    std::vector<float> reflectance;
+    std::vector<double> edgesMm; // where the profile crosses GT
+    std::vector<std::pair<double, double>> barsMm;
+    double rmin = 0.0, rmax = 0.0, gt = 0.0;
+};
+
 struct ScanLine {
     double offsetMm = 0.0; // across the bars, from the middle of the bar height
     Parameters values;
@@ -54,15 +63,7 @@ struct ScanLine {
     double gt = 0.0;
     std::vector<double> elementsMm; // dark and light elements, first bar to last
     QString decodeFailure;          // empty when decoded
-};
-
-// The scan reflectance profile of one scan line, for the plot.
-struct Profile {
-    double stepMm = 0.0; // sample spacing; sample 0 lies at 0 mm
-    std::vector<float> reflectance;
-    std::vector<double> edgesMm; // where the profile crosses GT
-    std::vector<std::pair<double, double>> barsMm;
-    double rmin = 0.0, rmax = 0.0, gt = 0.0;
+    Profile profile;
 };
 
 struct BarGain {
@@ -95,7 +96,6 @@ struct SymbolGrade {
     ParameterGrades worstGrades;
     std::vector<ScanLine> lines;
     BarGain barGain;
-    Profile middleProfile;
 };
 
 enum class GradeStatus { Graded, NoSymbol, BadInput };
@@ -109,6 +109,8 @@ struct GradeResult {
 };
 
 inline constexpr int kScanLineCount = 10;
+// The line --plot draws: the fifth of ten, just above the middle of the bars.
+inline constexpr int kMiddleScanLine = kScanLineCount / 2 - 1;
 inline constexpr int kWavelengthNm = 660;
 
 // The text every page's symbol carries.

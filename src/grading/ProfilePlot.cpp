@@ -10,9 +10,11 @@
 
 namespace raitakone::grading {
 
-void drawProfile(QPainter& painter, const SymbolGrade& symbol, QSizeF size)
+void drawProfile(QPainter& painter, const SymbolGrade& symbol, int line, QSizeF size)
 {
-    const Profile& p = symbol.middleProfile;
+    static const Profile none;
+    const bool drawn = line >= 0 && size_t(line) < symbol.lines.size();
+    const Profile& p = drawn ? symbol.lines[size_t(line)].profile : none;
     const double lengthMm = p.reflectance.empty() ? 1.0 : (p.reflectance.size() - 1) * p.stepMm;
     const QRectF area(70.0, 40.0, size.width() - 190.0, size.height() - 90.0);
     auto x = [&](double mm) { return area.left() + area.width() * mm / lengthMm; };
@@ -28,7 +30,8 @@ void drawProfile(QPainter& painter, const SymbolGrade& symbol, QSizeF size)
     for (double e : p.edgesMm)
         painter.drawLine(QPointF(x(e), y(p.gt) - 6.0), QPointF(x(e), y(p.gt) + 6.0));
 
-    // Axes, grid every 10 % and every 5 mm.
+    // Axes, grid every 10 %, and positions every 1, 2, 5, 10... mm, as
+    // many as fit their numbers.
     QFont font = painter.font();
     font.setPixelSize(14);
     painter.setFont(font);
@@ -40,7 +43,11 @@ void drawProfile(QPainter& painter, const SymbolGrade& symbol, QSizeF size)
     for (int r = 0; r <= 100; r += 20)
         painter.drawText(QRectF(0, y(r) - 9, area.left() - 8, 18), Qt::AlignRight | Qt::AlignVCenter,
                          QStringLiteral("%1 %").arg(r));
-    for (int mm = 0; mm <= int(lengthMm); mm += 5) {
+    int tickMm = 1;
+    for (int candidate : {1, 2, 5, 10, 20, 50, 100})
+        if ((tickMm = candidate) * area.width() / lengthMm >= 45.0)
+            break;
+    for (int mm = 0; mm <= int(lengthMm); mm += tickMm) {
         painter.drawLine(QPointF(x(mm), area.bottom()), QPointF(x(mm), area.bottom() + 5));
         painter.drawText(QRectF(x(mm) - 30, area.bottom() + 6, 60, 18), Qt::AlignHCenter | Qt::AlignTop,
                          QString::number(mm));
@@ -93,12 +100,14 @@ void drawProfile(QPainter& painter, const SymbolGrade& symbol, QSizeF size)
     font.setPixelSize(17);
     painter.setFont(font);
     painter.drawText(QRectF(area.left(), 8, area.width(), 26), Qt::AlignLeft | Qt::AlignVCenter,
-                     QStringLiteral("Pyyhkäisyprofiili, keskimmäinen viiva — laatu %1 (%2), heijastuvuus (%)")
-                         .arg(symbol.gradeText)
-                         .arg(QLatin1Char(symbol.letter)));
+                     QStringLiteral("Pyyhkäisyprofiili, viiva %1/%2 (arvosana %3), symbolin laatu %4 — heijastuvuus (%)")
+                         .arg(line + 1)
+                         .arg(symbol.lines.size())
+                         .arg(drawn ? QString::number(symbol.lines[size_t(line)].grade) : QStringLiteral("–"))
+                         .arg(symbol.gradeText));
 }
 
-bool writeProfilePlot(const SymbolGrade& symbol, const QString& path, QString* error)
+bool writeProfilePlot(const SymbolGrade& symbol, const QString& path, QString* error, int line)
 {
     const QSize size(kPlotWidth, kPlotHeight);
     if (path.endsWith(QStringLiteral(".svg"), Qt::CaseInsensitive)) {
@@ -112,7 +121,7 @@ bool writeProfilePlot(const SymbolGrade& symbol, const QString& path, QString* e
             *error = QStringLiteral("Kuvaajaa %1 ei voi kirjoittaa.").arg(path);
             return false;
         }
-        drawProfile(painter, symbol, size);
+        drawProfile(painter, symbol, line, size);
         painter.end();
         return true;
     }
@@ -122,7 +131,7 @@ bool writeProfilePlot(const SymbolGrade& symbol, const QString& path, QString* e
     }
     QImage image(size, QImage::Format_RGB32);
     QPainter painter(&image);
-    drawProfile(painter, symbol, size);
+    drawProfile(painter, symbol, line, size);
     painter.end();
     if (!image.save(path, "PNG")) {
         *error = QStringLiteral("Kuvaajaa %1 ei voi kirjoittaa.").arg(path);

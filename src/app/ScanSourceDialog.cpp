@@ -1,0 +1,200 @@
+#include "app/ScanSourceDialog.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QThread>
+#include <QVBoxLayout>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+namespace raitakone {
+namespace {
+
+using scanning::GradeSource;
+
+class ScanSourceDialog : public QDialog {
+public:
+    ScanSourceDialog(QWidget* parent, const GradeSource& suggestion) : QDialog(parent)
+    {
+        setWindowTitle(QString::fromUtf8("Arvioi skannaus"));
+        auto* layout = new QVBoxLayout(this);
+
+        fromFile_ = new QRadioButton(QString::fromUtf8("Skannaustiedosto (PNG, TIFF, JPEG tai PDF)"), this);
+        layout->addWidget(fromFile_);
+        file_ = new QLineEdit(suggestion.file, this);
+        file_->setObjectName("scanFile");
+        auto* browse = new QPushButton(QString::fromUtf8("Selaa…"), this);
+        connect(browse, &QPushButton::clicked, this, [this] {
+            const QString path = QFileDialog::getOpenFileName(
+                this, QString::fromUtf8("Skannaustiedosto"), QFileInfo(file_->text()).path(),
+                QString::fromUtf8("Skannaukset (*.png *.tif *.tiff *.jpg *.jpeg *.pdf)"));
+            if (!path.isEmpty()) {
+                file_->setText(path);
+                fromFile_->setChecked(true);
+            }
+        });
+        auto* fileRow = new QHBoxLayout;
+        fileRow->setContentsMargins(24, 0, 0, 0);
+        fileRow->addWidget(file_, 1);
+        fileRow->addWidget(browse);
+        layout->addLayout(fileRow);
+
+        fromScanner_ = new QRadioButton(QString::fromUtf8("Skanneri"), this);
+        layout->addWidget(fromScanner_);
+        scanners_ = new QComboBox(this);
+        scanners_->setObjectName("scanners");
+        scanDpi_ = new QSpinBox(this);
+        scanDpi_->setRange(75, 4800);
+        scanDpi_->setSingleStep(300);
+        scanDpi_->setValue(suggestion.scanDpi);
+        scanDpi_->setSuffix(QString::fromUtf8(" dpi"));
+        auto* search = new QPushButton(QString::fromUtf8("Etsi uudelleen"), this);
+        connect(search, &QPushButton::clicked, this, &ScanSourceDialog::findScanners);
+        auto* scannerForm = new QFormLayout;
+        scannerForm->setContentsMargins(24, 0, 0, 0);
+        auto* scannerRow = new QHBoxLayout;
+        scannerRow->addWidget(scanners_, 1);
+        scannerRow->addWidget(search);
+        scannerForm->addRow(QString::fromUtf8("Laite:"), scannerRow);
+        scannerForm->addRow(QString::fromUtf8("Tarkkuus:"), scanDpi_);
+        layout->addLayout(scannerForm);
+        scannerNote_ = new QLabel(this);
+        scannerNote_->setWordWrap(true);
+        layout->addWidget(scannerNote_);
+
+        auto* group = new QButtonGroup(this);
+        group->addButton(fromFile_);
+        group->addButton(fromScanner_);
+        (suggestion.kind == GradeSource::Kind::Scanner ? fromScanner_ : fromFile_)->setChecked(true);
+
+        printerDpi_ = new QSpinBox(this);
+        printerDpi_->setRange(0, 9600);
+        printerDpi_->setSpecialValueText(QString::fromUtf8("ei tiedossa"));
+        printerDpi_->setSuffix(QString::fromUtf8(" dpi"));
+        printerDpi_->setValue(int(std::lround(suggestion.printerDpi.value_or(0.0))));
+        auto* printerForm = new QFormLayout;
+        printerForm->addRow(QString::fromUtf8("Sivun tulostaneen tulostimen tarkkuus:"), printerDpi_);
+        layout->addLayout(printerForm);
+
+        problem_ = new QLabel(this);
+        problem_->setWordWrap(true);
+        problem_->setStyleSheet("color: #a00000");
+        layout->addWidget(problem_);
+
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+        buttons->button(QDialogButtonBox::Ok)->setText(QString::fromUtf8("Arvioi"));
+        buttons->button(QDialogButtonBox::Cancel)->setText(QString::fromUtf8("Peruuta"));
+        connect(buttons, &QDialogButtonBox::accepted, this, &ScanSourceDialog::acceptIfValid);
+        connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+        layout->addWidget(buttons);
+
+        preferredDevice_ = suggestion.device;
+        findScanners();
+        resize(560, sizeHint().height());
+    }
+
+    GradeSource chosen() const { return chosen_; }
+
+private:
+    // SANE may take seconds to look through its backends, so it looks on a
+    // thread of its own and the dialog fills the list when it is done.
+    void findScanners()
+    {
+        if (searching_)
+            return;
+        searching_ = true;
+        scanners_->clear();
+        scanners_->setEnabled(false);
+        scannerNote_->setText(QString::fromUtf8("Etsitään skannereita…"));
+        struct Found {
+            std::vector<scanning::ScannerDevice> devices;
+            QString error;
+        };
+        auto found = std::make_shared<Found>();
+        QThread* search = QThread::create([found] { found->devices = scanning::listScanners(&found->error); });
+        connect(search, &QThread::finished, search, &QObject::deleteLater);
+        connect(search, &QThread::finished, this, [this, found] {
+            searching_ = false;
+            for (const scanning::ScannerDevice& device : found->devices)
+                scanners_->addItem(QString::fromUtf8("%1 — %2").arg(device.description, device.name), device.name);
+            scanners_->setEnabled(!found->devices.empty());
+            if (const int at = scanners_->findData(preferredDevice_); at >= 0)
+                scanners_->setCurrentIndex(at);
+            if (!found->error.isEmpty())
+                scannerNote_->setText(found->error);
+            else if (found->devices.empty())
+                scannerNote_->setText(QString::fromUtf8("Skannereita ei löytynyt. Liitä skanneri ja kytke se "
+                                                        "päälle, paina Etsi uudelleen, tai skannaa sivu tiedostoksi "
+                                                        "ja valitse tiedosto."));
+            else
+                scannerNote_->clear();
+        });
+        search->start();
+    }
+
+    void acceptIfValid()
+    {
+        chosen_.printerDpi = printerDpi_->value() > 0 ? std::optional<double>(printerDpi_->value()) : std::nullopt;
+        if (fromFile_->isChecked()) {
+            const QString path = file_->text().trimmed();
+            if (path.isEmpty() || !QFileInfo(path).isFile()) {
+                problem_->setText(path.isEmpty() ? QString::fromUtf8("Valitse skannaustiedosto.")
+                                                 : QString::fromUtf8("Tiedostoa %1 ei ole. Valitse toinen.").arg(path));
+                return;
+            }
+            chosen_.kind = GradeSource::Kind::File;
+            chosen_.file = path;
+        } else {
+            if (searching_) {
+                problem_->setText(QString::fromUtf8("Skannereita etsitään vielä; odota hetki."));
+                return;
+            }
+            if (scanners_->count() == 0) {
+                problem_->setText(QString::fromUtf8("Skanneria ei ole. Liitä skanneri ja paina Etsi uudelleen, "
+                                                    "tai valitse skannaustiedosto."));
+                return;
+            }
+            chosen_.kind = GradeSource::Kind::Scanner;
+            chosen_.device = scanners_->currentData().toString();
+            chosen_.scanDpi = scanDpi_->value();
+        }
+        accept();
+    }
+
+    QRadioButton* fromFile_ = nullptr;
+    QRadioButton* fromScanner_ = nullptr;
+    QLineEdit* file_ = nullptr;
+    QComboBox* scanners_ = nullptr;
+    QSpinBox* scanDpi_ = nullptr;
+    QSpinBox* printerDpi_ = nullptr;
+    QLabel* scannerNote_ = nullptr;
+    QLabel* problem_ = nullptr;
+    QString preferredDevice_;
+    bool searching_ = false;
+    GradeSource chosen_;
+};
+
+} // namespace
+
+std::optional<GradeSource> chooseScanSourceInDialog(QWidget* parent, const GradeSource& suggestion)
+{
+    ScanSourceDialog dialog(parent, suggestion);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.chosen();
+}
+
+} // namespace raitakone

@@ -1,0 +1,43 @@
+#pragma once
+
+// Where a grade comes from, for the window: a scan file or a scanner, graded
+// in one call that a worker thread makes while the window goes on.
+
+#include "grading/Grading.h"
+#include "scanning/Scanner.h"
+
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <optional>
+
+namespace raitakone::scanning {
+
+struct GradeSource {
+    enum class Kind { File, Scanner };
+    Kind kind = Kind::File;
+    QString file;                      // Kind::File: PNG, TIFF, JPEG or PDF
+    QString device;                    // Kind::Scanner: empty for the first one
+    int scanDpi = kDefaultScanDpi;     // Kind::Scanner: the resolution asked for
+    std::optional<double> printerDpi;  // gives the bar gain in printer pixels
+};
+
+struct GradeOutcome {
+    std::optional<grading::GradeResult> result; // set when a symbol was graded
+    QString error;                              // in Finnish, saying what to do
+    bool cancelled = false;
+    QString source;                             // the file or the scanner, for the user
+};
+
+// Stages reported to progress: the scan (fraction 0..1 of the page read),
+// then the grading, which has no fraction.
+enum class GradeStage { Scanning, Grading };
+using GradeProgress = std::function<void(GradeStage stage, double fraction)>;
+
+// Reads or scans the page and grades it. cancel stops a scan between reads
+// and drops a grading that has not yet begun.
+GradeOutcome gradeFromSource(const GradeSource& source, const std::atomic<bool>& cancel,
+                             const GradeProgress& progress = {});
+
+} // namespace raitakone::scanning

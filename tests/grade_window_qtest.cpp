@@ -1,0 +1,225 @@
+// Grading from the window, offscreen: the result dialog against what
+// --grade --json says of the same file, the profile following the chosen
+// scan line, saving, and the errors the window reports.
+
+#include "app/Form1.h"
+#include "app/GradeDialog.h"
+#include "app/GradeRun.h"
+#include "support/MemoryPrinter.h"
+#include "support/SyntheticScan.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace raitakone;
+using raitakone::scanning::GradeSource;
+
+namespace {
+
+// A scan of a 300-dpi page printed one printer pixel too wide.
+QString writeWideBarScan(const QTemporaryDir& dir)
+{
+    const QString file = dir.filePath("leveat.png");
+    testing::ScanModel model;
+    model.blurSigmaMm = 0.03;
+    const auto printed = testing::printed(testing::symbolPage(300), 300, testing::symbolRegion(300), 1);
+    return testing::scan(printed, model).save(file) ? file : QString();
+}
+
+QByteArray gradeJsonByProgram(const QString& file, const QString& printerDpi)
+{
+    QProcess process;
+    process.start(RAITAKONE_PROGRAM, {"--grade", file, "--printer-dpi", printerDpi, "--json"});
+    return process.waitForFinished(120000) && process.exitCode() == 0 ? process.readAllStandardOutput() : QByteArray();
+}
+
+double shown(const QTableWidget* table, int row, int column)
+{
+    return table->item(row, column)->text().remove(QStringLiteral(" %")).replace(',', '.').toDouble();
+}
+
+// The number a cell shows, against the JSON's, to the decimals shown.
+void compareShown(const QTableWidget* table, int row, int column, double json, int decimals)
+{
+    const double half = 0.5 * std::pow(10.0, -decimals) + 1e-9;
+    QVERIFY2(std::fabs(shown(table, row, column) - json) <= half,
+             qPrintable(QStringLiteral("%1 row %2 column %3: %4 shown, %5 in JSON")
+                            .arg(table->objectName())
+                            .arg(row)
+                            .arg(column)
+                            .arg(table->item(row, column)->text())
+                            .arg(json)));
+}
+
+struct Window {
+    Window()
+        : form([record = record] {
+              return std::make_unique<testing::MemoryPrinter>(testing::a4Geometry(300), record);
+          })
+    {
+        form.setMessageFunction([this](QWidget*, const QString&, const QString& text) { messages << text; });
+    }
+    // Grades and waits for the run to end.
+    void grade(const GradeSource& source)
+    {
+        form.gradeScan(source);
+        QTRY_VERIFY_WITH_TIMEOUT(form.gradeRun() == nullptr, 120000);
+    }
+    GradeDialog* dialog() const { return form.findChild<GradeDialog*>(); }
+
+    std::shared_ptr<testing::MemoryPrinterRecord> record = std::make_shared<testing::MemoryPrinterRecord>();
+    Form1 form;
+    QStringList messages;
+};
+
+GradeSource fileSource(const QString& file, std::optional<double> printerDpi = std::nullopt)
+{
+    GradeSource source;
+    source.file = file;
+    source.printerDpi = printerDpi;
+    return source;
+}
+
+} // namespace
+
+class GradeWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    // The dialog shows the numbers --grade --json gives for the same file, and
+    // its saved report is that JSON byte for byte.
+    void dialogShowsWhatTheCommandLineGives()
+    {
+        QTemporaryDir work;
+        const QString file = writeWideBarScan(work);
+        const QByteArray json = gradeJsonByProgram(file, "300");
+        QVERIFY(!json.isEmpty());
+        const QJsonObject symbol = QJsonDocument::fromJson(json)["symbols"].toArray().first().toObject();
+
+        Window window;
+        window.grade(fileSource(file, 300));
+        QVERIFY2(window.messages.isEmpty(), qPrintable(window.messages.join('\n')));
+        GradeDialog* dialog = window.dialog();
+        QVERIFY(dialog != nullptr);
+        QVERIFY(dialog->isVisible());
+
+        QCOMPARE(dialog->findChild<QLabel*>("gradeLetter")->text(), symbol["letter"].toString());
+        QVERIFY(dialog->findChild<QLabel*>("gradeSummary")->text().contains(symbol["grade_text"].toString()));
+
+        const QJsonObject worst = symbol["parameters"].toObject();
+        const auto* parameters = dialog->findChild<QTableWidget*>("parameterTable");
+        const std::pair<const char*, int> parameterRows[] = {{"rmin", 1}, {"rmax", 1},    {"sc", 1},
+                                                             {"ecmin", 1}, {"mod", 2},    {"defects", 2},
+                                                             {"decodability", 2}};
+        for (int row = 0; row < int(std::size(parameterRows)); ++row)
+            compareShown(parameters, row, 0, worst[parameterRows[row].first].toDouble(), parameterRows[row].second);
+
+        const QJsonArray lines = symbol["scan_lines"].toArray();
+        const auto* table = dialog->findChild<QTableWidget*>("lineTable");
+        QCOMPARE(table->rowCount(), lines.size());
+        const std::pair<const char*, int> lineColumns[] = {{"offset_mm", 2}, {"rmin", 1}, {"rmax", 1},
+                                                           {"sc", 1},        {"ecmin", 1}, {"mod", 2},
+                                                           {"defects", 2},   {"decodability", 2}};
+        for (int row = 0; row < table->rowCount(); ++row) {
+            const QJsonObject line = lines[row].toObject();
+            for (int column = 0; column < int(std::size(lineColumns)); ++column)
+                compareShown(table, row, column, line[lineColumns[column].first].toDouble(),
+                             lineColumns[column].second);
+            QVERIFY(table->item(row, 9)->text().startsWith(QString::number(line["grade"].toInt())));
+        }
+
+        // One printer pixel too wide, in all three units and in words.
+        const QJsonObject gain = symbol["bar_gain"].toObject();
+        const QString gainText = dialog->findChild<QLabel*>("barGain")->text();
+        for (const auto& [name, decimals] : {std::pair{"um", 1}, std::pair{"percent_x", 1}, std::pair{"printer_pixels", 2}})
+            QVERIFY2(gainText.contains(QLocale(QLocale::Finnish).toString(gain[name].toDouble(), 'f', decimals)),
+                     qPrintable(gainText + " / " + name));
+        QVERIFY(std::fabs(gain["printer_pixels"].toDouble() - 1.0) < 0.3);
+        const QString meaning = dialog->findChild<QLabel*>("meaning")->text();
+        QVERIFY2(meaning.contains(QString::fromUtf8("liian leveinä")) && meaning.contains("kapeammat"),
+                 qPrintable(meaning));
+        QVERIFY(window.form.pageStatus().contains(symbol["grade_text"].toString()));
+
+        QString error;
+        QVERIFY2(dialog->saveJson(work.filePath("arvio.json"), &error), qPrintable(error));
+        QFile saved(work.filePath("arvio.json"));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(), json);
+    }
+
+    // Picking another scan line in the table redraws the plot for that line,
+    // and the saved plot is the line picked.
+    void profileFollowsTheChosenLine()
+    {
+        QTemporaryDir work;
+        Window window;
+        window.grade(fileSource(writeWideBarScan(work)));
+        GradeDialog* dialog = window.dialog();
+        QVERIFY(dialog != nullptr);
+        QVERIFY(QTest::qWaitForWindowExposed(dialog));
+        auto* table = dialog->findChild<QTableWidget*>("lineTable");
+        const QImage before = dialog->plotImage({1200, 400});
+        const int first = dialog->selectedLine();
+
+        const QRect cell = table->visualRect(table->model()->index(0, 3));
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell.center());
+        QCOMPARE(dialog->selectedLine(), 0);
+        QVERIFY(first != 0);
+        QVERIFY(dialog->plotImage({1200, 400}) != before);
+
+        QString error;
+        const QString plot = work.filePath("viiva1.png");
+        QVERIFY2(dialog->savePlot(plot, &error), qPrintable(error));
+        QImage savedPlot(plot);
+        QVERIFY(!savedPlot.isNull());
+        QVERIFY(!dialog->savePlot(work.filePath("viiva1.gif"), &error));
+        QVERIFY(error.contains(".png"));
+    }
+
+    // What goes wrong says what to do, in a message and the status line, and
+    // the window takes the next grading.
+    void errorsSayWhatToDo_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("advice");
+        QTest::newRow("no symbol") << "blank" << QString::fromUtf8("skannaa uudelleen");
+        QTest::newRow("resolution too low") << "coarse" << QString::fromUtf8("tarkkuudella 600 dpi");
+        QTest::newRow("missing file") << "missing" << QString::fromUtf8("ei-ole.png");
+    }
+    void errorsSayWhatToDo()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, advice);
+        QTemporaryDir work;
+        QString file = work.filePath("ei-ole.png");
+        if (kind == "blank") {
+            QImage white(1200, 800, QImage::Format_Grayscale8);
+            white.fill(230);
+            white.setDotsPerMeterX(23622);
+            white.setDotsPerMeterY(23622);
+            QVERIFY(white.save(file = work.filePath("tyhja.png")));
+        } else if (kind == "coarse") {
+            testing::ScanModel model;
+            model.dpi = 150;
+            const auto printed = testing::printed(testing::symbolPage(300), 300, testing::symbolRegion(300));
+            QVERIFY(testing::scan(printed, model).save(file = work.filePath("karkea.png")));
+        }
+        Window window;
+        window.grade(fileSource(file));
+        QCOMPARE(window.dialog(), nullptr);
+        QCOMPARE(window.messages.size(), 1);
+        QVERIFY2(window.messages.first().contains(advice), qPrintable(window.messages.first()));
+        QVERIFY(window.form.pageStatus().startsWith(QString::fromUtf8("Virhe: ")));
+        QVERIFY(window.form.findChild<QPushButton*>("gradeScan")->isEnabled());
+    }
+};
+
+QTEST_MAIN(GradeWindowTest)
+#include "grade_window_qtest.moc"
