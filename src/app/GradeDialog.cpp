@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSplitter>
+#include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -108,6 +109,11 @@ GradeDialog::GradeDialog(grading::GradeResult result, const QString& source, QWi
     splitter->addWidget(tables);
     splitter->addWidget(plot_);
     splitter->setStretchFactor(1, 1);
+    // The tables are read whole; the plot takes the rest.
+    const int tablesWidth = lines_->verticalHeader()->sizeHint().width() + lines_->horizontalHeader()->length() +
+                            2 * lines_->frameWidth() + lines_->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    tables->setMinimumWidth(tablesWidth);
+    splitter->setCollapsible(0, false);
     layout->addWidget(splitter, 1);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
@@ -126,7 +132,7 @@ GradeDialog::GradeDialog(grading::GradeResult result, const QString& source, QWi
             plot_->setLine(row);
     });
     selectLine(grading::kMiddleScanLine);
-    resize(1240, 700);
+    resize(std::max(1240, tablesWidth + 760), 700);
 }
 
 QWidget* GradeDialog::createHeader(const QString& source)

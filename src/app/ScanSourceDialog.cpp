@@ -73,6 +73,8 @@ public:
         layout->addLayout(scannerForm);
         scannerNote_ = new QLabel(this);
         scannerNote_->setWordWrap(true);
+        // Room for the longest note, so that no field shrinks when it comes.
+        scannerNote_->setMinimumHeight(3 * fontMetrics().lineSpacing());
         layout->addWidget(scannerNote_);
 
         auto* group = new QButtonGroup(this);
@@ -91,6 +93,7 @@ public:
 
         problem_ = new QLabel(this);
         problem_->setWordWrap(true);
+        problem_->setMinimumHeight(2 * fontMetrics().lineSpacing());
         problem_->setStyleSheet("color: #a00000");
         layout->addWidget(problem_);
 

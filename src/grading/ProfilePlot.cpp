@@ -16,7 +16,7 @@ void drawProfile(QPainter& painter, const SymbolGrade& symbol, int line, QSizeF 
     const bool drawn = line >= 0 && size_t(line) < symbol.lines.size();
     const Profile& p = drawn ? symbol.lines[size_t(line)].profile : none;
     const double lengthMm = p.reflectance.empty() ? 1.0 : (p.reflectance.size() - 1) * p.stepMm;
-    const QRectF area(70.0, 40.0, size.width() - 190.0, size.height() - 90.0);
+    const QRectF area(86.0, 40.0, size.width() - 206.0, size.height() - 90.0);
     auto x = [&](double mm) { return area.left() + area.width() * mm / lengthMm; };
     auto y = [&](double r) { return area.bottom() - area.height() * std::clamp(r, 0.0, 100.0) / 100.0; };
 
@@ -54,6 +54,12 @@ void drawProfile(QPainter& painter, const SymbolGrade& symbol, int line, QSizeF 
     }
     painter.drawText(QRectF(area.left(), area.bottom() + 26, area.width(), 20), Qt::AlignHCenter,
                      QStringLiteral("paikka (mm)"));
+    painter.save();
+    painter.translate(4.0, area.center().y());
+    painter.rotate(-90.0);
+    painter.drawText(QRectF(-area.height() / 2.0, 0.0, area.height(), 18.0), Qt::AlignHCenter | Qt::AlignTop,
+                     QStringLiteral("heijastuvuus (%)"));
+    painter.restore();
 
     // Rmin, Rmax and GT.
     auto level = [&](double r, const QColor& colour, Qt::PenStyle style, const QString& name) {
@@ -99,8 +105,8 @@ void drawProfile(QPainter& painter, const SymbolGrade& symbol, int line, QSizeF 
 
     font.setPixelSize(17);
     painter.setFont(font);
-    painter.drawText(QRectF(area.left(), 8, area.width(), 26), Qt::AlignLeft | Qt::AlignVCenter,
-                     QStringLiteral("Pyyhkäisyprofiili, viiva %1/%2 (arvosana %3), symbolin laatu %4 — heijastuvuus (%)")
+    painter.drawText(QRectF(area.left(), 8, size.width() - area.left() - 8, 26), Qt::AlignLeft | Qt::AlignVCenter,
+                     QStringLiteral("Pyyhkäisyprofiili, viiva %1/%2 (arvosana %3), laatu %4")
                          .arg(line + 1)
                          .arg(symbol.lines.size())
                          .arg(drawn ? QString::number(symbol.lines[size_t(line)].grade) : QStringLiteral("–"))
