@@ -11,6 +11,8 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
+#include <memory>
 #include <optional>
 #include <thread>
 
@@ -122,23 +124,37 @@ int gradeFile(const QCommandLineParser& parser, const GradeSettings& settings, Q
 }
 
 // Scans on a thread of its own, so that a stop signal, noticed here, can
-// cancel it between reads.
-scanning::Acquisition scanUntilDoneOrStopped(const scanning::ScanRequest& request)
+// cancel it between reads. A scanner stuck inside one read is left after a
+// while: nothing, then, is returned and the thread still runs.
+std::optional<scanning::Acquisition> scanUntilDoneOrStopped(const scanning::ScanRequest& request)
 {
-    std::atomic<bool> cancel{false};
-    std::atomic<bool> done{false};
-    scanning::Acquisition acquisition;
-    std::thread scanner([&] {
-        acquisition = scanning::acquireScan(request, cancel);
-        done = true;
+    constexpr int kPollMs = 20;
+    constexpr int kStuckAfterMs = 15000;
+    struct Shared {
+        std::atomic<bool> cancel{false};
+        std::atomic<bool> done{false};
+        scanning::Acquisition acquisition;
+    };
+    // Outlives this function when the thread is left behind.
+    const auto shared = std::make_shared<Shared>();
+    std::thread scanner([shared, request] {
+        shared->acquisition = scanning::acquireScan(request, shared->cancel);
+        shared->done = true;
     });
-    while (!done) {
-        if (terminationRequested())
-            cancel = true;
-        QThread::msleep(20);
+    int waitedSinceStop = 0;
+    while (!shared->done) {
+        if (terminationRequested()) {
+            shared->cancel = true;
+            waitedSinceStop += kPollMs;
+            if (waitedSinceStop > kStuckAfterMs) {
+                scanner.detach();
+                return std::nullopt;
+            }
+        }
+        QThread::msleep(kPollMs);
     }
     scanner.join();
-    return acquisition;
+    return std::move(shared->acquisition);
 }
 
 int gradeScanner(const QCommandLineParser& parser, const GradeSettings& settings, QTextStream& out,
@@ -149,7 +165,16 @@ int gradeScanner(const QCommandLineParser& parser, const GradeSettings& settings
         request.device = parser.positionalArguments().first();
     if (settings.scanDpi)
         request.dpi = int(std::lround(*settings.scanDpi));
-    const scanning::Acquisition acquisition = scanUntilDoneOrStopped(request);
+    const std::optional<scanning::Acquisition> scanned = scanUntilDoneOrStopped(request);
+    if (!scanned) {
+        // The scanning thread is still inside SANE: no orderly exit past it.
+        err << QStringLiteral("Keskeytetty (signaali %1): skanneri ei vastannut, joten ohjelma lopetettiin "
+                              "kesken skannauksen. Sammuta skanneri hetkeksi ennen seuraavaa skannausta.")
+                   .arg(terminationSignal())
+            << Qt::endl;
+        std::_Exit(128 + terminationSignal());
+    }
+    const scanning::Acquisition& acquisition = *scanned;
     if (acquisition.problem == scanning::ScanProblem::Cancelled && terminationRequested()) {
         err << QStringLiteral("Keskeytetty (signaali %1): skannaus lopetettiin.").arg(terminationSignal())
             << Qt::endl;
