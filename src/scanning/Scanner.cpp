@@ -513,7 +513,9 @@ Acquisition acquireScan(const ScanRequest& request, const std::atomic<bool>& can
         if (!listed && (opened == SANE_STATUS_INVAL || opened == SANE_STATUS_UNSUPPORTED))
             return failure(ScanProblem::NoScanner, unknown);
         if (opened == SANE_STATUS_INVAL)
-            return failure(SANE_STATUS_IO_ERROR);
+            return failure(ScanProblem::Gone, QString::fromUtf8("Skanneri %1 ei enää vastaa. Tarkista skannerin "
+                                                                "kaapeli ja virta ja yritä uudelleen.")
+                                                  .arg(name));
         return failure(opened);
     }
     const Device device(handle);
