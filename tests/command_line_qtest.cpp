@@ -27,8 +27,9 @@ struct Run {
 };
 
 // Runs the program with a private config folder, so no saved choice of the
-// user's is read or written, and without the printer variables.
-Run runProgram(const QStringList& arguments, const QString& cupsServer = {})
+// user's is read or written, and without the printer variables. SANE reads
+// only saneConfig, by default a folder naming no backend: no scanner.
+Run runProgram(const QStringList& arguments, const QString& cupsServer = {}, const QString& saneConfig = {})
 {
     static QTemporaryDir config;
     QProcess process;
@@ -36,6 +37,7 @@ Run runProgram(const QStringList& arguments, const QString& cupsServer = {})
     env.remove("RAITAKONE_PRINTER");
     env.remove("RAITAKONE_DPI");
     env.insert("XDG_CONFIG_HOME", config.path());
+    env.insert("SANE_CONFIG_DIR", saneConfig.isEmpty() ? config.path() : saneConfig);
     if (!cupsServer.isEmpty())
         env.insert("CUPS_SERVER", cupsServer);
     process.setProcessEnvironment(env);
@@ -76,6 +78,11 @@ private slots:
         row("stray argument", {"Command5"}, 2, "", "Command5");
         row("missing value", {"--print", "all", "--printer"}, 2, "", "--printer");
         row("missing scan", {"--grade", "ei-ole.png"}, 2, "", "ei-ole.png");
+        row("scan and grade", {"--scan", "--grade", "sivu.png"}, 2, "", "--grade");
+        row("save without scan", {"--save-scan", "sivu.png"}, 2, "", "--scan");
+        row("save not png", {"--scan", "--save-scan", "sivu.jpg"}, 2, "", "sivu.jpg");
+        row("two scanners", {"--scan", "test:0", "test:1"}, 2, "", "test:1");
+        row("no scanner", {"--scan"}, 3, "", "scanimage -L");
         row("help", {"--help"}, 0, "Käyttö:(.|\n)*--list-printers", "");
         row("version", {"--version"}, 0, "^raitakone \\d+\\.\\d+", "");
         row("list without a scheduler", {"--list-printers"}, 1, "", "CUPS ei ole käynnissä");
@@ -184,6 +191,31 @@ private slots:
         QVERIFY2(qAbs(symbol["bar_gain"].toObject()["printer_pixels"].toDouble() - 1.0) < 0.3, qPrintable(json.out));
         const Run report = runProgram({"--grade", file});
         QVERIFY2(report.status == 0 && report.out.contains(QString::fromUtf8("Palkin levenemä")), qPrintable(report.out));
+    }
+
+    // --scan through SANE's test backend, whose page is blank: the scanner
+    // named, its resolution (capped below the one asked for) in the saved
+    // page, and no symbol found.
+    void scanWithTheTestBackend()
+    {
+        QTemporaryDir sane;
+        const auto write = [&sane](const char* name, const QByteArray& text) {
+            QFile file(sane.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(text);
+        };
+        write("dll.conf", "test\n");
+        write("test.conf", "resolution_max 300.0\ngeometry_max 40.0\ntest-picture \"Solid white\"\n");
+        const QString saved = sane.filePath("sivu.png");
+        const Run run = runProgram({"--scan", "test:1", "--scan-dpi", "1200", "--save-scan", saved}, {}, sane.path());
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.out.isEmpty(), qPrintable(run.out));
+        QVERIFY2(run.err.contains("test:1, 300 dpi") &&
+                     run.err.contains(QString::fromUtf8("Skannauksesta ei löytynyt Code 128 -viivakoodia.")),
+                 qPrintable(run.err));
+        const QImage page(saved);
+        QCOMPARE(page.size(), QSize(472, 472));
+        QCOMPARE(qRound(page.dotsPerMeterX() * 0.0254), 300);
     }
 };
 

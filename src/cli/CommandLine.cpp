@@ -60,6 +60,9 @@ struct Options {
         parser.addOptions({help, version});
         parser.addPositionalArgument(QString::fromUtf8("SIVU"), QString::fromUtf8("Tulostettava sivu (--print)."),
                                      QString::fromUtf8("[SIVU...]"));
+        parser.addPositionalArgument(QString::fromUtf8("LAITE"),
+                                     QString::fromUtf8("Skanneri (--scan); ilman sitä ensimmäinen löytyvä."),
+                                     QString::fromUtf8("[LAITE]"));
     }
 };
 
@@ -240,7 +243,10 @@ int runProgram(int argc, char** argv)
         }
         if (parser.isSet(options.print))
             pages = pagesNamed(parser.positionalArguments());
-        else if (!parser.positionalArguments().isEmpty())
+        else if (scanRequested(parser) && parser.positionalArguments().size() > 1)
+            throw UsageError{QString::fromUtf8("--scan käyttää yhtä skanneria; ylimääräinen argumentti \"%1\".")
+                                 .arg(parser.positionalArguments().at(1))};
+        else if (!scanRequested(parser) && !parser.positionalArguments().isEmpty())
             throw UsageError{QString::fromUtf8("Ylimääräinen argumentti \"%1\". Sivut tulostetaan valinnalla "
                                                "--print.")
                                  .arg(parser.positionalArguments().first())};

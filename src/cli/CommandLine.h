@@ -2,7 +2,8 @@
 
 // The program's entries: with no option the window; --print, --list-printers
 // (and the grading entries) do their work without one and end with an exit
-// status: 0 done, 1 the work failed, 2 bad input.
+// status: 0 done, 1 the work failed, 2 bad input; --scan also 3 when the
+// scanner could not scan.
 
 #include "app/Controls.h"
 #include "surface/PrinterSurface.h"

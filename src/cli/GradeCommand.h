@@ -1,16 +1,22 @@
 #pragma once
 
-// The --grade entry: grades a scanned page without a window.
+// The --grade and --scan entries: grade a page, scanned before or scanned
+// now through SANE, without a window.
 
 #include <QCommandLineParser>
 #include <QTextStream>
 
 namespace raitakone {
 
-// Adds --grade SCAN, --scan-dpi N, --aperture MM, --printer-dpi N, --json, --plot FILE, --linear.
+// Adds --grade SCAN, --scan, --save-scan FILE, --scan-dpi N, --aperture MM, --printer-dpi N, --json,
+// --plot FILE, --linear.
 void addGradeOptions(QCommandLineParser& parser);
+// Whether the command line asks to grade (--grade, --scan or --save-scan).
 bool gradeRequested(const QCommandLineParser& parser);
-// Grades; writes the report (or JSON) to out, messages to err; returns 0 graded, 1 no symbol, 2 bad input.
+// Whether it asks to scan; the scanner, if named, is the one positional argument.
+bool scanRequested(const QCommandLineParser& parser);
+// Grades; writes the report (or JSON) to out, messages to err; returns 0 graded, 1 no symbol, 2 bad input,
+// 3 the scanner could not scan, 128 + signal when a stop signal ended the scan.
 int runGrade(const QCommandLineParser& parser, QTextStream& out, QTextStream& err);
 
 } // namespace raitakone

@@ -36,6 +36,7 @@ enum class ScanProblem {
 struct ScanRequest {
     QString device; // empty: the first scanner found
     int dpi = kDefaultScanDpi;
+    bool colour = false; // colour even where grey is offered; measured through its red channel
 };
 
 struct Acquisition {

@@ -1,0 +1,549 @@
+#include "scanning/Scanner.h"
+
+#include <sane/sane.h>
+#include <sane/saneopts.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+
+namespace raitakone::scanning {
+namespace {
+
+constexpr double kMetresPerInch = 0.0254;
+constexpr SANE_Int kReadChunk = 64 * 1024;
+// After sane_cancel a backend may still hand out what it had buffered; a
+// backend that never stops is left, not waited on for ever.
+constexpr int kDrainReadsAtMost = 10000;
+// Statuses newer backends return that sane.h keeps out of older frontends.
+constexpr int kStatusWarmingUp = 12;
+constexpr int kStatusHardwareLocked = 13;
+
+// SANE keeps global state in every backend and is not safe to call from two
+// threads; every use in the process goes through this lock.
+std::mutex& saneLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+QString statusText(SANE_Status status) { return QString::fromUtf8(sane_strstatus(status)); }
+
+// sane_init and sane_exit around one operation, so that each one reads the
+// configuration as it is then.
+class SaneSession {
+public:
+    SaneSession() : status_(sane_init(nullptr, nullptr)) {}
+    ~SaneSession()
+    {
+        if (status_ == SANE_STATUS_GOOD)
+            sane_exit();
+    }
+    SaneSession(const SaneSession&) = delete;
+    SaneSession& operator=(const SaneSession&) = delete;
+
+    bool ok() const { return status_ == SANE_STATUS_GOOD; }
+    QString error() const
+    {
+        return QString::fromUtf8("SANE ei käynnistynyt (%1). Tarkista, että paketti libsane1 on asennettu.")
+            .arg(statusText(status_));
+    }
+
+private:
+    SANE_Status status_;
+};
+
+std::vector<ScannerDevice> devicesPresent()
+{
+    std::vector<ScannerDevice> devices;
+    const SANE_Device** list = nullptr;
+    if (sane_get_devices(&list, SANE_FALSE) != SANE_STATUS_GOOD || !list)
+        return devices;
+    for (const SANE_Device** d = list; *d; ++d) {
+        const SANE_Device& device = **d;
+        devices.push_back({QString::fromUtf8(device.name), QString::fromUtf8("%1 %2 (%3)")
+                                                               .arg(QString::fromUtf8(device.vendor),
+                                                                    QString::fromUtf8(device.model),
+                                                                    QString::fromUtf8(device.type))});
+    }
+    return devices;
+}
+
+Acquisition failure(ScanProblem problem, const QString& message)
+{
+    Acquisition acquisition;
+    acquisition.problem = problem;
+    acquisition.error = message;
+    return acquisition;
+}
+
+// What a status means for the user, and what to do about it.
+Acquisition failure(SANE_Status status)
+{
+    const QString detail = statusText(status);
+    switch (int(status)) {
+    case SANE_STATUS_DEVICE_BUSY:
+        return failure(ScanProblem::Busy, QString::fromUtf8("Skanneri on toisen ohjelman käytössä. Sulje se ohjelma "
+                                                            "tai odota, että skannaus päättyy, ja yritä uudelleen."));
+    case kStatusWarmingUp:
+        return failure(ScanProblem::Busy,
+                       QString::fromUtf8("Skannerin lamppu lämpenee. Odota hetki ja yritä uudelleen."));
+    case SANE_STATUS_IO_ERROR:
+        return failure(ScanProblem::Gone, QString::fromUtf8("Skanneri lakkasi vastaamasta (%1). Tarkista skannerin "
+                                                            "kaapeli ja virta ja yritä uudelleen.")
+                                              .arg(detail));
+    case SANE_STATUS_CANCELLED:
+        return failure(ScanProblem::Cancelled, QString::fromUtf8("Skannaus keskeytettiin."));
+    case SANE_STATUS_NO_DOCS:
+        return failure(ScanProblem::Failed, QString::fromUtf8("Syöttölaitteessa ei ole paperia. Aseta sivu "
+                                                              "skanneriin ja yritä uudelleen."));
+    case SANE_STATUS_JAMMED:
+        return failure(ScanProblem::Failed, QString::fromUtf8("Paperi on juuttunut skanneriin. Poista juuttunut "
+                                                              "paperi ja yritä uudelleen."));
+    case SANE_STATUS_COVER_OPEN:
+        return failure(ScanProblem::Failed,
+                       QString::fromUtf8("Skannerin kansi on auki. Sulje kansi ja yritä uudelleen."));
+    case kStatusHardwareLocked:
+        return failure(ScanProblem::Failed, QString::fromUtf8("Skannerin kuljetuslukko on kiinni. Avaa lukko "
+                                                              "(katso skannerin ohje) ja yritä uudelleen."));
+    case SANE_STATUS_ACCESS_DENIED:
+        return failure(ScanProblem::Failed,
+                       QString::fromUtf8("Skanneriin ei ole käyttöoikeutta. Lisää käyttäjä ryhmään scanner, kirjaudu "
+                                         "uudelleen sisään ja yritä uudelleen."));
+    case SANE_STATUS_NO_MEM:
+        return failure(ScanProblem::Failed,
+                       QString::fromUtf8("Muisti loppui skannatessa. Valitse pienempi tarkkuus ja yritä uudelleen."));
+    default:
+        return failure(ScanProblem::Failed,
+                       QString::fromUtf8("Skannaus epäonnistui (%1). Yritä uudelleen; jos vika toistuu, sammuta "
+                                         "skanneri hetkeksi.")
+                           .arg(detail));
+    }
+}
+
+// The options of an open device, found by name each time: setting one may
+// change the others.
+class Options {
+public:
+    explicit Options(SANE_Handle handle) : handle_(handle) {}
+
+    // An active option of that name, or -1.
+    SANE_Int find(const char* name) const
+    {
+        SANE_Int count = 0;
+        if (sane_control_option(handle_, 0, SANE_ACTION_GET_VALUE, &count, nullptr) != SANE_STATUS_GOOD)
+            return -1;
+        for (SANE_Int i = 1; i < count; ++i) {
+            const SANE_Option_Descriptor* d = sane_get_option_descriptor(handle_, i);
+            if (d && d->name && std::strcmp(d->name, name) == 0 && SANE_OPTION_IS_ACTIVE(d->cap))
+                return i;
+        }
+        return -1;
+    }
+
+    const SANE_Option_Descriptor* settable(const char* name, SANE_Int* index) const
+    {
+        *index = find(name);
+        if (*index < 0)
+            return nullptr;
+        const SANE_Option_Descriptor* d = sane_get_option_descriptor(handle_, *index);
+        return d && SANE_OPTION_IS_SETTABLE(d->cap) ? d : nullptr;
+    }
+
+    // The number an option holds (its first element), in its own unit.
+    std::optional<double> number(const char* name) const
+    {
+        const SANE_Int index = find(name);
+        const SANE_Option_Descriptor* d = index < 0 ? nullptr : sane_get_option_descriptor(handle_, index);
+        if (!d || (d->type != SANE_TYPE_INT && d->type != SANE_TYPE_FIXED) || d->size < SANE_Int(sizeof(SANE_Word)) ||
+            !(d->cap & SANE_CAP_SOFT_DETECT))
+            return std::nullopt;
+        std::vector<SANE_Word> value(size_t(d->size) / sizeof(SANE_Word));
+        if (sane_control_option(handle_, index, SANE_ACTION_GET_VALUE, value.data(), nullptr) != SANE_STATUS_GOOD)
+            return std::nullopt;
+        return d->type == SANE_TYPE_FIXED ? SANE_UNFIX(value[0]) : double(value[0]);
+    }
+
+    // Sets a number option to the allowed value nearest `wanted`; options the
+    // device lacks or fixes are left. Only a status that stops the scan is
+    // returned: a value the backend refuses leaves its own.
+    SANE_Status setNumber(const char* name, double wanted)
+    {
+        SANE_Int index = -1;
+        const SANE_Option_Descriptor* d = settable(name, &index);
+        if (!d || (d->type != SANE_TYPE_INT && d->type != SANE_TYPE_FIXED) || d->size < SANE_Int(sizeof(SANE_Word)))
+            return SANE_STATUS_GOOD;
+        const SANE_Word word = toWord(*d, nearestAllowed(*d, wanted));
+        std::vector<SANE_Word> value(size_t(d->size) / sizeof(SANE_Word), word);
+        return stopping(sane_control_option(handle_, index, SANE_ACTION_SET_VALUE, value.data(), nullptr));
+    }
+
+    // Sets a number option to the least or the greatest value it allows.
+    SANE_Status setExtreme(const char* name, bool greatest)
+    {
+        SANE_Int index = -1;
+        const SANE_Option_Descriptor* d = settable(name, &index);
+        if (!d)
+            return SANE_STATUS_GOOD;
+        const std::vector<double> bounds = allowedBounds(*d);
+        return bounds.empty() ? SANE_STATUS_GOOD : setNumber(name, greatest ? bounds[1] : bounds[0]);
+    }
+
+    // Sets a string option to the first listed value that `accept` takes.
+    SANE_Status setString(const char* name, const std::function<bool(const QString&)>& accept, bool* set)
+    {
+        *set = false;
+        SANE_Int index = -1;
+        const SANE_Option_Descriptor* d = settable(name, &index);
+        if (!d || d->type != SANE_TYPE_STRING || d->constraint_type != SANE_CONSTRAINT_STRING_LIST)
+            return SANE_STATUS_GOOD;
+        for (const SANE_String_Const* s = d->constraint.string_list; s && *s; ++s) {
+            if (!accept(QString::fromUtf8(*s)))
+                continue;
+            std::vector<char> value(std::max<size_t>(size_t(d->size), std::strlen(*s) + 1), '\0');
+            std::memcpy(value.data(), *s, std::strlen(*s));
+            const SANE_Status status = sane_control_option(handle_, index, SANE_ACTION_SET_VALUE, value.data(), nullptr);
+            *set = status == SANE_STATUS_GOOD;
+            return stopping(status);
+        }
+        return SANE_STATUS_GOOD;
+    }
+
+    static double nearestAllowed(const SANE_Option_Descriptor& d, double wanted)
+    {
+        const auto value = [&d](SANE_Word w) { return d.type == SANE_TYPE_FIXED ? SANE_UNFIX(w) : double(w); };
+        if (d.constraint_type == SANE_CONSTRAINT_RANGE && d.constraint.range) {
+            const double min = value(d.constraint.range->min), max = value(d.constraint.range->max);
+            const double quant = value(d.constraint.range->quant);
+            double v = std::clamp(wanted, min, max);
+            if (quant > 0.0)
+                v = std::clamp(min + std::round((v - min) / quant) * quant, min, max);
+            return v;
+        }
+        if (d.constraint_type == SANE_CONSTRAINT_WORD_LIST && d.constraint.word_list &&
+            d.constraint.word_list[0] > 0) {
+            double best = value(d.constraint.word_list[1]);
+            for (SANE_Int i = 2; i <= d.constraint.word_list[0]; ++i) {
+                const double v = value(d.constraint.word_list[i]);
+                if (std::fabs(v - wanted) < std::fabs(best - wanted))
+                    best = v;
+            }
+            return best;
+        }
+        return wanted;
+    }
+
+private:
+    static SANE_Word toWord(const SANE_Option_Descriptor& d, double v)
+    {
+        return d.type == SANE_TYPE_FIXED ? SANE_FIX(v) : SANE_Word(std::lround(v));
+    }
+
+    // Least and greatest allowed, or nothing when the option is unbounded.
+    static std::vector<double> allowedBounds(const SANE_Option_Descriptor& d)
+    {
+        const auto value = [&d](SANE_Word w) { return d.type == SANE_TYPE_FIXED ? SANE_UNFIX(w) : double(w); };
+        if (d.constraint_type == SANE_CONSTRAINT_RANGE && d.constraint.range)
+            return {value(d.constraint.range->min), value(d.constraint.range->max)};
+        if (d.constraint_type == SANE_CONSTRAINT_WORD_LIST && d.constraint.word_list && d.constraint.word_list[0] > 0) {
+            std::vector<double> all;
+            for (SANE_Int i = 1; i <= d.constraint.word_list[0]; ++i)
+                all.push_back(value(d.constraint.word_list[i]));
+            return {*std::min_element(all.begin(), all.end()), *std::max_element(all.begin(), all.end())};
+        }
+        return {};
+    }
+
+    static SANE_Status stopping(SANE_Status status)
+    {
+        return status == SANE_STATUS_DEVICE_BUSY || status == SANE_STATUS_IO_ERROR || status == SANE_STATUS_NO_MEM
+                   ? status
+                   : SANE_STATUS_GOOD;
+    }
+
+    SANE_Handle handle_;
+};
+
+// Grey preferred; colour, read through its red channel, when grey is not
+// offered or colour is asked for.
+bool isGreyMode(const QString& mode)
+{
+    return mode.contains(QLatin1String("gray"), Qt::CaseInsensitive) ||
+           mode.contains(QLatin1String("grey"), Qt::CaseInsensitive);
+}
+bool isColourMode(const QString& mode)
+{
+    return mode.contains(QLatin1String("color"), Qt::CaseInsensitive) ||
+           mode.contains(QLatin1String("colour"), Qt::CaseInsensitive);
+}
+
+SANE_Status configure(Options& options, const ScanRequest& request)
+{
+    bool set = false;
+    SANE_Status status = SANE_STATUS_GOOD;
+    if (!request.colour)
+        status = options.setString(SANE_NAME_SCAN_MODE, isGreyMode, &set);
+    if (status == SANE_STATUS_GOOD && !set)
+        status = options.setString(SANE_NAME_SCAN_MODE, isColourMode, &set);
+    if (status == SANE_STATUS_GOOD)
+        status = options.setNumber(SANE_NAME_BIT_DEPTH, 8);
+    for (const char* name : {SANE_NAME_SCAN_RESOLUTION, SANE_NAME_SCAN_X_RESOLUTION, SANE_NAME_SCAN_Y_RESOLUTION})
+        if (status == SANE_STATUS_GOOD)
+            status = options.setNumber(name, request.dpi);
+    for (const char* name : {SANE_NAME_SCAN_TL_X, SANE_NAME_SCAN_TL_Y})
+        if (status == SANE_STATUS_GOOD)
+            status = options.setExtreme(name, false);
+    for (const char* name : {SANE_NAME_SCAN_BR_X, SANE_NAME_SCAN_BR_Y})
+        if (status == SANE_STATUS_GOOD)
+            status = options.setExtreme(name, true);
+    return status;
+}
+
+// One frame's samples as 8-bit values, one plane per channel it carries.
+// In a grey frame of one bit, 1 is black; in colour, 1 is full intensity.
+std::vector<std::vector<uint8_t>> samples(const SANE_Parameters& p, const std::vector<uint8_t>& data, int lines)
+{
+    const int channels = p.format == SANE_FRAME_RGB ? 3 : 1;
+    const size_t pixels = size_t(p.pixels_per_line) * size_t(lines);
+    std::vector<std::vector<uint8_t>> planes(size_t(channels), std::vector<uint8_t>(pixels, 0));
+    for (int y = 0; y < lines; ++y) {
+        const uint8_t* line = data.data() + size_t(y) * size_t(p.bytes_per_line);
+        for (int x = 0; x < p.pixels_per_line; ++x) {
+            for (int c = 0; c < channels; ++c) {
+                const size_t sample = size_t(x) * size_t(channels) + size_t(c);
+                uint8_t v = 0;
+                if (p.depth == 1) {
+                    const bool bit = (line[sample / 8] >> (7 - sample % 8)) & 1;
+                    v = (p.format == SANE_FRAME_GRAY) == bit ? 0 : 255;
+                } else if (p.depth == 16) {
+                    uint16_t word = 0;
+                    std::memcpy(&word, line + sample * 2, 2); // host byte order
+                    v = uint8_t(word >> 8);
+                } else {
+                    v = line[sample];
+                }
+                planes[size_t(c)][size_t(y) * size_t(p.pixels_per_line) + size_t(x)] = v;
+            }
+        }
+    }
+    return planes;
+}
+
+bool readableFrame(const SANE_Parameters& p)
+{
+    const bool format = p.format == SANE_FRAME_GRAY || p.format == SANE_FRAME_RGB || p.format == SANE_FRAME_RED ||
+                        p.format == SANE_FRAME_GREEN || p.format == SANE_FRAME_BLUE;
+    const int channels = p.format == SANE_FRAME_RGB ? 3 : 1;
+    return format && (p.depth == 1 || p.depth == 8 || p.depth == 16) && p.pixels_per_line > 0 &&
+           int64_t(p.bytes_per_line) * 8 >= int64_t(p.pixels_per_line) * channels * p.depth;
+}
+
+// An open device, closed on every way out; a scan it started is cancelled.
+class Device {
+public:
+    Device(SANE_Handle handle) : handle_(handle) {}
+    ~Device()
+    {
+        sane_cancel(handle_);
+        sane_close(handle_);
+    }
+    Device(const Device&) = delete;
+    Device& operator=(const Device&) = delete;
+    SANE_Handle handle() const { return handle_; }
+
+private:
+    SANE_Handle handle_;
+};
+
+// Stops a scan under way and lets the backend finish its reads, so that the
+// device is ready for the next one.
+void stopScan(SANE_Handle handle)
+{
+    sane_cancel(handle);
+    std::vector<uint8_t> sink(size_t(kReadChunk), 0);
+    SANE_Int length = 0;
+    for (int i = 0; i < kDrainReadsAtMost; ++i)
+        if (sane_read(handle, sink.data(), kReadChunk, &length) != SANE_STATUS_GOOD)
+            break;
+}
+
+Acquisition scanWith(SANE_Handle handle, const QString& name, const ScanRequest& request,
+                     const std::atomic<bool>& cancel, const std::function<void(double)>& progress)
+{
+    Options options(handle);
+    if (const SANE_Status status = configure(options, request); status != SANE_STATUS_GOOD)
+        return failure(status);
+    const double dpi = options.number(SANE_NAME_SCAN_RESOLUTION).value_or(request.dpi);
+    const double dpiX = options.number(SANE_NAME_SCAN_X_RESOLUTION).value_or(dpi);
+    const double dpiY = options.number(SANE_NAME_SCAN_Y_RESOLUTION).value_or(dpi);
+
+    QImage image;
+    int framesExpected = 1;
+    for (int frame = 0;; ++frame) {
+        if (cancel)
+            return failure(SANE_STATUS_CANCELLED);
+        if (const SANE_Status status = sane_start(handle); status != SANE_STATUS_GOOD)
+            return failure(status);
+        SANE_Parameters p{};
+        if (const SANE_Status status = sane_get_parameters(handle, &p); status != SANE_STATUS_GOOD)
+            return failure(status);
+        if (!readableFrame(p))
+            return failure(ScanProblem::Failed,
+                           QString::fromUtf8("Skanneri lähetti kuvan muodossa, jota ohjelma ei osaa lukea (muoto %1, "
+                                             "%2 bittiä). Valitse skannerin asetuksista harmaasävy tai väri ja "
+                                             "yritä uudelleen.")
+                               .arg(int(p.format))
+                               .arg(p.depth));
+        if (p.format == SANE_FRAME_RED || p.format == SANE_FRAME_GREEN || p.format == SANE_FRAME_BLUE)
+            framesExpected = 3;
+
+        const size_t expected = p.lines > 0 ? size_t(p.bytes_per_line) * size_t(p.lines) : 0;
+        std::vector<uint8_t> data;
+        data.reserve(expected > 0 ? expected : size_t(kReadChunk));
+        for (;;) {
+            if (cancel) {
+                stopScan(handle);
+                return failure(SANE_STATUS_CANCELLED);
+            }
+            // Grown as it comes: a hand scanner does not know its height.
+            const size_t used = data.size();
+            data.resize(used + size_t(kReadChunk));
+            SANE_Int length = 0;
+            const SANE_Status status = sane_read(handle, data.data() + used, kReadChunk, &length);
+            data.resize(used + size_t(std::max<SANE_Int>(length, 0)));
+            if (status == SANE_STATUS_EOF)
+                break;
+            if (status != SANE_STATUS_GOOD) {
+                stopScan(handle);
+                return failure(status);
+            }
+            if (progress && expected > 0)
+                progress((frame + std::min(1.0, double(data.size()) / double(expected))) / framesExpected);
+        }
+
+        const int lines = int(data.size() / size_t(p.bytes_per_line));
+        if (lines <= 0)
+            return failure(ScanProblem::Failed, QString::fromUtf8("Skanneri ei lähettänyt kuvaa. Tarkista, että sivu "
+                                                                  "on skannerissa, ja yritä uudelleen."));
+        const std::vector<std::vector<uint8_t>> planes = samples(p, data, lines);
+        const bool colour = p.format != SANE_FRAME_GRAY;
+        if (image.isNull() || image.width() != p.pixels_per_line || image.height() < lines) {
+            QImage grown(p.pixels_per_line, lines, colour ? QImage::Format_RGB888 : QImage::Format_Grayscale8);
+            grown.fill(Qt::black);
+            image = grown;
+        }
+        const int channels = colour ? 3 : 1;
+        for (int y = 0; y < lines; ++y) {
+            uint8_t* out = image.scanLine(y);
+            for (int x = 0; x < p.pixels_per_line; ++x) {
+                const size_t at = size_t(y) * size_t(p.pixels_per_line) + size_t(x);
+                if (p.format == SANE_FRAME_GRAY)
+                    out[x] = planes[0][at];
+                else if (p.format == SANE_FRAME_RGB)
+                    for (int c = 0; c < 3; ++c)
+                        out[x * channels + c] = planes[size_t(c)][at];
+                else
+                    out[x * channels + (p.format - SANE_FRAME_RED)] = planes[0][at];
+            }
+        }
+        if (p.last_frame)
+            break;
+    }
+    if (progress)
+        progress(1.0);
+
+    image.setDotsPerMeterX(int(std::lround(dpiX / kMetresPerInch)));
+    image.setDotsPerMeterY(int(std::lround(dpiY / kMetresPerInch)));
+    Acquisition acquisition;
+    acquisition.scan = grading::Scan{grading::measuredPlane(image), dpiX, dpiY};
+    acquisition.image = image;
+    acquisition.device = name;
+    return acquisition;
+}
+
+} // namespace
+
+std::vector<ScannerDevice> listScanners(QString* error)
+{
+    const std::lock_guard<std::mutex> lock(saneLock());
+    const SaneSession session;
+    if (!session.ok()) {
+        if (error)
+            *error = session.error();
+        return {};
+    }
+    return devicesPresent();
+}
+
+Acquisition acquireScan(const ScanRequest& request, const std::atomic<bool>& cancel,
+                        const std::function<void(double)>& progress)
+{
+    const std::lock_guard<std::mutex> lock(saneLock());
+    const SaneSession session;
+    if (!session.ok())
+        return failure(ScanProblem::Failed, session.error());
+
+    const std::vector<ScannerDevice> devices = devicesPresent();
+    const QString noScanner = QString::fromUtf8("Skanneria ei löytynyt. Liitä skanneri ja kytke siihen virta, tai "
+                                                "tarkista komennolla scanimage -L, että SANE löytää sen.");
+    const QString unknown = QString::fromUtf8("Skanneria \"%1\" ei löytynyt. Tarkista nimi komennolla scanimage -L, "
+                                              "tai jätä nimi pois, niin käytetään ensimmäistä skanneria.")
+                                .arg(request.device);
+    QString name = request.device;
+    if (name.isEmpty()) {
+        if (devices.empty())
+            return failure(ScanProblem::NoScanner, noScanner);
+        name = devices.front().name;
+    }
+    const bool listed = std::any_of(devices.begin(), devices.end(), [&name](const ScannerDevice& d) {
+        return d.name == name;
+    });
+
+    // A name not listed may still open (a network scanner, or a backend's
+    // own name alone); one listed that does not open has just gone.
+    SANE_Handle handle = nullptr;
+    const SANE_Status opened = sane_open(name.toUtf8().constData(), &handle);
+    if (opened != SANE_STATUS_GOOD || !handle) {
+        if (!listed && (opened == SANE_STATUS_INVAL || opened == SANE_STATUS_UNSUPPORTED))
+            return failure(ScanProblem::NoScanner, unknown);
+        if (opened == SANE_STATUS_INVAL)
+            return failure(ScanProblem::Gone, QString::fromUtf8("Skanneri %1 ei enää vastaa. Tarkista skannerin "
+                                                                "kaapeli ja virta ja yritä uudelleen.")
+                                                  .arg(name));
+        return failure(opened);
+    }
+    const Device device(handle);
+    return scanWith(device.handle(), name, request, cancel, progress);
+}
+
+bool saveScan(const QImage& image, const QString& path, QString* error)
+{
+    const auto fail = [&](const QString& why) {
+        if (error)
+            *error = QString::fromUtf8("Skannausta ei voitu tallentaa tiedostoon %1: %2. Tarkista, että kansio on "
+                                       "olemassa ja siihen saa kirjoittaa, ja että levyllä on tilaa.")
+                         .arg(path, why);
+        return false;
+    };
+    if (image.isNull())
+        return fail(QString::fromUtf8("kuva puuttuu"));
+    // Written beside the target and renamed over it only when whole.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(file.errorString());
+    if (!image.save(&file, "PNG")) {
+        file.cancelWriting();
+        return fail(file.errorString().isEmpty() ? QString::fromUtf8("PNG-kirjoitus epäonnistui") : file.errorString());
+    }
+    if (!file.commit())
+        return fail(file.errorString());
+    return true;
+}
+
+} // namespace raitakone::scanning
