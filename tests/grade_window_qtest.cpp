@@ -8,11 +8,13 @@
 #include "support/MemoryPrinter.h"
 #include "support/SyntheticScan.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -78,6 +80,27 @@ struct Window {
     Form1 form;
     QStringList messages;
 };
+
+// SANE's test backend, alone in a private configuration folder; its page is
+// blank white. No backend at all when testConf is null. SANE finds its
+// folder once in a process, so every case rewrites the same one.
+void useTestScanner(const char* testConf)
+{
+    static QTemporaryDir folder;
+    qputenv("SANE_CONFIG_DIR", QFile::encodeName(folder.path()));
+    QFile dll(folder.filePath("dll.conf")), test(folder.filePath("test.conf"));
+    QVERIFY(dll.open(QIODevice::WriteOnly | QIODevice::Truncate) && test.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    dll.write(testConf ? "test\n" : "");
+    test.write(QByteArray("geometry_max 40.0\ntest-picture \"Solid white\"\n") + (testConf ? testConf : ""));
+}
+
+GradeSource scannerSource()
+{
+    GradeSource source;
+    source.kind = GradeSource::Kind::Scanner;
+    source.scanDpi = 300;
+    return source;
+}
 
 GradeSource fileSource(const QString& file, std::optional<double> printerDpi = std::nullopt)
 {
@@ -218,6 +241,47 @@ private slots:
         QVERIFY2(window.messages.first().contains(advice), qPrintable(window.messages.first()));
         QVERIFY(window.form.pageStatus().startsWith(QString::fromUtf8("Virhe: ")));
         QVERIFY(window.form.findChild<QPushButton*>("gradeScan")->isEnabled());
+    }
+
+    // A scanner with a blank page, and no scanner: each error says what to do.
+    void scannerErrorsSayWhatToDo_data()
+    {
+        QTest::addColumn<bool>("present");
+        QTest::addColumn<QString>("advice");
+        QTest::newRow("blank page") << true << QString::fromUtf8("skannaa uudelleen");
+        QTest::newRow("no scanner") << false << QString::fromUtf8("scanimage -L");
+    }
+    void scannerErrorsSayWhatToDo()
+    {
+        QFETCH(bool, present);
+        QFETCH(QString, advice);
+        useTestScanner(present ? "" : nullptr);
+        Window window;
+        window.grade(scannerSource());
+        QCOMPARE(window.dialog(), nullptr);
+        QCOMPARE(window.messages.size(), 1);
+        QVERIFY2(window.messages.first().contains(advice), qPrintable(window.messages.first()));
+    }
+
+    // Cancel in the progress dialog while the scanner reads: the run ends as
+    // cancelled, with no message to dismiss, and the window takes the next.
+    void cancellingTheScanStopsIt()
+    {
+        useTestScanner("read-limit true\nread-limit-size 1024\nread-delay true\nread-delay-duration 20000\n");
+        Window window;
+        window.form.gradeScan(scannerSource());
+        QVERIFY(window.form.gradeRun() != nullptr);
+        auto* progress = window.form.findChild<QProgressDialog*>("gradeProgress");
+        QVERIFY(progress != nullptr);
+        QTRY_VERIFY_WITH_TIMEOUT(progress->value() > 0, 60000);
+        QVERIFY2(!window.form.findChild<QPushButton*>("gradeScan")->isEnabled(),
+                 qPrintable(window.form.pageStatus() + window.messages.join('\n')));
+        QTest::mouseClick(progress->findChild<QPushButton*>(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(window.form.gradeRun() == nullptr, 60000);
+        QVERIFY(window.messages.isEmpty());
+        QVERIFY2(window.form.pageStatus().contains("peruttiin"), qPrintable(window.form.pageStatus()));
+        QVERIFY(window.form.findChild<QPushButton*>("gradeScan")->isEnabled());
+        QCOMPARE(window.dialog(), nullptr);
     }
 };
 
