@@ -206,6 +206,40 @@ private slots:
         QVERIFY(error.contains(".png"));
     }
 
+    // Arvioi skannaus… in the status line asks for the source, suggesting the
+    // current printer's resolution and then the last source; cancelling the
+    // question grades nothing.
+    void statusLineButtonAsksForTheSource()
+    {
+        QTemporaryDir work;
+        const QString file = writeWideBarScan(work);
+        Window window;
+        window.form.refreshPrinterStatus();
+        QList<GradeSource> suggestions;
+        bool answer = true;
+        window.form.setScanSourceChooser([&](QWidget*, const GradeSource& suggestion) -> std::optional<GradeSource> {
+            suggestions << suggestion;
+            if (!answer)
+                return std::nullopt;
+            GradeSource chosen = suggestion;
+            chosen.file = file;
+            return chosen;
+        });
+        auto* button = window.form.findChild<QPushButton*>("gradeScan");
+        QCOMPARE(button->parent()->objectName(), QString("statusLine"));
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(window.dialog() != nullptr, 120000);
+        QCOMPARE(suggestions.first().printerDpi, std::optional<double>(300.0));
+        QVERIFY(window.dialog()->findChild<QLabel*>("barGain")->text().contains(QString::fromUtf8("tulostimen pikseliä")));
+
+        delete window.dialog();
+        answer = false;
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(suggestions.last().file, file);
+        QCOMPARE(window.form.gradeRun(), nullptr);
+        QCOMPARE(window.dialog(), nullptr);
+    }
+
     // What goes wrong says what to do, in a message and the status line, and
     // the window takes the next grading.
     void errorsSayWhatToDo_data()
