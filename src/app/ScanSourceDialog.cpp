@@ -81,6 +81,10 @@ public:
         group->addButton(fromFile_);
         group->addButton(fromScanner_);
         (suggestion.kind == GradeSource::Kind::Scanner ? fromScanner_ : fromFile_)->setChecked(true);
+        // Filling in a source picks it.
+        connect(file_, &QLineEdit::textEdited, fromFile_, [this] { fromFile_->setChecked(true); });
+        connect(scanners_, &QComboBox::activated, fromScanner_, [this] { fromScanner_->setChecked(true); });
+        connect(scanDpi_, &QSpinBox::valueChanged, fromScanner_, [this] { fromScanner_->setChecked(true); });
 
         printerDpi_ = new QSpinBox(this);
         printerDpi_->setRange(0, 9600);
