@@ -212,7 +212,8 @@ void Form1::gradeScan(const scanning::GradeSource& source)
 void Form1::showGrade(const scanning::GradeOutcome& outcome)
 {
     if (!outcome.result) {
-        showNotice(outcome.cancelled ? outcome.error : QString::fromUtf8("Virhe: ") + shortForm(outcome.error.toStdString()));
+        const QString first = shortForm(outcome.error.toStdString());
+        showNotice(outcome.cancelled ? first : QString::fromUtf8("Virhe: ") + first);
         pageStatus_->setToolTip(outcome.error);
         if (!outcome.cancelled)
             showMessage_(this, QString::fromUtf8(kMessageCaption), outcome.error);
