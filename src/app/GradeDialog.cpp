@@ -26,7 +26,7 @@ using grading::reportNumber;
 
 namespace {
 
-// Grade 4..0 as the colours verifiers use: green for A through red for F.
+// The colour of grade 0..4: red for F through green for A.
 QColor gradeColour(int grade)
 {
     static const QColor colours[] = {QColor(240, 150, 150), QColor(245, 190, 130), QColor(245, 230, 140),
@@ -54,6 +54,9 @@ QTableWidget* table(int rows, const QStringList& columns, QWidget* parent)
     t->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     return t;
 }
+
+// The line table's column of decode passed or failed.
+constexpr int kDecodeColumn = 8;
 
 } // namespace
 
@@ -89,9 +92,8 @@ GradeDialog::GradeDialog(grading::GradeResult result, const QString& source, QWi
     : QDialog(parent), result_(std::move(result)), symbol_(result_.symbols.at(0))
 {
     setObjectName("gradeDialog");
-    setWindowTitle(QStringLiteral("Skannauksen arvio — %1").arg(QFileInfo(source).fileName().isEmpty()
-                                                                    ? source
-                                                                    : QFileInfo(source).fileName()));
+    const QString sourceName = QFileInfo(source).fileName();
+    setWindowTitle(QStringLiteral("Skannauksen arvio — %1").arg(sourceName.isEmpty() ? source : sourceName));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(createHeader(source));
 
@@ -211,26 +213,15 @@ QWidget* GradeDialog::createHeader(const QString& source)
 
 QTableWidget* GradeDialog::createParameterTable()
 {
-    const grading::Parameters& w = symbol_.worst;
-    const grading::ParameterGrades& g = symbol_.worstGrades;
-    const std::pair<QString, std::pair<QString, int>> rows[] = {
-        {QStringLiteral("Rmin (≤ 0,5 × Rmax)"), {reportNumber(w.rmin, 1) + QStringLiteral(" %"), g.rmin}},
-        {QStringLiteral("Rmax"), {reportNumber(w.rmax, 1) + QStringLiteral(" %"), -1}},
-        {QStringLiteral("Symbolikontrasti SC"), {reportNumber(w.sc, 1) + QStringLiteral(" %"), g.sc}},
-        {QStringLiteral("Reunakontrasti ECmin"), {reportNumber(w.ecmin, 1) + QStringLiteral(" %"), g.ecmin}},
-        {QStringLiteral("Modulaatio MOD"), {reportNumber(w.mod, 2), g.mod}},
-        {QStringLiteral("Virheet (Defects)"), {reportNumber(w.defects, 2), g.defects}},
-        {QStringLiteral("Dekoodattavuus"), {reportNumber(w.decodability, 2), g.decodability}},
-        {QStringLiteral("Dekoodaus"), {grading::passFailText(w.decode), g.decode}},
-    };
-    auto* t = table(int(std::size(rows)), {QStringLiteral("huonoin arvo"), QStringLiteral("arvosana")}, this);
+    const auto rows = grading::parameterRows(symbol_);
+    auto* t = table(int(rows.size()), {QStringLiteral("huonoin arvo"), QStringLiteral("arvosana")}, this);
     t->setObjectName("parameterTable");
     QStringList names;
     int r = 0;
     for (const auto& [name, value] : rows) {
         names << name;
-        t->setItem(r, 0, cell(value.first, value.second));
-        t->setItem(r, 1, cell(grading::gradeLetterOf(value.second), value.second));
+        t->setItem(r, 0, cell(value.text, value.grade));
+        t->setItem(r, 1, cell(grading::gradeLetterOf(value.grade), value.grade));
         ++r;
     }
     t->setVerticalHeaderLabels(names);
@@ -251,24 +242,11 @@ QTableWidget* GradeDialog::createLineTable()
     t->setObjectName("lineTable");
     int r = 0;
     for (const grading::ScanLine& l : symbol_.lines) {
-        const grading::Parameters& v = l.values;
-        const grading::ParameterGrades& g = l.grades;
-        const QString decode = v.decode ? grading::passFailText(true)
-                                        : grading::passFailText(false) + QStringLiteral(" — ") + l.decodeFailure;
-        QTableWidgetItem* items[] = {cell(grading::signedReportNumber(l.offsetMm, 2)),
-                                     cell(reportNumber(v.rmin, 1), g.rmin),
-                                     cell(reportNumber(v.rmax, 1)),
-                                     cell(reportNumber(v.sc, 1), g.sc),
-                                     cell(reportNumber(v.ecmin, 1), g.ecmin),
-                                     cell(reportNumber(v.mod, 2), g.mod),
-                                     cell(reportNumber(v.defects, 2), g.defects),
-                                     cell(reportNumber(v.decodability, 2), g.decodability),
-                                     cell(grading::passFailText(v.decode), g.decode),
-                                     cell(QStringLiteral("%1 (%2)").arg(l.grade).arg(grading::gradeLetterOf(l.grade)),
-                                          l.grade)};
-        items[8]->setToolTip(decode);
-        for (int c = 0; c < int(std::size(items)); ++c)
-            t->setItem(r, c, items[c]);
+        int c = 0;
+        for (const grading::ShownValue& value : grading::lineColumns(l))
+            t->setItem(r, c++, cell(value.text, value.grade));
+        if (!l.values.decode)
+            t->item(r, kDecodeColumn)->setToolTip(l.decodeFailure);
         ++r;
     }
     t->setSelectionBehavior(QAbstractItemView::SelectRows);

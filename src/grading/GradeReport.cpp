@@ -48,6 +48,37 @@ QChar gradeLetterOf(int grade) { return grade < 0 ? QChar(0x2013) : QLatin1Char(
 
 QString passFailText(bool passed) { return passed ? QStringLiteral("hyväksytty") : QStringLiteral("hylätty"); }
 
+std::vector<std::pair<QString, ShownValue>> parameterRows(const SymbolGrade& symbol)
+{
+    const Parameters& w = symbol.worst;
+    const ParameterGrades& g = symbol.worstGrades;
+    const QString percent = QStringLiteral(" %");
+    return {{QStringLiteral("Rmin (≤ 0,5 × Rmax)"), {reportNumber(w.rmin, 1) + percent, g.rmin}},
+            {QStringLiteral("Rmax"), {reportNumber(w.rmax, 1) + percent, -1}},
+            {QStringLiteral("Symbolikontrasti SC"), {reportNumber(w.sc, 1) + percent, g.sc}},
+            {QStringLiteral("Reunakontrasti ECmin"), {reportNumber(w.ecmin, 1) + percent, g.ecmin}},
+            {QStringLiteral("Modulaatio MOD"), {reportNumber(w.mod, 2), g.mod}},
+            {QStringLiteral("Virheet (Defects)"), {reportNumber(w.defects, 2), g.defects}},
+            {QStringLiteral("Dekoodattavuus"), {reportNumber(w.decodability, 2), g.decodability}},
+            {QStringLiteral("Dekoodaus"), {passFailText(w.decode), g.decode}}};
+}
+
+std::vector<ShownValue> lineColumns(const ScanLine& line)
+{
+    const Parameters& v = line.values;
+    const ParameterGrades& g = line.grades;
+    return {{signedReportNumber(line.offsetMm, 2), -1},
+            {reportNumber(v.rmin, 1), g.rmin},
+            {reportNumber(v.rmax, 1), -1},
+            {reportNumber(v.sc, 1), g.sc},
+            {reportNumber(v.ecmin, 1), g.ecmin},
+            {reportNumber(v.mod, 2), g.mod},
+            {reportNumber(v.defects, 2), g.defects},
+            {reportNumber(v.decodability, 2), g.decodability},
+            {passFailText(v.decode), g.decode},
+            {QStringLiteral("%1 (%2)").arg(line.grade).arg(gradeLetterOf(line.grade)), line.grade}};
+}
+
 QString gradeReport(const GradeResult& result)
 {
     QString out;
@@ -74,36 +105,22 @@ QString gradeReport(const GradeResult& result)
         out += QStringLiteral("Symbolin kulma %1°, palkkien korkeus %2 mm\n")
                    .arg(reportNumber(s.angleDegrees, 2), reportNumber(s.barHeightMm, 2));
 
-        const Parameters& w = s.worst;
-        const ParameterGrades& g = s.worstGrades;
         out += QStringLiteral("\nParametrit (huonoin pyyhkäisyviiva):\n");
-        out += parameterRow(QStringLiteral("Rmin (≤ 0,5 × Rmax)"), reportNumber(w.rmin, 1) + QStringLiteral(" %"), g.rmin);
-        out += parameterRow(QStringLiteral("Rmax"), reportNumber(w.rmax, 1) + QStringLiteral(" %"), -1); // no grade of its own
-        out += parameterRow(QStringLiteral("Symbolikontrasti SC"), reportNumber(w.sc, 1) + QStringLiteral(" %"), g.sc);
-        out += parameterRow(QStringLiteral("Reunakontrasti ECmin"), reportNumber(w.ecmin, 1) + QStringLiteral(" %"), g.ecmin);
-        out += parameterRow(QStringLiteral("Modulaatio MOD"), reportNumber(w.mod, 2), g.mod);
-        out += parameterRow(QStringLiteral("Virheet (Defects)"), reportNumber(w.defects, 2), g.defects);
-        out += parameterRow(QStringLiteral("Dekoodattavuus"), reportNumber(w.decodability, 2), g.decodability);
-        out += parameterRow(QStringLiteral("Dekoodaus"), passFailText(w.decode), g.decode);
+        for (const auto& [name, value] : parameterRows(s))
+            out += parameterRow(name, value.text, value.grade);
 
         out += QStringLiteral("\nPyyhkäisyviivat (kohta mm palkkien keskeltä):\n");
         out += QStringLiteral("  nro  kohta   Rmin   Rmax     SC  ECmin   MOD  Defects  Dek.  Dekoodaus  arvosana\n");
         int n = 0;
         for (const ScanLine& l : s.lines) {
-            const Parameters& v = l.values;
-            out += QStringLiteral("  %1 %2 %3 %4 %5 %6 %7 %8 %9  %10  %11\n")
-                       .arg(++n, 3)
-                       .arg(signedReportNumber(l.offsetMm, 2), 7)
-                       .arg(reportNumber(v.rmin, 1), 6)
-                       .arg(reportNumber(v.rmax, 1), 6)
-                       .arg(reportNumber(v.sc, 1), 6)
-                       .arg(reportNumber(v.ecmin, 1), 6)
-                       .arg(reportNumber(v.mod, 2), 5)
-                       .arg(reportNumber(v.defects, 2), 8)
-                       .arg(reportNumber(v.decodability, 2), 5)
-                       .arg(passFailText(v.decode), -9)
-                       .arg(QStringLiteral("%1 (%2)").arg(l.grade).arg(gradeLetterOf(l.grade)));
-            if (!v.decode)
+            // Numbers right-aligned under their headings, decode and grade after two spaces.
+            static constexpr int kWidths[] = {7, 6, 6, 6, 6, 5, 8, 5};
+            const std::vector<ShownValue> columns = lineColumns(l);
+            out += QStringLiteral("  %1").arg(++n, 3);
+            for (size_t k = 0; k < std::size(kWidths); ++k)
+                out += QLatin1Char(' ') + columns[k].text.rightJustified(kWidths[k]);
+            out += QStringLiteral("  %1  %2\n").arg(columns[8].text, -9).arg(columns[9].text);
+            if (!l.values.decode)
                 out += QStringLiteral("       dekoodaus: %1\n").arg(l.decodeFailure);
         }
 

@@ -8,6 +8,9 @@
 #include <QByteArray>
 #include <QString>
 
+#include <utility>
+#include <vector>
+
 namespace raitakone::grading {
 
 QString gradeReport(const GradeResult& result);
@@ -19,6 +22,21 @@ QString signedReportNumber(double value, int decimals);
 QChar gradeLetterOf(int grade);
 QString passFailText(bool passed);
 QByteArray gradeJson(const GradeResult& result);
+
+// A value as the report and the window show it, with its grade (-1 for a
+// value with no grade of its own).
+struct ShownValue {
+    QString text;
+    int grade = -1;
+};
+
+// The worst value of each parameter over the scan lines, Rmin to Decode:
+// its name and the value shown.
+std::vector<std::pair<QString, ShownValue>> parameterRows(const SymbolGrade& symbol);
+
+// One scan line's columns: offset, Rmin, Rmax, SC, ECmin, MOD, Defects,
+// decodability, decode and the line's grade.
+std::vector<ShownValue> lineColumns(const ScanLine& line);
 
 // What the bar gain means for the printer, in one plain Finnish sentence.
 QString gainMeaning(const SymbolGrade& symbol);
