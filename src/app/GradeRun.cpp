@@ -33,7 +33,6 @@ GradeRun::GradeRun(const scanning::GradeSource& source, QWidget* window, Done do
                                                     });
     });
     connect(worker_, &QThread::finished, this, [this] {
-        finished_ = true;
         progress_->hide();
         progress_->deleteLater();
         progress_ = nullptr;

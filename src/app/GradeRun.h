@@ -30,7 +30,6 @@ public:
     ~GradeRun() override;
 
     void cancel();
-    bool finished() const { return finished_; }
 
 private:
     void showProgress(scanning::GradeStage stage, double fraction);
@@ -42,7 +41,6 @@ private:
     std::shared_ptr<Shared> shared_;
     QThread* worker_ = nullptr;
     QProgressDialog* progress_ = nullptr;
-    bool finished_ = false;
     Done done_;
 };
 
