@@ -36,6 +36,7 @@ Run runProgram(const QStringList& arguments, const QString& cupsServer = {}, con
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove("RAITAKONE_PRINTER");
     env.remove("RAITAKONE_DPI");
+    env.remove("RAITAKONE_PAPER");
     env.insert("XDG_CONFIG_HOME", config.path());
     env.insert("SANE_CONFIG_DIR", saneConfig.isEmpty() ? config.path() : saneConfig);
     if (!cupsServer.isEmpty())
@@ -75,6 +76,7 @@ private slots:
         const QString pages = "file:" + QDir::temp().filePath("raitakone-ei-sivuja");
         row("bad dpi", {"--printer", pages, "--dpi", "600q", "--print", "all"}, 2, "", "600q");
         row("dpi for CUPS", {"--printer", "Toimisto", "--dpi", "300", "--print", "all"}, 2, "", "300");
+        row("bad paper", {"--printer", pages, "--paper", "A9", "--print", "all"}, 2, "", "--paper arvo \"A9\"");
         row("stray argument", {"Command5"}, 2, "", "Command5");
         row("missing value", {"--print", "all", "--printer"}, 2, "", "--printer");
         row("missing scan", {"--grade", "ei-ole.png"}, 2, "", "ei-ole.png");
@@ -129,6 +131,22 @@ private slots:
             QVERIFY(batch.open(QIODevice::ReadOnly) && window.open(QIODevice::ReadOnly));
             QVERIFY2(batch.readAll() == window.readAll(), qPrintable(name));
         }
+    }
+
+    // On a 100 x 150 mm label at 203 dpi the series says on stderr which
+    // pages lost what: the centimetre-box page, 25 cm down, printed no symbol.
+    void printAllOnALabelSaysWhichPagesLostWhat()
+    {
+        QTemporaryDir work;
+        const Run run = runProgram({"--printer", "file:" + work.path(), "--dpi", "203", "--paper", "100x150mm",
+                                    "--print", "all"});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.out.count('\n'), 20);
+        const QString box = QString::fromUtf8("Viivakodi PK DrawWidth: Sivun piirroksesta jäi 11,1 cm tulostusalueen "
+                                              "alapuolelle ja 5,0 cm sen oikealle puolelle. Sivu ei tulostanut "
+                                              "viivakoodia");
+        QVERIFY2(run.err.contains(box), qPrintable(run.err));
+        QCOMPARE(QImage(work.filePath("0001.png")).size(), QSize(799, 1199));
     }
 
     // At 50 dpi a module is 0 pixels, so the pages drawn with a pen a module

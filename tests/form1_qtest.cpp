@@ -351,7 +351,10 @@ private slots:
         Window w(600);
         QCOMPARE(w.form.printerStatus(), QString::fromUtf8("muisti · 600 dpi · A4, 210 × 297 mm"));
         w.click("Command10", 2);
-        QCOMPARE(w.form.pageStatus(), QString::fromUtf8("Valkea 3 (bf) → muisti, työ 1"));
+        QCOMPARE(w.form.pageStatus(), QString::fromUtf8("Valkea 3 (bf) → muisti, työ 1 — Sivun piirroksesta jäi "
+                                                        "0,04 mm (1 kuvapiste) tulostusalueen vasemmalle puolelle. Se "
+                                                        "on vain kapea kaista reunimmaisen palkin reunasta; muu sivu "
+                                                        "tulostui sellaisenaan."));
         w.record->notice = "Jono on pysäytetty.";
         w.click("Command5");
         QCOMPARE(w.form.pageStatus(), QString::fromUtf8("Viivakoodi 30.11. → muisti, työ 2 — Jono on pysäytetty."));

@@ -160,6 +160,19 @@ TEST_F(PageFolderRecovery, AKillBetweenTheHalvesIsCompletedWhenTheFolderIsOpened
     EXPECT_EQ(filesIn(dir), pairs(4));
 }
 
+// A half pair of a page on another paper than A4 gets the PDF of the paper
+// its PNG names, whatever paper the printer that opens the folder has.
+TEST_F(PageFolderRecovery, AHalfPairGetsThePdfOfThePaperItsPngNames)
+{
+    const PageGeometry label = paperSheet({{}, 100, 150}, kDpi, kDpi);
+    PageRaster page(label.sheetWidth, label.sheetHeight);
+    page.fill({10, 20, 200, 40}, kBlack);
+    writeFile(dir + "/0001.png", encodePng(page, label, {}).toStdString());
+    FilePrinter printer(dir, 600, 600);
+    EXPECT_EQ(printer.recoveryNotices().size(), 1u);
+    EXPECT_TRUE(readFile(dir + "/0001.pdf") == encodePdf(page, label).toStdString()) << "not the label's PDF";
+}
+
 // Halves that cannot be completed move aside under their own numbers, which
 // no later page takes; what is not a half of a pair stays as it was.
 TEST_F(PageFolderRecovery, OtherHalvesAreMovedAsideAndKeepTheirNumbers)

@@ -4,6 +4,7 @@
 #include "surface/RuntimeError.h"
 
 #include <QDialog>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFormLayout>
@@ -76,6 +77,8 @@ public:
         dpi_ = new QLineEdit(dpiText(files), this);
         dpi_->setObjectName("dpi");
         form->addRow(QString::fromUtf8("Tarkkuus (dpi, 600 tai 600x1200):"), dpi_);
+        paper_ = paperField(files.paper);
+        form->addRow(QString::fromUtf8("Paperi (nimi tai esim. 100x150mm):"), paper_);
         layout->addLayout(form);
 
         problem_ = new QLabel(this);
@@ -94,6 +97,7 @@ public:
         connect(list_, &QListWidget::currentRowChanged, this, [this](int row) {
             folder_->setEnabled(row == filesRow_);
             dpi_->setEnabled(row == filesRow_);
+            paper_->setEnabled(row == filesRow_);
         });
         list_->setCurrentRow(rowOf(current));
         resize(520, sizeHint().height());
@@ -102,6 +106,21 @@ public:
     PrinterChoice chosen() const { return chosen_; }
 
 private:
+    // The common sizes to pick, or a size of one's own typed in.
+    QComboBox* paperField(const Paper& current)
+    {
+        auto* field = new QComboBox(this);
+        field->setObjectName("paper");
+        field->setEditable(true);
+        field->setInsertPolicy(QComboBox::NoInsert);
+        for (const Paper& paper : namedPapers())
+            field->addItem(QString::fromStdString(paper.spec()));
+        for (const char* label : {"100x150mm", "4x6in"})
+            field->addItem(QString::fromUtf8(label));
+        field->setCurrentText(QString::fromStdString(current.spec()));
+        return field;
+    }
+
     int addEntry(const QString& text, const PrinterChoice& choice)
     {
         list_->addItem(text);
@@ -130,8 +149,10 @@ private:
             return;
         }
         try {
-            chosen_ = parsePrinterChoice("file:" + folder_->text().trimmed().toStdString(),
-                                         dpi_->text().trimmed().toStdString(), ChoiceSource::Window);
+            chosen_ = parsePrinterChoice({"file:" + folder_->text().trimmed().toStdString(),
+                                          dpi_->text().trimmed().toStdString(),
+                                          paper_->currentText().trimmed().toStdString()},
+                                         ChoiceSource::Window);
             accept();
         } catch (const RuntimeError& error) {
             problem_->setText(QString::fromStdString(error.what()));
@@ -141,6 +162,7 @@ private:
     QListWidget* list_ = nullptr;
     QLineEdit* folder_ = nullptr;
     QLineEdit* dpi_ = nullptr;
+    QComboBox* paper_ = nullptr;
     QLabel* problem_ = nullptr;
     std::vector<PrinterChoice> choices_;
     int filesRow_ = -1;

@@ -1,7 +1,8 @@
 #pragma once
 
 // The window's printer choice: every CUPS destination with its resolution,
-// the CUPS default, and the page-file printer with its folder and resolution.
+// the CUPS default, and the page-file printer with its folder, resolution and
+// paper.
 
 #include "printing/PrinterSelection.h"
 

@@ -43,6 +43,9 @@ struct Options {
                                                             "hakemistoon (file:HAKEMISTO)."),
                                "NIMI|file:HAKEMISTO"};
     QCommandLineOption dpi{"dpi", QString::fromUtf8("Sivutiedostojen tarkkuus: 600 tai 600x1200."), "DPI"};
+    QCommandLineOption paper{"paper", QString::fromUtf8("Sivutiedostojen paperi: A4 (oletus), A5, A6, A3, Letter, "
+                                                        "Legal tai koko, esim. 100x150mm tai 4x6in."),
+                             "PAPERI"};
     QCommandLineOption print{"print", QString::fromUtf8("Tulosta sivut ilman ikkunaa: all (kaikki 20 sivua) tai "
                                                         "sivujen nimet, esim. Command10:2, \"Valkea 3 (bf)\", "
                                                         "siirra.")};
@@ -55,7 +58,7 @@ struct Options {
         parser.setApplicationDescription(
             QString::fromUtf8("Raitakone tulostaa saman Code 128 -viivakoodin eri piirtotavoin ja testaa, miten "
                               "tulostin sen toistaa. Ilman valintoja avautuu ikkuna."));
-        parser.addOptions({printer, dpi, print, listPrinters});
+        parser.addOptions({printer, dpi, paper, print, listPrinters});
         addGradeOptions(parser);
         parser.addOptions({help, version});
         parser.addPositionalArgument(QString::fromUtf8("SIVU"), QString::fromUtf8("Tulostettava sivu (--print)."),
@@ -180,7 +183,7 @@ int printSeries(const std::vector<PrintPage>& pages, const PrinterSurface::Conne
             out << counter << QString::fromStdString(page.caption + " " + (delivery ? deliveryText(*delivery) : "→ ?"))
                 << Qt::endl;
             if (delivery && !delivery->notice.empty())
-                err << QString::fromStdString(delivery->notice) << Qt::endl;
+                err << QString::fromStdString(page.caption + ": " + delivery->notice) << Qt::endl;
         } catch (const std::exception& error) {
             printer.KillDoc();
             status = kFailed;
@@ -251,8 +254,9 @@ int runProgram(int argc, char** argv)
                                                "--print.")
                                  .arg(parser.positionalArguments().first())};
         if (!parser.isSet(options.listPrinters) && !gradeRequested(parser)) {
-            const StartingPrinter start = startingPrinter(optionValue(parser, options.printer),
-                                                          optionValue(parser, options.dpi),
+            const StartingPrinter start = startingPrinter({optionValue(parser, options.printer),
+                                                           optionValue(parser, options.dpi),
+                                                           optionValue(parser, options.paper)},
                                                           loadPrinterChoice(*programSettings()));
             current.choice = start.choice;
             current.remember = !start.fixed;

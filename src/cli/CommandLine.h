@@ -18,8 +18,9 @@ namespace raitakone {
 int runProgram(int argc, char** argv);
 
 // Prints the pages in order on a printer of the connector, one line each on
-// out ("[3/20] Valkea 3 (bf) → raitakone-pdf, työ 17"); a page that fails is
-// reported on err and the series goes on. Pages that end the program when
+// out ("[3/20] Valkea 3 (bf) → raitakone-pdf, työ 17"); a page's notice (what
+// did not fit the paper, a stopped queue) and a page that fails are reported
+// on err after the page's caption, and the series goes on. Pages that end the program when
 // clicked end nothing here. Stops early, after a whole page, when
 // stopRequested answers true. Returns 0 when every page was delivered, else 1.
 int printSeries(const std::vector<PrintPage>& pages, const PrinterSurface::Connector& connector, QTextStream& out,

@@ -84,6 +84,15 @@ double pdfSheetHeight(const MediaSize& media)
     return std::round(media.length * kPointsPerInch / kHundredthsOfMmPerInch);
 }
 
+// A PWG self-describing name (iso_a4_210x297mm) reads better as its common
+// name (A4).
+std::string commonMediaName(const std::string& name)
+{
+    if (const pwg_media_t* pwg = pwgMediaForPWG(name.c_str()); pwg && pwg->ppd)
+        return pwg->ppd;
+    return name;
+}
+
 int pixelsFor(int hundredthsOfMm, double dpi) { return int(std::lround(hundredthsOfMm * dpi / kHundredthsOfMmPerInch)); }
 
 // A margin becomes whole pixels outwards: a pixel that reaches into the
@@ -297,6 +306,8 @@ CupsPrinter::CupsPrinter(std::optional<std::string> destinationName)
 
     const MediaSize media{d.media.width, d.media.length, d.media.left, d.media.top, d.media.right, d.media.bottom};
     geometry_ = pageGeometryForMedia(media, d.xdpi, d.ydpi);
+    geometry_.paper = {commonMediaName(d.mediaKeyword.empty() ? d.media.media : d.mediaKeyword),
+                       d.media.width / 100.0, d.media.length / 100.0};
     if (geometry_.printable.empty())
         throw RuntimeError("Tulostimen " + quoted(d.name) + " paperilla " + d.media.media + " ei ole tulostusaluetta.");
 }
@@ -311,11 +322,7 @@ std::string CupsPrinter::mediaText() const
 
 std::string mediaDescription(const std::string& name, int width, int length)
 {
-    // A PWG self-describing name (iso_a4_210x297mm) reads better as its
-    // common name (A4).
-    std::string shown = name;
-    if (const pwg_media_t* pwg = pwgMediaForPWG(name.c_str()); pwg && pwg->ppd)
-        shown = pwg->ppd;
+    const std::string shown = commonMediaName(name);
     const std::string size = millimetres(width) + " × " + millimetres(length) + " mm";
     return shown.empty() ? size : shown + ", " + size;
 }

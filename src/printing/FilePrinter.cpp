@@ -86,8 +86,9 @@ std::optional<QByteArray> readAll(int fd)
 }
 
 // A page file whose partner is missing: what a program killed between
-// publishing the PNG and the PDF leaves. A PNG that holds one of this
-// printer's A4 pages gets its PDF made again; anything else is renamed
+// publishing the PNG and the PDF leaves. A PNG that holds a whole page of
+// the paper it names (A4 when it names none, as older pages) gets its PDF
+// made again; anything else is renamed
 // NNNN.ext.incomplete. Returns what was done, for the user; nothing when the
 // file turns out to be in use or whole after all.
 std::optional<std::string> completeHalfPair(const std::string& dir, long long number, const std::string& extension)
@@ -121,7 +122,7 @@ std::optional<std::string> completeHalfPair(const std::string& dir, long long nu
     if (extension == "png") {
         if (const std::optional<QByteArray> png = readAll(fd)) {
             if (const std::optional<PngPage> read = readPngPage(*png)) {
-                const PageGeometry g = a4Sheet(read->dpiX, read->dpiY);
+                const PageGeometry g = paperSheet(read->paper.value_or(kA4Paper), read->dpiX, read->dpiY);
                 if (read->page.width == g.sheetWidth && read->page.height == g.sheetHeight) {
                     try {
                         TempFile pdf(dir, encodePdf(read->page, g));
@@ -168,15 +169,15 @@ std::vector<std::string> completeHalfPairs(const std::string& dir)
 
 } // namespace
 
-FilePrinter::FilePrinter(std::string directory, double dpiX, double dpiY)
-    : directory_(std::move(directory)), dpiX_(dpiX), dpiY_(dpiY)
+FilePrinter::FilePrinter(std::string directory, double dpiX, double dpiY, Paper paper)
+    : directory_(std::move(directory)), dpiX_(dpiX), dpiY_(dpiY), paper_(std::move(paper))
 {
     ensureDirectory(directory_);
     removeStaleTempFiles(directory_);
     recoveryNotices_ = completeHalfPairs(directory_);
 }
 
-PageGeometry FilePrinter::geometry() { return a4Sheet(dpiX_, dpiY_); }
+PageGeometry FilePrinter::geometry() { return paperSheet(paper_, dpiX_, dpiY_); }
 
 void FilePrinter::checkPrintQuality(int16_t quality)
 {

@@ -1,7 +1,7 @@
 #pragma once
 
-// The page-file printer: an A4 printer of any resolution whose pages become
-// files in a directory, NNNN.png and NNNN.pdf for each document, numbered on
+// The page-file printer: a printer of any paper and resolution, the whole
+// sheet printable, whose pages become files in a directory, NNNN.png and NNNN.pdf for each document, numbered on
 // from the highest number already there. A file appears under its final name
 // only when it has been written in full; an existing file is never replaced.
 //
@@ -23,12 +23,12 @@ public:
     // Creates the directory when it is missing; throws a RuntimeError naming
     // it when it cannot be created or is not a directory. Then clears up
     // after killed instances.
-    FilePrinter(std::string directory, double dpiX, double dpiY);
+    FilePrinter(std::string directory, double dpiX, double dpiY, Paper paper = kA4Paper);
 
-    // A4 (210 x 297 mm) at the printer's resolution, the whole sheet printable.
+    // The paper at the printer's resolution, the whole sheet printable.
     PageGeometry geometry() override;
     std::string displayName() const override { return "sivutiedostot: " + directory_; }
-    std::string mediaText() const override { return "A4, 210 × 297 mm"; }
+    std::string mediaText() const override { return paper_.description(); }
     // -1 .. -4, or a resolution equal to the horizontal one.
     void checkPrintQuality(int16_t quality) override;
     // The first delivered page's notice holds the recovery notices.
@@ -49,6 +49,7 @@ private:
     std::string directory_;
     double dpiX_;
     double dpiY_;
+    Paper paper_;
     std::vector<std::string> recoveryNotices_;
     bool noticesDelivered_ = false;
     std::function<void()> betweenHalves_;

@@ -396,6 +396,8 @@ QByteArray encodePng(const CompressedPage& page, const PageGeometry& g, const Jo
     appendText(png, "Title", job.title);
     appendText(png, "PrintQuality", std::to_string(job.printQuality));
     appendText(png, "ColorMode", std::to_string(job.colorMode));
+    if (g.paper.stated())
+        appendText(png, "Paper", g.paper.spec());
 
     constexpr qsizetype kChunk = 1 << 20;
     for (qsizetype at = 0; at < page.scanlines.size(); at += kChunk)

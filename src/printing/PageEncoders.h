@@ -40,7 +40,8 @@ CompressedPage compressPage(const PageRaster& page);
 
 // The page as a PNG: device pixels 1:1 (one bit a pixel for a bilevel page),
 // the resolution in its pHYs chunk, and the job's title, PrintQuality and
-// ColorMode as text chunks, so a page file records how it was asked for.
+// ColorMode and the paper (where the geometry states one) as text chunks, so
+// a page file records how it was asked for.
 QByteArray encodePng(const CompressedPage& page, const PageGeometry& g, const JobSettings& job);
 QByteArray encodePng(const PageRaster& page, const PageGeometry& g, const JobSettings& job);
 

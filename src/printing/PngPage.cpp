@@ -67,6 +67,8 @@ std::optional<PngPage> readPngPage(const QByteArray& png)
             palette = true;
             for (uint32_t i = 0; i < length; i += 3)
                 page.palette.append(qRgb(uint8_t(data[i]), uint8_t(data[i + 1]), uint8_t(data[i + 2])));
+        } else if (type == "tEXt" && data.startsWith(QByteArray("Paper", 6))) {
+            result.paper = parsePaper(data.mid(6).toStdString());
         } else if (type == "IDAT") {
             page.scanlines.append(data);
         } else if (type == "IEND") {

@@ -15,21 +15,28 @@ namespace {
 
 constexpr const char* kPrinterVariable = "RAITAKONE_PRINTER";
 constexpr const char* kDpiVariable = "RAITAKONE_DPI";
+constexpr const char* kPaperVariable = "RAITAKONE_PAPER";
 constexpr const char* kFilePrefix = "file:";
 constexpr int kMaxDpi = 2400;
 
-std::string sourceName(ChoiceSource source, bool dpi)
+enum class Value { Printer, Dpi, Paper };
+
+std::string sourceName(ChoiceSource source, Value value)
 {
+    static const char* const options[] = {"--printer", "--dpi", "--paper"};
+    static const char* const variables[] = {kPrinterVariable, kDpiVariable, kPaperVariable};
+    static const char* const fields[] = {"Kansion", "Tarkkuuden", "Paperin"};
+    const int at = int(value);
     if (source == ChoiceSource::CommandLine)
-        return dpi ? "Valinnan --dpi" : "Valinnan --printer";
+        return std::string("Valinnan ") + options[at];
     if (source == ChoiceSource::Window)
-        return dpi ? "Tarkkuuden" : "Kansion";
-    return std::string("Ympäristömuuttujan ") + (dpi ? kDpiVariable : kPrinterVariable);
+        return fields[at];
+    return std::string("Ympäristömuuttujan ") + variables[at];
 }
 
-[[noreturn]] void badValue(ChoiceSource source, bool dpi, const std::string& value, const std::string& expected)
+[[noreturn]] void badValue(ChoiceSource source, Value value, const std::string& text, const std::string& expected)
 {
-    throw RuntimeError(sourceName(source, dpi) + " arvo \"" + value + "\" ei kelpaa: " + expected);
+    throw RuntimeError(sourceName(source, value) + " arvo \"" + text + "\" ei kelpaa: " + expected);
 }
 
 std::optional<std::string> environment(const char* variable)
@@ -37,6 +44,11 @@ std::optional<std::string> environment(const char* variable)
     if (const char* value = std::getenv(variable))
         return std::string(value);
     return std::nullopt;
+}
+
+ChoiceValues environmentValues()
+{
+    return {environment(kPrinterVariable), environment(kDpiVariable), environment(kPaperVariable)};
 }
 
 // A resolution of 1 .. kMaxDpi written as plain decimal digits; -1 otherwise.
@@ -50,63 +62,78 @@ int parseDpi(const std::string& text)
 
 std::string dpiNumber(double dpi) { return std::to_string(std::lround(dpi)); }
 
-} // namespace
-
-PrinterChoice parsePrinterChoice(const std::optional<std::string>& printer, const std::optional<std::string>& dpi,
-                                 ChoiceSource source)
+// Sets the resolution and paper the values give on a page-file printer.
+void applyPageFileValues(PrinterChoice& choice, const ChoiceValues& values, ChoiceSource source)
 {
-    PrinterChoice choice;
-    if (printer) {
-        const std::string& value = *printer;
-        if (value.empty())
-            badValue(source, false, value, "anna CUPS-tulostimen nimi tai file:HAKEMISTO");
-        if (value.rfind(kFilePrefix, 0) == 0) {
-            choice.kind = PrinterChoice::Kind::Files;
-            choice.name = value.substr(std::string(kFilePrefix).size());
-            if (choice.name.empty())
-                badValue(source, false, value, "file: tarvitsee hakemiston, esimerkiksi file:/tmp/sivut");
-        } else {
-            choice.kind = PrinterChoice::Kind::NamedCups;
-            choice.name = value;
-        }
-    }
-    if (dpi) {
+    if (values.dpi) {
         if (choice.kind != PrinterChoice::Kind::Files)
-            badValue(source, true, *dpi,
+            badValue(source, Value::Dpi, *values.dpi,
                      "tarkkuuden voi antaa vain sivutiedostoille (file:HAKEMISTO). CUPS-tulostin tulostaa aina "
                      "omalla tarkkuudellaan; poista tarkkuus tai vaihda tulostimen oletustarkkuus "
                      "(lpoptions -p NIMI -o Resolution=...).");
         const std::string expected =
             "anna tarkkuus muodossa 600 tai 600x1200 (1-" + std::to_string(kMaxDpi) + " dpi)";
-        const size_t cross = dpi->find('x');
-        const int x = parseDpi(dpi->substr(0, cross));
-        const int y = cross == std::string::npos ? x : parseDpi(dpi->substr(cross + 1));
+        const size_t cross = values.dpi->find('x');
+        const int x = parseDpi(values.dpi->substr(0, cross));
+        const int y = cross == std::string::npos ? x : parseDpi(values.dpi->substr(cross + 1));
         if (x < 0 || y < 0)
-            badValue(source, true, *dpi, expected);
+            badValue(source, Value::Dpi, *values.dpi, expected);
         choice.dpiX = x;
         choice.dpiY = y;
     }
+    if (values.paper) {
+        if (choice.kind != PrinterChoice::Kind::Files)
+            badValue(source, Value::Paper, *values.paper,
+                     "paperin voi antaa vain sivutiedostoille (file:HAKEMISTO). CUPS-tulostin tulostaa aina "
+                     "oletuspaperilleen; poista paperi tai vaihda tulostimen oletuspaperi "
+                     "(lpoptions -p NIMI -o media=...).");
+        const std::optional<Paper> paper = parsePaper(*values.paper);
+        if (!paper)
+            badValue(source, Value::Paper, *values.paper,
+                     "anna paperin nimi (A4, A5, A6, A3, Letter, Legal) tai koko muodossa 100x150mm tai 4x6in, "
+                     "kumpikin sivu 10-1000 mm");
+        choice.paper = *paper;
+    }
+}
+
+} // namespace
+
+PrinterChoice parsePrinterChoice(const ChoiceValues& values, ChoiceSource source)
+{
+    PrinterChoice choice;
+    if (values.printer) {
+        const std::string& value = *values.printer;
+        if (value.empty())
+            badValue(source, Value::Printer, value, "anna CUPS-tulostimen nimi tai file:HAKEMISTO");
+        if (value.rfind(kFilePrefix, 0) == 0) {
+            choice.kind = PrinterChoice::Kind::Files;
+            choice.name = value.substr(std::string(kFilePrefix).size());
+            if (choice.name.empty())
+                badValue(source, Value::Printer, value, "file: tarvitsee hakemiston, esimerkiksi file:/tmp/sivut");
+        } else {
+            choice.kind = PrinterChoice::Kind::NamedCups;
+            choice.name = value;
+        }
+    }
+    applyPageFileValues(choice, values, source);
     return choice;
 }
 
-StartingPrinter startingPrinter(const std::optional<std::string>& commandLinePrinter,
-                                const std::optional<std::string>& commandLineDpi,
-                                const std::optional<PrinterChoice>& saved)
+StartingPrinter startingPrinter(const ChoiceValues& commandLine, const std::optional<PrinterChoice>& saved)
 {
-    const std::optional<std::string> envPrinter = environment(kPrinterVariable);
-    const std::optional<std::string> envDpi = environment(kDpiVariable);
-    if (commandLinePrinter)
-        return {parsePrinterChoice(commandLinePrinter, commandLineDpi, ChoiceSource::CommandLine), true};
-    if (commandLineDpi) {
-        // A resolution alone changes the resolution of the page-file printer
-        // the environment or the saved choice names.
-        PrinterChoice choice = envPrinter ? parsePrinterChoice(envPrinter, std::nullopt) : saved.value_or(PrinterChoice{});
-        const std::optional<std::string> folder =
-            choice.kind == PrinterChoice::Kind::Files ? std::optional<std::string>(kFilePrefix + choice.name) : std::nullopt;
-        return {parsePrinterChoice(folder, commandLineDpi, ChoiceSource::CommandLine), true};
+    const ChoiceValues env = environmentValues();
+    if (commandLine.printer)
+        return {parsePrinterChoice(commandLine, ChoiceSource::CommandLine), true};
+    if (commandLine.dpi || commandLine.paper) {
+        // A resolution or paper alone changes the page-file printer the
+        // environment or the saved choice names, the rest of it as named there.
+        PrinterChoice choice =
+            env.printer ? parsePrinterChoice(env, ChoiceSource::Environment) : saved.value_or(PrinterChoice{});
+        applyPageFileValues(choice, commandLine, ChoiceSource::CommandLine);
+        return {choice, true};
     }
-    if (envPrinter || envDpi)
-        return {parsePrinterChoice(envPrinter, envDpi, ChoiceSource::Environment), true};
+    if (env.printer || env.dpi || env.paper)
+        return {parsePrinterChoice(env, ChoiceSource::Environment), true};
     if (saved)
         return {*saved, false};
     return {};
@@ -127,6 +154,12 @@ std::optional<PrinterChoice> loadPrinterChoice(QSettings& settings)
             return std::nullopt;
         choice.dpiX = x;
         choice.dpiY = y;
+        // A choice saved before papers could be chosen is on A4.
+        const QVariant paper = settings.value("printer/paper");
+        const std::optional<Paper> read = paper.isValid() ? parsePaper(paper.toString().toStdString()) : kA4Paper;
+        if (!read)
+            return std::nullopt;
+        choice.paper = *read;
     } else if (kind == "default") {
         choice = {};
     } else {
@@ -151,6 +184,7 @@ void savePrinterChoice(QSettings& settings, const PrinterChoice& choice)
         settings.setValue("printer/name", QString::fromStdString(choice.name));
         settings.setValue("printer/dpiX", choice.dpiX);
         settings.setValue("printer/dpiY", choice.dpiY);
+        settings.setValue("printer/paper", QString::fromStdString(choice.paper.spec()));
         break;
     }
     settings.sync();
@@ -167,7 +201,7 @@ std::unique_ptr<PrinterBackend> connectPrinter(const PrinterChoice& choice)
 {
     switch (choice.kind) {
     case PrinterChoice::Kind::Files:
-        return std::make_unique<FilePrinter>(choice.name, choice.dpiX, choice.dpiY);
+        return std::make_unique<FilePrinter>(choice.name, choice.dpiX, choice.dpiY, choice.paper);
     case PrinterChoice::Kind::NamedCups:
         return std::make_unique<CupsPrinter>(choice.name);
     case PrinterChoice::Kind::DefaultCups:
@@ -178,7 +212,7 @@ std::unique_ptr<PrinterBackend> connectPrinter(const PrinterChoice& choice)
 
 std::unique_ptr<PrinterBackend> connectConfiguredPrinter()
 {
-    return connectPrinter(parsePrinterChoice(environment(kPrinterVariable), environment(kDpiVariable)));
+    return connectPrinter(parsePrinterChoice(environmentValues()));
 }
 
 } // namespace raitakone

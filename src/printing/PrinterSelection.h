@@ -3,16 +3,18 @@
 // Which printer the Printer's pages go to. Four places can name it, the
 // first that does wins:
 //
-//   the command line   --printer NAME | file:DIR, --dpi 600 | 600x1200
-//   the environment    RAITAKONE_PRINTER, RAITAKONE_DPI (same values)
+//   the command line   --printer NAME | file:DIR, --dpi 600 | 600x1200,
+//                      --paper A4 | Letter | 100x150mm | 4x6in ...
+//   the environment    RAITAKONE_PRINTER, RAITAKONE_DPI, RAITAKONE_PAPER (same values)
 //   the saved choice   what the user last chose in the window
 //   CUPS               the default destination
 //
 // A value that cannot be used is an error naming where it came from and the
 // value, never a quiet fall-back to some other printer or resolution. A
-// resolution only belongs to the page-file printer: a CUPS printer prints at
-// its own.
+// resolution and a paper only belong to the page-file printer: a CUPS
+// printer prints at its own, on its own default media.
 
+#include "surface/Paper.h"
 #include "surface/PrinterBackend.h"
 
 #include <memory>
@@ -29,28 +31,36 @@ struct PrinterChoice {
     std::string name; // NamedCups: the destination; Files: the directory
     double dpiX = 600;
     double dpiY = 600;
+    Paper paper = kA4Paper; // Files only
 
     bool operator==(const PrinterChoice&) const = default;
 };
 
-// Where a printer and resolution were written, for the error that names them.
+// Where a printer, resolution and paper were written, for the error that
+// names them.
 enum class ChoiceSource { CommandLine, Environment, Window };
 
-// Reads one source's printer and resolution values (nullopt = not given).
-PrinterChoice parsePrinterChoice(const std::optional<std::string>& printer, const std::optional<std::string>& dpi,
-                                 ChoiceSource source = ChoiceSource::Environment);
+// One source's printer, resolution and paper values (nullopt = not given).
+struct ChoiceValues {
+    std::optional<std::string> printer;
+    std::optional<std::string> dpi;
+    std::optional<std::string> paper;
+};
+
+// Reads one source's values.
+PrinterChoice parsePrinterChoice(const ChoiceValues& values, ChoiceSource source = ChoiceSource::Environment);
 
 // The printer the program starts on: the command line's, else the
 // environment's, else the saved one (nullopt = none saved), else the CUPS
-// default. `fixed` tells whether the command line or the environment named
+// default. A resolution or paper given on the command line without a printer
+// changes the page-file printer that the environment or the saved choice
+// names. `fixed` tells whether the command line or the environment named
 // it, in which case a choice made in the window is not saved.
 struct StartingPrinter {
     PrinterChoice choice;
     bool fixed = false;
 };
-StartingPrinter startingPrinter(const std::optional<std::string>& commandLinePrinter,
-                                const std::optional<std::string>& commandLineDpi,
-                                const std::optional<PrinterChoice>& saved);
+StartingPrinter startingPrinter(const ChoiceValues& commandLine, const std::optional<PrinterChoice>& saved);
 
 // The choice saved in the settings, and saving one.
 std::optional<PrinterChoice> loadPrinterChoice(QSettings& settings);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "surface/PageRaster.h"
+#include "surface/Paper.h"
 
 namespace raitakone {
 
@@ -17,8 +18,13 @@ struct PageGeometry {
     // formats that carry a physical size (PDF); 0 means the pixel grid's size.
     double sheetWidthPoints = 0;
     double sheetHeightPoints = 0;
+    // The paper the sheet is, by name and size; not stated() when the
+    // printer does not say.
+    Paper paper = {};
 };
 
+// The paper at the resolution, all of it printable.
+PageGeometry paperSheet(const Paper& paper, double dpiX, double dpiY);
 // An A4 sheet (210 x 297 mm) at the resolution, all of it printable.
 PageGeometry a4Sheet(double dpiX, double dpiY);
 

@@ -69,8 +69,13 @@ void PrinterSurface::EndDoc()
     record("EndDoc");
     if (page_) {
         const JobSettings job{jobTitle_, printQuality_, colorMode_};
+        // What fell outside the printable area is said first, then what the
+        // printer has to say.
+        const std::string fit = pageFitNotice(drawnExtent(), *geometry_);
         try {
             lastDelivery_ = backend_->deliver(*page_, job);
+            std::string& notice = lastDelivery_->notice;
+            notice = fit + (fit.empty() || notice.empty() ? "" : " ") + notice;
         } catch (...) {
             KillDoc();
             throw;

@@ -39,7 +39,8 @@ public:
     // Names the job of the documents that follow (the test being printed).
     void setJobTitle(std::string title) { jobTitle_ = std::move(title); }
     bool documentOpen() const { return page_.has_value(); }
-    // Where the page the last EndDoc delivered went; nullopt once taken.
+    // Where the page the last EndDoc delivered went, its notice also saying
+    // what of the drawing fell outside the printable area; nullopt once taken.
     std::optional<Delivery> takeLastDelivery() { return std::exchange(lastDelivery_, std::nullopt); }
     // Lets go of the printer unless a document is open, so that the next
     // access finds the printer that is current then (a diagnostic must not

@@ -84,6 +84,7 @@ void Surface::resetState()
 {
     state_ = State{};
     state_.font = defaultFont_;
+    drawn_ = {};
 }
 
 void Surface::record(const std::string& what, std::vector<double> values, std::string text)
@@ -253,6 +254,7 @@ void Surface::Line(int16_t flags, float x1, float y1, float x2, float y2, Colour
 
 void Surface::paint(PageRaster& page, const PageGeometry& g, PixelRect rect, Colour colour)
 {
+    drawn_.addBars(rect, {0, 0, g.printable.right - g.printable.left, g.printable.bottom - g.printable.top});
     rect = {rect.left + g.printable.left, rect.top + g.printable.top, rect.right + g.printable.left,
             rect.bottom + g.printable.top};
     rect = rect.intersected(g.printable);
@@ -360,13 +362,19 @@ void Surface::printText(const std::string& text)
     const int top = pixelOf(state_.y) + g.printable.top;
     if (!state_.fontTransparent)
         page.fill(PixelRect{left, top, left + run.width, top + run.height}.intersected(g.printable), kWhite);
+    PixelRect inked{run.width, run.height, 0, 0};
     for (int y = 0; y < run.height; ++y)
         for (int x = 0; x < run.width; ++x) {
+            if (!run.inked(x, y))
+                continue;
+            inked = {std::min(inked.left, x), std::min(inked.top, y), std::max(inked.right, x + 1),
+                     std::max(inked.bottom, y + 1)};
             const int px = left + x, py = top + y;
-            if (run.inked(x, y) && px >= g.printable.left && px < g.printable.right && py >= g.printable.top
-                && py < g.printable.bottom)
+            if (px >= g.printable.left && px < g.printable.right && py >= g.printable.top && py < g.printable.bottom)
                 page.setPixel(px, py, state_.foreColor);
         }
+    const int fromLeft = left - g.printable.left, fromTop = top - g.printable.top;
+    drawn_.addText({inked.left + fromLeft, inked.top + fromTop, inked.right + fromLeft, inked.bottom + fromTop});
     state_.x += run.width;
 }
 

@@ -5,6 +5,7 @@
 // names the tests are written against. Positions are held as physical points
 // in device pixels, so changing ScaleMode never moves the current position.
 
+#include "surface/PageFit.h"
 #include "surface/PageGeometry.h"
 #include "surface/PageRaster.h"
 #include "surface/TextRun.h"
@@ -118,6 +119,8 @@ protected:
     virtual void pageChanged() {}
 
     void resetState();
+    // What the page drew since the state was last reset, before clipping.
+    const DrawnExtent& drawnExtent() const { return drawn_; }
     void record(const std::string& what, std::vector<double> values = {}, std::string text = {});
 
 private:
@@ -149,6 +152,7 @@ private:
 
     TextFont defaultFont_;
     State state_;
+    DrawnExtent drawn_;
     SurfaceFont font_{*this};
     std::vector<SurfaceEvent>* log_ = nullptr;
 };

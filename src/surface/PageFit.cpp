@@ -1,0 +1,128 @@
+#include "surface/PageFit.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace raitakone {
+namespace {
+
+constexpr double kMmPerInch = 25.4;
+// Less than this off the bars alone is the edge of a bar drawn at the edge.
+constexpr double kSliverMm = 0.5;
+
+PixelRect united(const PixelRect& a, bool aSet, const PixelRect& b)
+{
+    if (!aSet)
+        return b;
+    return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right), std::max(a.bottom, b.bottom)};
+}
+
+// Pixels reaching past each edge of an area of the given size.
+struct Overflow {
+    int below = 0;
+    int right = 0;
+    int above = 0;
+    int left = 0;
+
+    Overflow() = default;
+    Overflow(const PixelRect& drawn, int width, int height)
+        : below(std::max(0, drawn.bottom - height)), right(std::max(0, drawn.right - width)),
+          above(std::max(0, -drawn.top)), left(std::max(0, -drawn.left))
+    {
+    }
+    bool any() const { return below || right || above || left; }
+    Overflow widest(const Overflow& other) const
+    {
+        Overflow o;
+        o.below = std::max(below, other.below);
+        o.right = std::max(right, other.right);
+        o.above = std::max(above, other.above);
+        o.left = std::max(left, other.left);
+        return o;
+    }
+};
+
+std::string decimal(const char* format, double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, format, value);
+    std::string shown = text;
+    std::replace(shown.begin(), shown.end(), '.', ',');
+    return shown;
+}
+
+// "11,1 cm", "2,5 mm", or under a millimetre "0,04 mm (1 kuvapiste)".
+std::string lengthText(int pixels, double dpi)
+{
+    const double mm = pixels * kMmPerInch / dpi;
+    if (mm >= 10)
+        return decimal("%.1f", mm / 10) + " cm";
+    if (mm >= 1)
+        return decimal("%.1f", mm) + " mm";
+    return decimal("%.2f", mm) + " mm (" + std::to_string(pixels) + (pixels == 1 ? " kuvapiste)" : " kuvapistettä)");
+}
+
+} // namespace
+
+void DrawnExtent::addBars(const PixelRect& rect, const PixelRect& printableSize)
+{
+    if (rect.empty())
+        return;
+    bars = united(bars, barsDrawn, rect);
+    barsDrawn = true;
+    barsOnPaper = barsOnPaper || !rect.intersected(printableSize).empty();
+}
+
+void DrawnExtent::addText(const PixelRect& rect)
+{
+    if (rect.empty())
+        return;
+    text = united(text, textDrawn, rect);
+    textDrawn = true;
+}
+
+std::string pageFitNotice(const DrawnExtent& drawn, const PageGeometry& g)
+{
+    const int width = g.printable.right - g.printable.left;
+    const int height = g.printable.bottom - g.printable.top;
+    const Overflow bars = drawn.barsDrawn ? Overflow(drawn.bars, width, height) : Overflow();
+    const Overflow text = drawn.textDrawn ? Overflow(drawn.text, width, height) : Overflow();
+    const Overflow all = bars.widest(text);
+    if (!all.any())
+        return {};
+
+    struct Side {
+        int pixels;
+        double dpi;
+        const char* where;
+    };
+    const Side sides[] = {{all.below, g.dpiY, "alapuolelle"},
+                          {all.right, g.dpiX, "oikealle puolelle"},
+                          {all.above, g.dpiY, "yläpuolelle"},
+                          {all.left, g.dpiX, "vasemmalle puolelle"}};
+    std::vector<std::string> parts;
+    for (const Side& side : sides)
+        if (side.pixels > 0)
+            parts.push_back(lengthText(side.pixels, side.dpi) + (parts.empty() ? " tulostusalueen " : " sen ") +
+                            side.where);
+    std::string notice = "Sivun piirroksesta jäi ";
+    for (size_t i = 0; i < parts.size(); ++i)
+        notice += (i == 0 ? "" : i + 1 == parts.size() ? " ja " : ", ") + parts[i];
+    notice += ".";
+
+    const auto under = [](int pixels, double dpi, double mm) { return pixels * kMmPerInch / dpi < mm; };
+    const bool sliver = !text.any() && under(bars.below, g.dpiY, kSliverMm) && under(bars.above, g.dpiY, kSliverMm) &&
+                        under(bars.left, g.dpiX, kSliverMm) && under(bars.right, g.dpiX, kSliverMm);
+    if (drawn.barsDrawn && !drawn.barsOnPaper)
+        notice += " Sivu ei tulostanut viivakoodia: yksikään sen palkeista ei osunut tulostusalueelle.";
+    else if (sliver)
+        notice += " Se on vain kapea kaista reunimmaisen palkin reunasta; muu sivu tulostui sellaisenaan.";
+    else if (bars.any())
+        notice += " Viivakoodi ei tulostunut kokonaan.";
+    else if (drawn.barsDrawn)
+        notice += " Viivakoodi tulostui kokonaan; vain tekstiä jäi pois.";
+    return notice;
+}
+
+} // namespace raitakone
