@@ -357,7 +357,10 @@ private slots:
                                                         "tulostui sellaisenaan."));
         w.record->notice = "Jono on pysäytetty.";
         w.click("Command5");
-        QCOMPARE(w.form.pageStatus(), QString::fromUtf8("Viivakoodi 30.11. → muisti, työ 2 — Jono on pysäytetty."));
+        QCOMPARE(w.form.pageStatus(), QString::fromUtf8("Viivakoodi 30.11. → muisti, työ 2 — Sivun piirroksesta jäi "
+                                                        "0,13 mm (3 kuvapistettä) tulostusalueen vasemmalle puolelle. "
+                                                        "Se on vain kapea kaista reunimmaisen palkin reunasta; muu "
+                                                        "sivu tulostui sellaisenaan. Jono on pysäytetty."));
         w.record->failDeliveries = 1;
         w.click("Command13");
         QCOMPARE(w.form.pageStatus(), QString::fromUtf8("Virhe: Tulostus epäonnistui (testi)"));
