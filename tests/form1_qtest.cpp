@@ -2,6 +2,7 @@
 // routing, the three diagnostics, error reporting and the ways the program ends.
 
 #include "app/Form1.h"
+#include "app/PrinterDialog.h"
 #include "printing/PrinterSelection.h"
 #include "printtests/PrintTests.h"
 #include "surface/RuntimeError.h"
@@ -10,6 +11,10 @@
 #include <cups/cups.h>
 
 #include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QLocale>
@@ -416,6 +421,37 @@ private slots:
         const QRegularExpressionMatch job = QRegularExpression(held + "cupsenable raitakone-stopped").match(w.form.pageStatus());
         QVERIFY2(job.hasMatch(), qPrintable(w.form.pageStatus()));
         cupsCancelJob2(CUPS_HTTP_DEFAULT, "raitakone-stopped", job.captured(1).toInt(), 1);
+    }
+
+    // The printer dialog's paper field starts at the current paper; a size
+    // typed in is chosen, a bad one is named in the dialog and nothing is.
+    void printerDialogChoosesThePaper()
+    {
+        QTemporaryDir dir;
+        const PrinterChoice current{PrinterChoice::Kind::Files, dir.path().toStdString(), 300, 300, {{}, 100, 150}};
+        const auto answer = [](const QString& paper, QString* problem) {
+            QTimer::singleShot(0, [paper, problem] {
+                auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+                QVERIFY(dialog);
+                auto* field = dialog->findChild<QComboBox*>("paper");
+                QCOMPARE(field->currentText(), QString("100x150mm"));
+                field->setCurrentText(paper);
+                auto* buttons = dialog->findChild<QDialogButtonBox*>();
+                QTest::mouseClick(buttons->button(QDialogButtonBox::Ok), Qt::LeftButton);
+                *problem = dialog->findChild<QLabel*>("problem")->text();
+                if (dialog->isVisible()) // refused: still open
+                    dialog->reject();
+            });
+        };
+        QString problem;
+        answer("4x6in", &problem);
+        const std::optional<PrinterChoice> chosen = choosePrinterInDialog(nullptr, current);
+        QVERIFY(chosen.has_value());
+        QCOMPARE(QString::fromStdString(chosen->paper.description()), QString::fromUtf8("4x6in, 101.6 × 152.4 mm"));
+        QCOMPARE(std::make_pair(chosen->name, chosen->dpiX), std::make_pair(current.name, 300.0));
+        answer("A9", &problem);
+        QVERIFY(!choosePrinterInDialog(nullptr, current).has_value());
+        QVERIFY2(problem.contains(QString::fromUtf8("Paperin arvo \"A9\"")), qPrintable(problem));
     }
 
     void poistuEndsTheEventLoop()
