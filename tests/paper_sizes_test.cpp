@@ -175,5 +175,41 @@ TEST(PaperSizes, OnALabelTheCentimetreBoxPageSaysItPrintedNoSymbol)
     }
 }
 
+// What a notice says of a cut: each edge with its length, and whether the
+// symbol printed whole, in part or not at all.
+TEST(PaperSizes, NoticesSayWhichEdgeByHowMuchAndWhatOfTheSymbol)
+{
+    const PageGeometry g{300, 300, 700, 700, {50, 50, 650, 650}}; // 600 x 600 printable, 5.08 cm
+    const struct {
+        PixelRect bar; // device pixels from the printable origin
+        float textY;   // where a text line starts, or -1 for none
+        const char* notice;
+    } cases[] = {
+        {{100, 100, 200, 200}, -1, ""},
+        {{550, 100, 700, 200}, -1, "Sivun piirroksesta jäi 8,5 mm tulostusalueen oikealle puolelle. Viivakoodi ei "
+                                   "tulostunut kokonaan."},
+        {{-130, -2, 20, 200}, -1, "Sivun piirroksesta jäi 0,17 mm (2 kuvapistettä) tulostusalueen yläpuolelle ja "
+                                  "1,1 cm sen vasemmalle puolelle. Viivakoodi ei tulostunut kokonaan."},
+        {{700, 100, 800, 200}, -1, "Sivun piirroksesta jäi 1,7 cm tulostusalueen oikealle puolelle. Sivu ei "
+                                   "tulostanut viivakoodia: yksikään sen palkeista ei osunut tulostusalueelle."},
+        {{100, 100, 200, 200}, 590, "tulostusalueen alapuolelle. Viivakoodi tulostui kokonaan; vain tekstiä jäi pois."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.notice);
+        testing::TestPrinter p(g);
+        p.printer.setScaleMode(Scale::Pixels);
+        p.printer.Line(LineFlag::FilledBox | LineFlag::StartGiven, float(c.bar.left), float(c.bar.top),
+                       float(c.bar.right), float(c.bar.bottom), 0);
+        if (c.textY >= 0) {
+            p.printer.setCurrentY(c.textY);
+            p.printer.Print({"Teksti"});
+        }
+        p.printer.EndDoc();
+        const std::string notice = p.printer.takeLastDelivery().value_or(Delivery{}).notice;
+        EXPECT_TRUE(notice.ends_with(c.notice)) << notice;
+        EXPECT_EQ(notice.empty(), std::string(c.notice).empty()) << notice;
+    }
+}
+
 } // namespace
 } // namespace raitakone
