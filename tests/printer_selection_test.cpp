@@ -117,7 +117,7 @@ TEST(PrinterSelection, PapersByNameAndBySize)
         EXPECT_EQ(paper->name, c.paper.name);
         EXPECT_NEAR(paper->widthMm, c.paper.widthMm, 1e-9);
         EXPECT_NEAR(paper->heightMm, c.paper.heightMm, 1e-9);
-        EXPECT_EQ(parsePaper(paper->spec()), paper) << "spec " << paper->spec() << " reads back";
+        EXPECT_EQ(parsePaper(paper->optionText()), paper) << paper->optionText() << " reads back";
     }
     EXPECT_EQ(parsePaper("100x150mm")->description(), "100 × 150 mm");
     EXPECT_EQ(parsePaper("letter")->description(), "Letter, 215.9 × 279.4 mm");
@@ -154,7 +154,7 @@ TEST(PrinterSelection, ConnectsThePageFilePrinterTheEnvironmentNames)
     const std::unique_ptr<PrinterBackend> backend = connectConfiguredPrinter();
     EXPECT_EQ(backend->displayName(), "sivutiedostot: " + path);
     EXPECT_EQ(backend->mediaText(), "4x6in, 101.6 × 152.4 mm");
-    EXPECT_EQ(backend->geometry().paper.spec(), "4x6in");
+    EXPECT_EQ(backend->geometry().paper.optionText(), "4x6in");
     EXPECT_EQ(std::make_pair(backend->geometry().dpiX, backend->geometry().dpiY), std::make_pair(300.0, 600.0));
     EXPECT_TRUE(std::filesystem::is_directory(path));
     ScopedEnv badDpi("RAITAKONE_DPI", "600;");

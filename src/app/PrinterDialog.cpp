@@ -114,10 +114,10 @@ private:
         field->setEditable(true);
         field->setInsertPolicy(QComboBox::NoInsert);
         for (const Paper& paper : namedPapers())
-            field->addItem(QString::fromStdString(paper.spec()));
+            field->addItem(QString::fromStdString(paper.optionText()));
         for (const char* label : {"100x150mm", "4x6in"})
             field->addItem(QString::fromUtf8(label));
-        field->setCurrentText(QString::fromStdString(current.spec()));
+        field->setCurrentText(QString::fromStdString(current.optionText()));
         return field;
     }
 

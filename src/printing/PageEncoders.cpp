@@ -397,7 +397,7 @@ QByteArray encodePng(const CompressedPage& page, const PageGeometry& g, const Jo
     appendText(png, "PrintQuality", std::to_string(job.printQuality));
     appendText(png, "ColorMode", std::to_string(job.colorMode));
     if (g.paper.stated())
-        appendText(png, "Paper", g.paper.spec());
+        appendText(png, "Paper", g.paper.optionText());
 
     constexpr qsizetype kChunk = 1 << 20;
     for (qsizetype at = 0; at < page.scanlines.size(); at += kChunk)

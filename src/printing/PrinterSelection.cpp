@@ -184,7 +184,7 @@ void savePrinterChoice(QSettings& settings, const PrinterChoice& choice)
         settings.setValue("printer/name", QString::fromStdString(choice.name));
         settings.setValue("printer/dpiX", choice.dpiX);
         settings.setValue("printer/dpiY", choice.dpiY);
-        settings.setValue("printer/paper", QString::fromStdString(choice.paper.spec()));
+        settings.setValue("printer/paper", QString::fromStdString(choice.paper.optionText()));
         break;
     }
     settings.sync();

@@ -55,7 +55,7 @@ double parseLength(std::string text)
 
 } // namespace
 
-std::string Paper::spec() const
+std::string Paper::optionText() const
 {
     if (!name.empty())
         return name;

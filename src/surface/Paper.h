@@ -17,7 +17,7 @@ struct Paper {
     bool operator==(const Paper&) const = default;
     bool stated() const { return widthMm > 0 && heightMm > 0; }
     // What parsePaper reads back: "A4", "4x6in" or "100x150mm".
-    std::string spec() const;
+    std::string optionText() const;
     // For the user: "A4, 210 × 297 mm", or "100 × 150 mm".
     std::string description() const;
 };
