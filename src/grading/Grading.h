@@ -50,7 +50,7 @@ struct ParameterGrades {
 struct Profile {
     double stepMm = 0.0; // sample spacing; sample 0 lies at 0 mm
     std::vector<float> reflectance;
-    std::vector<double> edgesMm; // where the profile crosses GT
+    std::vector<double> edgesMm; // element edges: where the profile crosses (Rs + Rb) / 2
     std::vector<std::pair<double, double>> barsMm;
     double rmin = 0.0, rmax = 0.0, gt = 0.0;
 };
@@ -77,6 +77,7 @@ struct BarGain {
     double worstDeviationUm = 0.0;      // its width less nominal, mean over the scan lines
     double worstFromMeanUm = 0.0;       // its deviation less the mean gain
     int worstModules = 0;               // the worst bar's nominal width
+    double apertureMm = 0.0;            // the aperture the edges were measured through
 };
 
 struct SymbolGrade {
