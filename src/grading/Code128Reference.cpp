@@ -196,14 +196,16 @@ ReferenceDecode referenceDecode(const std::vector<double>& elements, double lead
     return result;
 }
 
-bool hasStartOrStop(const std::vector<double>& elements)
+int characterEnds(const std::vector<double>& elements)
 {
     if (elements.size() < 7)
-        return false;
+        return 0;
     const int first = decodeCharacter(elements.data(), 6).value;
     const int last = decodeCharacter(elements.data() + elements.size() - 7, 7).value;
-    return (first >= kStartA && first <= kStartC) || last == kCode128Stop;
+    return int(first >= kStartA && first <= kStartC) + int(last == kCode128Stop);
 }
+
+bool hasStartOrStop(const std::vector<double>& elements) { return characterEnds(elements) > 0; }
 
 std::string code128Text(const std::vector<int>& values)
 {

@@ -51,6 +51,10 @@ ReferenceDecode referenceDecode(const std::vector<double>& elements, double lead
 // character: what tells a damaged symbol from other runs of dark marks.
 bool hasStartOrStop(const std::vector<double>& elements);
 
+// 2 where the elements begin with a start and end with the stop character,
+// 1 where only one of them stands in its place, 0 where neither does.
+int characterEnds(const std::vector<double>& elements);
+
 // The text the values carry (code sets A, B and C, shifts, FNC1 left out).
 std::string code128Text(const std::vector<int>& values);
 

@@ -189,7 +189,7 @@ GradeResult gradeScan(const Scan& scan, const GradeOptions& options)
     result.dpiY = scan.dpiY;
     const ReflectanceField field(scan, options.linear);
     const double pixelMm = field.pixelMm();
-    const std::vector<FoundSymbol> found = findSymbols(scan.plane, 1.0 / pixelMm);
+    const std::vector<FoundSymbol> found = findSymbols(scan.plane, 1.0 / pixelMm, scan.dpiY / scan.dpiX);
 
     const QString quietZoneOutside =
         QStringLiteral("Viivakoodi ulottuu skannauksen reunaan asti, joten sen hiljaiset alueet (10 moduulia "
