@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
 using namespace raitakone;
 using namespace raitakone::testing;
@@ -121,16 +122,18 @@ TEST(GradingScans, SymbolContrastIsPaperLessInkInLinearLight)
 
 TEST(GradingScans, AVoidInABarGivesDefectsOfItsDepthOverTheContrast)
 {
-    // The middle module of the first three-module bar printed lighter over the bar's height.
+    // The middle module of the first three-module bar printed lighter by depth over the bar's height, and its
+    // last module by lastLighter: Defects is the highest peak less the lowest valley, over the contrast.
     const size_t start = kBarPattern.find("01110") + 1;
     const int w = modulePixels(600), from = moduleColumn(600, int(start) + 2);
     const ScanModel model{.dpi = 1200};
-    for (auto [depth, expectedGrade] : {std::pair{10.0, 4}, {22.0, 1}, {28.0, 0}}) {
-        SCOPED_TRACE(depth);
+    for (auto [depth, lastLighter, expectedGrade] : {std::tuple{10.0, 0.0, 4}, {22.0, 0.0, 1}, {28.0, 0.0, 0},
+                                                     {22.0, 10.0, 1}}) {
+        SCOPED_TRACE(std::to_string(depth) + " " + std::to_string(lastLighter));
         Coverage c = printedSymbolPage(600);
         for (int y = 0; y < c.height; ++y)
-            for (int x = from; x < from + w; ++x)
-                c.at(x, y) = std::min(c.at(x, y), float(1.0 - depth / (model.paper - model.ink)));
+            for (int x = from; x < from + 2 * w; ++x)
+                c.at(x, y) = float(1.0 - (x < from + w ? depth : lastLighter) / (model.paper - model.ink));
         const SymbolGrade s = gradeOf(c, model);
         EXPECT_NEAR(s.worst.defects, depth / s.worst.sc, 0.02);
         EXPECT_EQ(s.worstGrades.defects, expectedGrade);
