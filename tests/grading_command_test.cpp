@@ -101,6 +101,7 @@ TEST_F(GradeCommand, PngTiffAndPdfGiveTheJsonNamesScriptsRead)
         ASSERT_EQ(run.status, 0) << run.err.toStdString();
         const QJsonObject top = QJsonDocument::fromJson(run.out.toUtf8()).object();
         EXPECT_NEAR(top["scan_dpi"].toDouble(), 600.0, 0.01);
+        EXPECT_EQ(top["standard"].toString(), "ISO/IEC 15416:2000");
         ASSERT_EQ(top["symbols"].toArray().size(), 1);
         const QJsonObject s = top["symbols"][0].toObject();
         // None is resampled, so every value is the PNG's.
@@ -109,7 +110,8 @@ TEST_F(GradeCommand, PngTiffAndPdfGiveTheJsonNamesScriptsRead)
         EXPECT_EQ(s["letter"].toString() + " " + s["grade_text"].toString(), "A 4.0/10/660");
         const QJsonValue gain = s["bar_gain"], worstBar = s["worst_bar"];
         for (const QJsonValue& number : {s["grade"], s["aperture_mm"], s["module_mm"], gain["um"], gain["percent_x"],
-                                         gain["printer_pixels"], worstBar["index"], worstBar["deviation_um"]})
+                                         gain["printer_pixels"], gain["aperture_mm"], worstBar["index"],
+                                         worstBar["deviation_um"]})
             EXPECT_TRUE(number.isDouble()) << run.out.toStdString();
         for (const char* name : {"rmin", "rmax", "sc", "ecmin", "mod", "defects", "decodability"})
             EXPECT_TRUE(s["parameters"][name].isDouble()) << name;

@@ -127,12 +127,13 @@ QString gradeReport(const GradeResult& result)
         const BarGain& b = s.barGain;
         out += QStringLiteral("\nPalkin levenemä: ");
         if (!b.measured) {
-            out += QStringLiteral("ei mitattavissa (yksikään pyyhkäisyviiva ei dekoodautunut)\n");
+            out += QStringLiteral("ei mitattavissa (minkään pyyhkäisyviivan elementit eivät vastanneet symbolia)\n");
             continue;
         }
         out += QStringLiteral("%1 µm (%2 % X:stä)").arg(signedReportNumber(b.um, 1), signedReportNumber(b.percentX, 1));
         if (b.printerPixels)
             out += QStringLiteral(", %1 tulostimen pikseliä").arg(signedReportNumber(*b.printerPixels, 2));
+        out += QStringLiteral(", mitattu %1 mm:n mittausaukolla").arg(reportNumber(b.apertureMm, 3));
         out += QStringLiteral("\nPoikkeavin palkki: %1. palkki vasemmalta (%2 moduulia): leveys nimellisestä %3 µm "
                               "(%4 % X:stä), muiden palkkien levenemästä %5 µm\n")
                    .arg(b.worstIndex)
@@ -167,7 +168,8 @@ QByteArray gradeJson(const GradeResult& result)
         QJsonObject gain{{"um", b.measured ? QJsonValue(b.um) : QJsonValue()},
                          {"percent_x", b.measured ? QJsonValue(b.percentX) : QJsonValue()},
                          {"printer_pixels", b.printerPixels ? QJsonValue(*b.printerPixels) : QJsonValue()},
-                         {"bars", b.bars}};
+                         {"bars", b.bars},
+                         {"aperture_mm", b.measured ? QJsonValue(b.apertureMm) : QJsonValue()}};
         QJsonObject worstBar{{"index", b.measured ? QJsonValue(b.worstIndex) : QJsonValue()},
                              {"deviation_um", b.measured ? QJsonValue(b.worstDeviationUm) : QJsonValue()},
                              {"from_mean_um", b.measured ? QJsonValue(b.worstFromMeanUm) : QJsonValue()},
@@ -191,7 +193,7 @@ QByteArray gradeJson(const GradeResult& result)
                                    {"bar_gain", gain},
                                    {"worst_bar", worstBar}});
     }
-    QJsonObject top{{"scan_dpi", result.dpiX}, {"symbols", symbols}};
+    QJsonObject top{{"standard", QString::fromLatin1(kGradingStandard)}, {"scan_dpi", result.dpiX}, {"symbols", symbols}};
     if (std::fabs(result.dpiX - result.dpiY) > 0.5)
         top.insert("scan_dpi_y", result.dpiY);
     return QJsonDocument(top).toJson(QJsonDocument::Indented);
@@ -201,8 +203,8 @@ QString gainMeaning(const SymbolGrade& symbol)
 {
     const BarGain& b = symbol.barGain;
     if (!b.measured)
-        return QStringLiteral("Palkkien levenemää ei voitu mitata, koska yksikään pyyhkäisyviiva ei "
-                              "dekoodautunut: tulostin ei toista tällä tavalla piirrettyä viivakoodia "
+        return QStringLiteral("Palkkien levenemää ei voitu mitata, koska minkään pyyhkäisyviivan elementit "
+                              "eivät vastanneet symbolia: tulostin ei toista tällä tavalla piirrettyä viivakoodia "
                               "luettavana.");
     // Within a quarter of a printer pixel, or 5 % of the module when the
     // printer's pixel is not known, the bars are as drawn.

@@ -113,6 +113,9 @@ inline constexpr int kScanLineCount = 10;
 // The line --plot draws: the fifth of ten, just above the middle of the bars.
 inline constexpr int kMiddleScanLine = kScanLineCount / 2 - 1;
 inline constexpr int kWavelengthNm = 660;
+// The edition whose rules the grades follow: whole-number grades of each
+// parameter, a scan line's grade its lowest, the symbol's their mean.
+inline constexpr const char* kGradingStandard = "ISO/IEC 15416:2000";
 
 // The text every page's symbol carries.
 const std::string& patternText();
