@@ -79,8 +79,8 @@ TEST(GradingScans, BarGainIsTheWideningInPrinterPixelsUnderSpreadUnevenPaperAndM
         {"300 dpi +1 px", 300, 1, {.dpi = 1200}, true},
         // Three bars 2/3 module wider each: 2 modules over their sum, past the 1.75 the decode allows.
         {"300 dpi +2 px", 300, 2, {.dpi = 1200}, false},
-        // 0.57 and 0.36 module a bar: every bar rounds up, yet each character's bars stay within 1.75.
-        {"600 dpi +4 px", 600, 4, {.dpi = 1200}, true},
+        // Half a module a bar: every bar rounds up, yet each character's bars stay within 1.75 of their sum.
+        {"1200 dpi +7 px", 1200, 7, {.dpi = 1200}, true},
         {"1200 dpi +5 px", 1200, 5, {.dpi = 1200}, true},
         {"paper falling by 35 %, ink mottled", 600, 0, {.dpi = 1200, .paperFall = 35, .inkMottle = 8}, true, 0.05},
     };

@@ -245,12 +245,11 @@ GradeResult gradeScan(const Scan& scan, const GradeOptions& options)
             continue;
         }
         auto measureLines = [&](double apertureMm) {
-            const Aperture disc = apertureDisc(apertureMm, pixelMm);
             std::vector<LineMeasurement> measured;
             for (int i = 0; i < kScanLineCount; ++i) {
                 const double offset = p.barHeightMm * (-0.4 + 0.8 * i / (kScanLineCount - 1));
                 const Vec from = p.centre + p.axis * lineStart + p.across * offset;
-                LineMeasurement m = measureLine(sampleLine(field, from, p.axis, step, count, disc), step);
+                LineMeasurement m = measureLine(sampleLineThrough(field, from, p.axis, step, count, apertureMm), step);
                 m.line.offsetMm = offset;
                 measured.push_back(std::move(m));
             }

@@ -47,6 +47,37 @@ std::vector<float> sampleLine(const ReflectanceField& field, Vec from, Vec direc
     return profile;
 }
 
+std::vector<float> sampleLineThrough(const ReflectanceField& field, Vec from, Vec direction, double stepMm,
+                                     int count, double diameterMm)
+{
+    const double radius = diameterMm / 2.0 / stepMm; // in steps
+    const int n = int(std::floor(radius));
+    if (n < 2)
+        return sampleLine(field, from, direction, stepMm, count, apertureDisc(diameterMm, field.pixelMm()));
+    // Row k of the grid lies k steps across the line and reaches n steps
+    // beyond both of its ends; a running sum along it gives any run's total.
+    const Vec across = direction.perpendicular();
+    const int length = count + 2 * n;
+    std::vector<double> sum(static_cast<size_t>(count), 0.0);
+    int points = 0;
+    std::vector<double> running(size_t(length) + 1);
+    for (int k = -n; k <= n; ++k) {
+        const int reach = int(std::floor(std::sqrt(radius * radius - double(k) * k)));
+        const std::vector<float> row =
+            sampleLine(field, from + across * (k * stepMm) - direction * (n * stepMm), direction, stepMm, length);
+        running[0] = 0.0;
+        for (int i = 0; i < length; ++i)
+            running[size_t(i) + 1] = running[size_t(i)] + row[size_t(i)];
+        for (int i = 0; i < count; ++i)
+            sum[size_t(i)] += running[size_t(i + n + reach) + 1] - running[size_t(i + n - reach)];
+        points += 2 * reach + 1;
+    }
+    std::vector<float> profile(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i)
+        profile[size_t(i)] = float(sum[size_t(i)] / points);
+    return profile;
+}
+
 double finestResolvedAperture(double pixelMm)
 {
     for (double diameter : kReferenceApertures)

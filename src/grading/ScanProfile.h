@@ -83,6 +83,13 @@ Aperture apertureDisc(double diameterMm, double pixelMm);
 std::vector<float> sampleLine(const ReflectanceField& field, Vec from, Vec direction, double stepMm, int count,
                               const Aperture& aperture = {});
 
+// The same through a circular aperture of the diameter. Where the aperture
+// spans several steps, the field is read once on a grid of the step around
+// the line and each disc summed from it, which reads each point once instead
+// of once for every disc it lies in.
+std::vector<float> sampleLineThrough(const ReflectanceField& field, Vec from, Vec direction, double stepMm,
+                                     int count, double diameterMm);
+
 // The reference apertures by their numbers (diameter in thousandths of an
 // inch): 03, 05, 06, 10 and 20.
 inline constexpr std::array<double, 5> kReferenceApertures = {0.075, 0.125, 0.150, 0.250, 0.500};

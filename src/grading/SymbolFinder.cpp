@@ -194,17 +194,21 @@ std::vector<FoundSymbol> cluster(const std::vector<Segment>& all, int step, Keep
 // Runs of bars along rows (or columns) read askew by a slope: a row read
 // across a long, low symbol turned by more than its height over its length
 // leaves the bars before it reaches the other end.
-std::vector<FoundSymbol> runsAlong(const QImage& plane, double pixelsPerMm, double slope, bool columns)
+std::vector<FoundSymbol> runsAlong(const QImage& plane, double pixelsPerMm, int threshold, double slope,
+                                   bool columns)
 {
     const int step = std::max(1, int(kRowSpacingMm * pixelsPerMm));
     const int gap = int(kGapMm * pixelsPerMm);
-    const int threshold = inkThreshold(plane, step);
     const uchar* bits = plane.constBits();
     const qsizetype stride = plane.bytesPerLine();
     const int width = plane.width(), height = plane.height();
     // Along line `line`, position i; off the scan is paper.
-    auto pixel = [=](int line, int i) -> uchar {
-        const int across = line + int(std::lround(i * slope));
+    const int lengthAlong = columns ? height : width, linesAcross = columns ? width : height;
+    std::vector<int> shift(static_cast<size_t>(lengthAlong));
+    for (int i = 0; i < lengthAlong; ++i)
+        shift[size_t(i)] = int(std::lround(i * slope));
+    auto pixel = [=, shift = shift.data()](int line, int i) -> uchar {
+        const int across = line + shift[i];
         const int x = columns ? across : i, y = columns ? i : across;
         return x < 0 || y < 0 || x >= width || y >= height ? 255 : bits[y * stride + x];
     };
@@ -231,7 +235,6 @@ std::vector<FoundSymbol> runsAlong(const QImage& plane, double pixelsPerMm, doub
         return std::max(forward, characterEnds(elements));
     };
     // Askew lines start beyond the scan's edge so that they cover it all.
-    const int lengthAlong = columns ? height : width, linesAcross = columns ? width : height;
     const int reach = int(std::ceil(std::fabs(slope) * lengthAlong));
     std::vector<Segment> all;
     for (Segment s : segments(linesAcross + 2 * reach, lengthAlong, step, gap, threshold,
@@ -248,6 +251,8 @@ std::vector<FoundSymbol> barRuns(const QImage& plane, double pixelsPerMm, double
     // two ends, turned by up to 15 degrees either way in steps a row of the
     // pages' symbol still crosses whole; rows, then columns. Runs with one
     // end only (a damaged symbol) are kept where nothing better is found.
+    // Beside symbols ZXing read, only straight runs are looked for.
+    const int threshold = inkThreshold(plane, std::max(1, int(kRowSpacingMm * pixelsPerMm)));
     std::vector<FoundSymbol> partial;
     for (bool columns : {false, true})
         for (double degrees : {0.0, 5.0, -5.0, 10.0, -10.0, 15.0, -15.0}) {
@@ -255,7 +260,9 @@ std::vector<FoundSymbol> barRuns(const QImage& plane, double pixelsPerMm, double
                 continue;
             const double slope = std::tan(degrees * 3.14159265358979323846 / 180.0);
             std::vector<FoundSymbol> found =
-                runsAlong(plane, pixelsPerMm, columns ? slope / aspect : slope * aspect, columns);
+                runsAlong(plane, pixelsPerMm, threshold, columns ? slope / aspect : slope * aspect, columns);
+            if (!askew && !found.empty())
+                return found;
             if (std::any_of(found.begin(), found.end(), [](const FoundSymbol& f) { return f.whole; }))
                 return found;
             if (partial.empty())
