@@ -6,6 +6,7 @@
 #include "support/SyntheticScan.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QImage>
 #include <QImageReader>
 #include <QJsonArray>
@@ -174,6 +175,10 @@ TEST_F(GradeCommand, PlotsTheMiddleScanLinesProfile)
     for (int x = 0; x < image.width(); ++x)
         shaded += image.pixelColor(x, image.height() / 2) == QColor(215, 215, 215);
     EXPECT_GT(shaded, grading::kPlotWidth / 5);
+    // The SVG opens at its size on screen, its levels written with a decimal comma.
     QFile text(svg);
-    EXPECT_TRUE(text.open(QIODevice::ReadOnly) && text.readAll().contains("GT "));
+    ASSERT_TRUE(text.open(QIODevice::ReadOnly));
+    const QString drawing = QString::fromUtf8(text.readAll());
+    EXPECT_TRUE(drawing.contains("width=\"317.5mm\"")) << drawing.left(400).toStdString();
+    EXPECT_TRUE(QRegularExpression("GT \\d+,\\d %").match(drawing).hasMatch());
 }

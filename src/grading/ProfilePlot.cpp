@@ -1,5 +1,7 @@
 #include "grading/ProfilePlot.h"
 
+#include "grading/GradeReport.h"
+
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
@@ -68,9 +70,9 @@ void drawProfile(QPainter& painter, const SymbolGrade& symbol, int line, QSizeF 
         painter.drawText(QRectF(area.right() + 8, y(r) - 9, size.width() - area.right() - 8, 18),
                          Qt::AlignLeft | Qt::AlignVCenter, name);
     };
-    level(p.rmax, QColor(0, 110, 0), Qt::DashLine, QStringLiteral("Rmax %1 %").arg(p.rmax, 0, 'f', 1));
-    level(p.gt, QColor(200, 0, 0), Qt::SolidLine, QStringLiteral("GT %1 %").arg(p.gt, 0, 'f', 1));
-    level(p.rmin, QColor(0, 0, 180), Qt::DashLine, QStringLiteral("Rmin %1 %").arg(p.rmin, 0, 'f', 1));
+    level(p.rmax, QColor(0, 110, 0), Qt::DashLine, QStringLiteral("Rmax %1 %").arg(reportNumber(p.rmax, 1)));
+    level(p.gt, QColor(200, 0, 0), Qt::SolidLine, QStringLiteral("GT %1 %").arg(reportNumber(p.gt, 1)));
+    level(p.rmin, QColor(0, 0, 180), Qt::DashLine, QStringLiteral("Rmin %1 %").arg(reportNumber(p.rmin, 1)));
 
     // The profile itself.
     QPainterPath path;
@@ -115,10 +117,14 @@ void drawProfile(QPainter& painter, const SymbolGrade& symbol, int line, QSizeF 
 
 bool writeProfilePlot(const SymbolGrade& symbol, const QString& path, QString* error, int line)
 {
-    const QSize size(kPlotWidth, kPlotHeight);
     if (path.endsWith(QStringLiteral(".svg"), Qt::CaseInsensitive)) {
+        // Drawn in CSS pixels at their size on screen, so that the file
+        // opens as wide as the plot in the window (about 32 cm), not the
+        // PNG's 2400 pixels taken as points.
+        const QSize size(kSvgPlotWidth, kSvgPlotHeight);
         QSvgGenerator svg;
         svg.setFileName(path);
+        svg.setResolution(kSvgPixelsPerInch);
         svg.setSize(size);
         svg.setViewBox(QRect(QPoint(0, 0), size));
         svg.setTitle(QStringLiteral("Pyyhkäisyprofiili %1").arg(symbol.gradeText));
@@ -131,6 +137,7 @@ bool writeProfilePlot(const SymbolGrade& symbol, const QString& path, QString* e
         painter.end();
         return true;
     }
+    const QSize size(kPlotWidth, kPlotHeight);
     if (!path.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive)) {
         *error = QStringLiteral("Kuvaajan tiedostonimen pitää päättyä .png tai .svg: %1").arg(path);
         return false;

@@ -115,6 +115,24 @@ ScanLoad loadPdf(const QString& path)
     return load;
 }
 
+// Why Qt could not read an image, in Finnish: its own text is English.
+QString unreadableReason(const QImageReader& reader, const QString& path)
+{
+    switch (reader.error()) {
+    case QImageReader::FileNotFoundError:
+        return QStringLiteral("tiedostoa ei löydy");
+    case QImageReader::DeviceError:
+        return QFileInfo(path).isReadable() ? QStringLiteral("tiedoston lukeminen keskeytyi")
+                                            : QStringLiteral("tiedostoon ei ole lukuoikeutta");
+    case QImageReader::UnsupportedFormatError:
+        return QStringLiteral("tiedosto ei ole PNG-, TIFF- eikä JPEG-kuva");
+    case QImageReader::InvalidDataError:
+        return QStringLiteral("kuvan tiedot ovat viallisia tai tiedosto on katkennut");
+    default:
+        return QStringLiteral("kuvaa ei voi purkaa");
+    }
+}
+
 } // namespace
 
 QImage measuredPlane(const QImage& image)
@@ -163,9 +181,9 @@ ScanLoad loadScan(const QString& path, std::optional<double> dpi)
         const QImage image = reader.read();
         QImageReader::setAllocationLimit(limit);
         if (image.isNull()) {
-            load.error = QStringLiteral("Kuvaa %1 ei voi lukea (%2). Tallenna skannaus PNG-, TIFF-, JPEG- tai "
+            load.error = QStringLiteral("Kuvaa %1 ei voi lukea: %2. Tallenna skannaus PNG-, TIFF-, JPEG- tai "
                                         "PDF-tiedostona.")
-                             .arg(path, reader.errorString());
+                             .arg(path, unreadableReason(reader, path));
             return load;
         }
         const bool isPng = reader.format() == "png";
@@ -186,11 +204,18 @@ ScanLoad loadScan(const QString& path, std::optional<double> dpi)
     }
     if (load.scan->dpiX <= 0.0) {
         load.scan.reset();
+        load.resolutionMissing = true;
         load.error = QStringLiteral("Tiedosto %1 ei kerro skannauksen tarkkuutta. Anna se valitsimella "
                                     "--scan-dpi, esimerkiksi --scan-dpi 600 (tarkkuus, jolla skannasit sivun).")
                          .arg(path);
     }
     return load;
+}
+
+std::optional<double> scanFileResolution(const QString& path)
+{
+    const ScanLoad load = loadScan(path, std::nullopt);
+    return load.resolutionFromFile ? std::optional<double>(load.fileDpi) : std::nullopt;
 }
 
 } // namespace raitakone::grading
