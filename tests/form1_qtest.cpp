@@ -2,6 +2,7 @@
 // routing, the three diagnostics, error reporting and the ways the program ends.
 
 #include "app/Form1.h"
+#include "app/PrinterDialog.h"
 #include "app/QtTranslations.h"
 #include "printing/CupsPrinter.h"
 #include "printing/PrinterSelection.h"
@@ -12,11 +13,14 @@
 #include <cups/cups.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QLocale>
 #include <QPushButton>
 #include <QTimer>
@@ -478,6 +482,39 @@ private slots:
         const QRegularExpressionMatch job = QRegularExpression(held + "cupsenable raitakone-stopped").match(w.form.pageStatus());
         QVERIFY2(job.hasMatch(), qPrintable(w.form.pageStatus()));
         cupsCancelJob2(CUPS_HTTP_DEFAULT, "raitakone-stopped", job.captured(1).toInt(), 1);
+    }
+
+    // The printer dialog: Selaa… only for the page-file printer, an empty
+    // folder asked for in words, a resolution taken as the program writes it.
+    void printerDialogTakesWhatTheWindowWrites()
+    {
+        const QString folder = QDir::temp().filePath("raitakone-dialogi");
+        QStringList seen;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog != nullptr);
+            auto* list = dialog->findChild<QListWidget*>("printers");
+            QPushButton* browse = nullptr;
+            for (QPushButton* b : dialog->findChildren<QPushButton*>())
+                if (b->text() == QString::fromUtf8("Selaa…"))
+                    browse = b;
+            QVERIFY(browse != nullptr);
+            list->setCurrentRow(0); // the CUPS default
+            seen << QString::number(browse->isEnabled());
+            list->setCurrentRow(list->count() - 1); // the page-file printer
+            seen << QString::number(browse->isEnabled());
+            dialog->findChild<QLineEdit*>("folder")->clear();
+            dialog->findChild<QLineEdit*>("dpi")->setText(QString::fromUtf8("600 × 1200 dpi"));
+            auto* ok = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+            QTest::mouseClick(ok, Qt::LeftButton);
+            seen << dialog->findChild<QLabel*>("problem")->text();
+            dialog->findChild<QLineEdit*>("folder")->setText(folder);
+            QTest::mouseClick(ok, Qt::LeftButton);
+        });
+        const std::optional<PrinterChoice> chosen = choosePrinterInDialog(nullptr, PrinterChoice{});
+        QCOMPARE(seen, QStringList({"0", "1", QString::fromUtf8("Valitse kansio, johon sivutiedostot tallennetaan.")}));
+        QVERIFY(chosen.has_value());
+        QCOMPARE(*chosen, (PrinterChoice{PrinterChoice::Kind::Files, folder.toStdString(), 600, 1200}));
     }
 
     // Qt's own buttons and file dialogs speak Finnish under a Finnish locale,
