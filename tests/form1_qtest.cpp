@@ -482,6 +482,14 @@ private slots:
         const QRegularExpressionMatch job = QRegularExpression(held + "cupsenable raitakone-stopped").match(w.form.pageStatus());
         QVERIFY2(job.hasMatch(), qPrintable(w.form.pageStatus()));
         cupsCancelJob2(CUPS_HTTP_DEFAULT, "raitakone-stopped", job.captured(1).toInt(), 1);
+        // The stop also comes as a message box, once.
+        QCOMPARE(w.messages.size(), size_t(3));
+        QVERIFY2(w.messages[2].text.contains("cupsenable raitakone-stopped"), qPrintable(w.messages[2].text));
+        w.click("Command10", 0);
+        const QRegularExpressionMatch second = QRegularExpression(held).match(w.form.pageStatus());
+        QVERIFY2(second.hasMatch(), qPrintable(w.form.pageStatus()));
+        cupsCancelJob2(CUPS_HTTP_DEFAULT, "raitakone-stopped", second.captured(1).toInt(), 1);
+        QCOMPARE(w.messages.size(), size_t(3));
     }
 
     // The printer dialog: Selaa… only for the page-file printer, an empty
