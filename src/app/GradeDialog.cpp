@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScreen>
+#include <QScrollArea>
 #include <QSplitter>
 #include <QStyle>
 #include <QTableWidget>
@@ -102,17 +103,29 @@ GradeDialog::GradeDialog(grading::GradeResult result, const QString& source, QWi
     layout->addWidget(createHeader(source));
 
     auto* splitter = new QSplitter(Qt::Horizontal, this);
-    auto* tables = new QWidget(splitter);
+    // On a short screen the tables scroll as one, so that neither is
+    // squeezed to a few rows.
+    auto* tablesScroll = new QScrollArea(splitter);
+    tablesScroll->setWidgetResizable(true);
+    tablesScroll->setFrameShape(QFrame::NoFrame);
+    tablesScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* tables = new QWidget;
     auto* tablesLayout = new QVBoxLayout(tables);
     tablesLayout->setContentsMargins(0, 0, 0, 0);
-    tablesLayout->addWidget(createParameterTable());
+    QTableWidget* parameters = createParameterTable();
+    tablesLayout->addWidget(parameters);
     auto* linesCaption = new QLabel(QStringLiteral("Pyyhkäisyviivat — valitse viiva, niin sen profiili piirtyy:"),
                                     tables);
     tablesLayout->addWidget(linesCaption);
     tablesLayout->addWidget(lines_ = createLineTable(), 1);
+    tables->setMinimumHeight(parameters->sizeHint().height() + linesCaption->sizeHint().height() +
+                             lines_->horizontalHeader()->sizeHint().height() +
+                             kLinesAlwaysShown * lines_->verticalHeader()->defaultSectionSize() +
+                             2 * lines_->frameWidth() + 2 * tablesLayout->spacing());
+    tablesScroll->setWidget(tables);
     plot_ = new ProfileView(symbol_, splitter);
     plot_->setObjectName("profilePlot");
-    splitter->addWidget(tables);
+    splitter->addWidget(tablesScroll);
     splitter->addWidget(plot_);
     splitter->setStretchFactor(1, 1);
     splitter->setCollapsible(0, false);
@@ -141,7 +154,7 @@ GradeDialog::GradeDialog(grading::GradeResult result, const QString& source, QWi
             plot_->setLine(row);
     });
     selectLine(grading::kMiddleScanLine);
-    fitToScreen(splitter, tables);
+    fitToScreen(splitter, tablesScroll);
 }
 
 // The tables are read whole and the plot takes the rest where the screen

@@ -44,6 +44,8 @@ private:
     // known before the dialog is shown.
     static constexpr int kFrameAllowance = 16;
     static constexpr int kTitleAllowance = 32;
+    // Scan lines the line table shows however short the screen.
+    static constexpr int kLinesAlwaysShown = 4;
 
     void fitToScreen(QSplitter* splitter, QWidget* tables);
     QRect availableArea() const;

@@ -2,6 +2,7 @@
 
 #include "grading/GradeReport.h"
 
+#include <QFontMetricsF>
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
@@ -105,14 +106,21 @@ void drawProfile(QPainter& painter, const SymbolGrade& symbol, int line, QSizeF 
     painter.setBrush(Qt::NoBrush);
     painter.setPen(QPen(Qt::black, 1.0));
 
+    // The title's letters shrink to fit a narrow plot, down to a size still
+    // read; what is left over then ends in an ellipsis.
+    const QString title = QStringLiteral("Pyyhkäisyprofiili, viiva %1/%2 (arvosana %3), laatu %4")
+                              .arg(line + 1)
+                              .arg(symbol.lines.size())
+                              .arg(drawn ? QString::number(symbol.lines[size_t(line)].grade) : QStringLiteral("–"))
+                              .arg(symbol.gradeText);
+    const QRectF titleRect(area.left(), 8, size.width() - area.left() - 8, 26);
     font.setPixelSize(17);
+    const double wide = QFontMetricsF(font).horizontalAdvance(title);
+    if (wide > titleRect.width())
+        font.setPixelSize(std::max(11, int(17.0 * titleRect.width() / wide)));
     painter.setFont(font);
-    painter.drawText(QRectF(area.left(), 8, size.width() - area.left() - 8, 26), Qt::AlignLeft | Qt::AlignVCenter,
-                     QStringLiteral("Pyyhkäisyprofiili, viiva %1/%2 (arvosana %3), laatu %4")
-                         .arg(line + 1)
-                         .arg(symbol.lines.size())
-                         .arg(drawn ? QString::number(symbol.lines[size_t(line)].grade) : QStringLiteral("–"))
-                         .arg(symbol.gradeText));
+    painter.drawText(titleRect, Qt::AlignLeft | Qt::AlignVCenter,
+                     QFontMetricsF(font).elidedText(title, Qt::ElideRight, titleRect.width()));
 }
 
 bool writeProfilePlot(const SymbolGrade& symbol, const QString& path, QString* error, int line)
