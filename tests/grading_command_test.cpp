@@ -112,6 +112,7 @@ TEST_F(GradeCommand, PngTiffAndPdfGiveTheJsonNamesScriptsRead)
         for (const QJsonValue& number : {s["grade"], s["aperture_mm"], s["module_mm"], gain["um"], gain["percent_x"],
                                          gain["printer_pixels"], worstBar["index"], worstBar["deviation_um"]})
             EXPECT_TRUE(number.isDouble()) << run.out.toStdString();
+        EXPECT_EQ(gain["printer_dpi"].toDouble(), 600.0); // what the printer pixels assume
         for (const char* name : {"rmin", "rmax", "sc", "ecmin", "mod", "defects", "decodability"})
             EXPECT_TRUE(s["parameters"][name].isDouble()) << name;
         EXPECT_TRUE(s["parameters"]["decode"].toBool());
