@@ -141,6 +141,14 @@ TEST_F(GradeCommand, ExitStatusSaysWhatWentWrong)
     // The scan cut through the left quiet zone, as at the very edge of the sheet.
     const int cut = int(std::lround(6.0 / 25.4 * 600)) + 2 * modulePixels(600) - 10;
     const QString file = saved(pageScan(), "scan.png");
+    // Unreadable files are named with their cause in Finnish, not Qt's English.
+    QFile whole(file), cutShort(dir_.filePath("katkennut.png")), notImage(dir_.filePath("teksti.png"));
+    ASSERT_TRUE(whole.open(QIODevice::ReadOnly) && cutShort.open(QIODevice::WriteOnly) &&
+                notImage.open(QIODevice::WriteOnly));
+    cutShort.write(whole.read(100)); // ends before the pixels begin
+    notImage.write("ei kuva\n");
+    cutShort.close();
+    notImage.close();
     const struct {
         QStringList arguments;
         int status;
@@ -153,6 +161,8 @@ TEST_F(GradeCommand, ExitStatusSaysWhatWentWrong)
         {{saved(scan(printed(symbolPage(300), 300, symbolRegion(300)), {.dpi = 200}), "coarse.png")}, 2, "600 dpi"},
         {{saved(pageScan().copy(cut, 0, pageScan().width() - cut, pageScan().height()), "cut.png")}, 2,
          "hiljaiset alueet"},
+        {{cutShort.fileName()}, 2, "tiedosto on katkennut"},
+        {{notImage.fileName()}, 2, "ei ole PNG-, TIFF- eikä JPEG-kuva"},
         {{file, "--aperture", "leveä"}, 2, "--aperture"},
         {{file, "--scan-dpi", "0"}, 2, "--scan-dpi"},
         {{file, "--plot", dir_.filePath("profile.gif")}, 2, "--plot"},

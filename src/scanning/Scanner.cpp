@@ -35,7 +35,19 @@ std::mutex& saneLock()
     return lock;
 }
 
-QString statusText(SANE_Status status) { return QString::fromUtf8(sane_strstatus(status)); }
+// The cause a status names, in Finnish: SANE's own text is English.
+QString statusText(SANE_Status status)
+{
+    switch (status) {
+    case SANE_STATUS_UNSUPPORTED: return QString::fromUtf8("skanneri ei tue toimintoa");
+    case SANE_STATUS_INVAL: return QString::fromUtf8("skanneri ei hyväksy asetusta");
+    case SANE_STATUS_IO_ERROR: return QString::fromUtf8("tiedonsiirto skanneriin katkesi");
+    case SANE_STATUS_NO_MEM: return QString::fromUtf8("muisti loppui");
+    case SANE_STATUS_ACCESS_DENIED: return QString::fromUtf8("ei käyttöoikeutta");
+    case SANE_STATUS_EOF: return QString::fromUtf8("kuva loppui kesken");
+    default: return QString::fromUtf8("SANE-tila %1").arg(int(status));
+    }
+}
 
 // sane_init and sane_exit around one operation, so that each one reads the
 // configuration as it is then.
