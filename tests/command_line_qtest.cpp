@@ -69,6 +69,7 @@ private slots:
         };
         row("unknown option", {"--tulosta", "all"}, 2, "", "--tulosta");
         row("unknown page", {"--print", "Command10:0", "Valkea 9"}, 2, "", "Valkea 9");
+        row("unknown page lists the pages", {"--print", "Valkea 9"}, 2, "", "Command10:1 \"Valkea 2  (rgb+bf)\", ");
         row("not a print button", {"--print", "Command8"}, 2, "", "Command8");
         row("index out of range", {"--print", "Command10:4"}, 2, "", "Command10:4");
         row("no pages", {"--print"}, 2, "", "--print");
@@ -83,7 +84,7 @@ private slots:
         row("save not png", {"--scan", "--save-scan", "sivu.jpg"}, 2, "", "sivu.jpg");
         row("two scanners", {"--scan", "test:0", "test:1"}, 2, "", "test:1");
         row("no scanner", {"--scan"}, 3, "", "scanimage -L");
-        row("help", {"--help"}, 0, "Käyttö:(.|\n)*--list-printers", "");
+        row("help", {"--help"}, 0, "^Käyttö: raitakone (.|\n)*--list-printers(.|\n)*Command10:1 +\"Valkea 2  \\(rgb\\+bf\\)\"", "");
         row("version", {"--version"}, 0, "^raitakone \\d+\\.\\d+", "");
         row("list without a scheduler", {"--list-printers"}, 1, "", "CUPS ei ole käynnissä");
     }
@@ -129,6 +130,20 @@ private slots:
             QVERIFY(batch.open(QIODevice::ReadOnly) && window.open(QIODevice::ReadOnly));
             QVERIFY2(batch.readAll() == window.readAll(), qPrintable(name));
         }
+    }
+
+    // A caption typed with its spaces run together and in any case prints its
+    // page; the names are still told apart.
+    void captionsAreMatchedLoosely()
+    {
+        QTemporaryDir work;
+        const Run run = runProgram({"--printer", "file:" + work.path(), "--dpi", "300", "--print", "valkea 2 (RGB+BF)",
+                                    "TWIPS  1", "command10:3"});
+        QCOMPARE(run.status, 0);
+        QVERIFY2(run.out.contains(QString::fromUtf8("[1/3] Valkea 2  (rgb+bf) → ")) &&
+                     run.out.contains(QString::fromUtf8("[2/3] twips 1 → ")) &&
+                     run.out.contains(QString::fromUtf8("[3/3] Valkea 4 (rgb) → ")),
+                 qPrintable(run.out + run.err));
     }
 
     // At 50 dpi a module is 0 pixels, so the pages drawn with a pen a module

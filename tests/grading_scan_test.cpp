@@ -225,3 +225,16 @@ TEST(GradingScans, ALineFormPageShowsItsClippedFirstBarAsTheWorstBar)
         EXPECT_NEAR(s.barGain.worstFromMeanUm, (-shortBy - g) * pixelUm, tolerance);
     }
 }
+
+// Numbers as the report and the window write them: a decimal comma, a sign
+// where asked, and a value that rounds to zero never shown as minus zero.
+TEST(GradeReportNumbers, DecimalCommaAndNoMinusZero)
+{
+    struct Case { double value; int decimals; const char* plain; const char* sign; };
+    const Case cases[] = {{-0.004, 2, "0,00", "+0,00"}, {-0.04, 1, "0,0", "+0,0"}, {0.0, 2, "0,00", "+0,00"},
+                          {1.99, 2, "1,99", "+1,99"},   {-0.06, 1, "−0,1", "−0,1"}, {-3.98, 2, "−3,98", "−3,98"}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(grading::reportNumber(c.value, c.decimals), QString::fromUtf8(c.plain)) << c.value;
+        EXPECT_EQ(grading::signedReportNumber(c.value, c.decimals), QString::fromUtf8(c.sign)) << c.value;
+    }
+}

@@ -2,6 +2,7 @@
 
 #include "app/Form1.h"
 #include "app/PrinterDialog.h"
+#include "app/QtTranslations.h"
 #include "app/TerminationSignals.h"
 #include "cli/GradeCommand.h"
 #include "printing/CupsPrinter.h"
@@ -11,6 +12,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QLocale>
 #include <QSettings>
 
 #include <QDir>
@@ -40,12 +42,11 @@ struct UsageError {
 
 struct Options {
     QCommandLineOption printer{"printer", QString::fromUtf8("Tulosta CUPS-tulostimelle NIMI tai sivutiedostoiksi "
-                                                            "hakemistoon (file:HAKEMISTO)."),
-                               "NIMI|file:HAKEMISTO"};
-    QCommandLineOption dpi{"dpi", QString::fromUtf8("Sivutiedostojen tarkkuus: 600 tai 600x1200."), "DPI"};
+                                                            "kansioon (file:KANSIO)."),
+                               "NIMI|file:KANSIO"};
+    QCommandLineOption dpi{"dpi", QString::fromUtf8("Anna sivutiedostojen tarkkuus: 600 tai 600x1200."), "DPI"};
     QCommandLineOption print{"print", QString::fromUtf8("Tulosta sivut ilman ikkunaa: all (kaikki 20 sivua) tai "
-                                                        "sivujen nimet, esim. Command10:2, \"Valkea 3 (bf)\", "
-                                                        "siirra.")};
+                                                        "sivujen nimet (luettelo alla).")};
     QCommandLineOption listPrinters{"list-printers", QString::fromUtf8("Luettele CUPS-tulostimet.")};
     QCommandLineOption help{QStringList{"h", "help"}, QString::fromUtf8("Näytä tämä ohje.")};
     QCommandLineOption version{QStringList{"v", "version"}, QString::fromUtf8("Näytä versio.")};
@@ -66,14 +67,37 @@ struct Options {
     }
 };
 
+// "Command10:1 "Valkea 2  (rgb+bf)"", or the name alone where the caption is
+// the name; width pads the name.
+QString pageTitle(const PrintPage& page, int width = 0)
+{
+    const QString name = QString::fromStdString(page.name());
+    if (page.caption == page.name())
+        return name;
+    return QString::fromUtf8("%1 \"%2\"").arg(name, -width).arg(QString::fromStdString(page.caption));
+}
+
+// The pages --print takes: each by its control name and its caption.
+QString pageList()
+{
+    QString text = QString::fromUtf8("\nSivut (--print): all (kaikki) tai seuraavat nimellä tai painikkeen "
+                                     "tekstillä:\n");
+    for (const PrintPage& page : allPrintPages())
+        text += QStringLiteral("  ") + pageTitle(page, 13) + QLatin1Char('\n');
+    return text;
+}
+
 QString finnishHelp(const QCommandLineParser& parser)
 {
     QString text = parser.helpText();
+    // The parser is read before the application exists, so it does not
+    // know the program's name.
+    text.replace("<executable_name>", QStringLiteral("raitakone"));
     text.replace("Usage:", QString::fromUtf8("Käyttö:"));
     text.replace("Options:", QString::fromUtf8("Valinnat:"));
     text.replace("Arguments:", QString::fromUtf8("Argumentit:"));
     text.replace("[options]", QString::fromUtf8("[valinnat]"));
-    return text;
+    return text + pageList();
 }
 
 // Reads the command line; throws UsageError.
@@ -89,6 +113,34 @@ void parse(QCommandLineParser& parser, const QStringList& arguments)
                          .arg(parser.errorText())};
 }
 
+// A caption as typed on a command line: spaces run together and case
+// forgotten, "valkea 2 (RGB+BF)" for "Valkea 2  (rgb+bf)".
+QString looseName(const QString& name) { return name.simplified().toCaseFolded(); }
+
+// The page a name means: exactly as the window names it, else loosely where
+// only one page fits; an error listing the names otherwise.
+PrintPage pageNamed(const QString& name)
+{
+    if (std::optional<PrintPage> page = findPrintPage(name.toStdString()))
+        return *page;
+    std::vector<PrintPage> fits;
+    for (const PrintPage& page : allPrintPages())
+        if (looseName(QString::fromStdString(page.caption)) == looseName(name) ||
+            looseName(QString::fromStdString(page.name())) == looseName(name))
+            fits.push_back(page);
+    if (fits.size() == 1)
+        return fits.front();
+    QStringList names;
+    for (const PrintPage& page : fits.empty() ? std::vector<PrintPage>(allPrintPages().begin(), allPrintPages().end())
+                                              : fits)
+        names << pageTitle(page);
+    throw UsageError{QString::fromUtf8(fits.empty() ? "Tuntematon sivu \"%1\". Sivu on all tai jokin näistä, nimellä "
+                                                      "tai painikkeen tekstillä: %2."
+                                                    : "Sivun nimi \"%1\" sopii usealle sivulle: %2. Kirjoita nimi "
+                                                      "tarkemmin.")
+                         .arg(name, names.join(QStringLiteral(", ")))};
+}
+
 std::vector<PrintPage> pagesNamed(const QStringList& names)
 {
     if (names.isEmpty())
@@ -98,13 +150,8 @@ std::vector<PrintPage> pagesNamed(const QStringList& names)
     for (const QString& name : names) {
         if (name == "all") {
             pages.insert(pages.end(), allPrintPages().begin(), allPrintPages().end());
-        } else if (std::optional<PrintPage> page = findPrintPage(name.toStdString())) {
-            pages.push_back(*page);
         } else {
-            throw UsageError{QString::fromUtf8("Tuntematon sivu \"%1\". Sivu on all, ohjausobjektin nimi "
-                                               "indekseineen (Command10:2), painikkeen teksti (\"Valkea 3 (bf)\") "
-                                               "tai siirra.")
-                                 .arg(name)};
+            pages.push_back(pageNamed(name));
         }
     }
     return pages;
@@ -287,6 +334,7 @@ int runProgram(int argc, char** argv)
     }
 
     QApplication app(argc, argv);
+    installQtTranslations(QLocale::system());
     QApplication::setApplicationName(QString::fromUtf8(kMessageCaption));
     QApplication::setApplicationVersion(RAITAKONE_VERSION);
 

@@ -86,7 +86,8 @@ QString readSettings(const QCommandLineParser& parser, GradeSettings* settings)
 // Grades one page and writes its report: what --grade and --scan share.
 int gradeAndReport(const grading::Scan& scan, const GradeSettings& settings, QTextStream& out, QTextStream& err)
 {
-    const grading::GradeResult result = grading::gradeScan(scan, settings.options);
+    grading::GradeResult result = grading::gradeScan(scan, settings.options);
+    result.printerDpi = settings.options.printerDpi;
     if (result.status != grading::GradeStatus::Graded) {
         err << result.message << Qt::endl;
         return result.status == grading::GradeStatus::NoSymbol ? kNoSymbol : kBadInput;
@@ -198,30 +199,31 @@ int gradeScanner(const QCommandLineParser& parser, const GradeSettings& settings
 
 void addGradeOptions(QCommandLineParser& parser)
 {
-    parser.addOption({kGrade, QStringLiteral("Arvioi skannatun sivun viivakoodin laadun (ISO/IEC 15416)."),
+    parser.addOption({kGrade, QStringLiteral("Arvioi skannatun sivun viivakoodin laatu (ISO/IEC 15416)."),
                       QStringLiteral("skannaus")});
     parser.addOption({kScan,
-                      QStringLiteral("Skannaa sivun SANE-skannerilla ja arvioi sen kuten --grade. Skanneri on "
+                      QStringLiteral("Skannaa sivu SANE-skannerilla ja arvioi se kuten --grade. Skanneri on "
                                      "argumentti LAITE (esim. \"genesys:libusb:001:004\", luettelo: scanimage -L); "
                                      "ilman sitä ensimmäinen löytyvä. Poistumiskoodi 3, jos skannaus ei onnistu.")});
-    parser.addOption({kSaveScan, QStringLiteral("Tallentaa valitsimen --scan skannauksen PNG-tiedostoksi."),
+    parser.addOption({kSaveScan, QStringLiteral("Tallenna valitsimen --scan skannaus PNG-tiedostoksi."),
                       QStringLiteral("tiedosto.png")});
     parser.addOption({kScanDpi,
-                      QStringLiteral("Skannauksen tarkkuus (dpi): --scan pyytää sitä skannerilta (oletus %1); "
+                      QStringLiteral("Käytä skannauksen tarkkuutta dpi: --scan pyytää sitä skannerilta (oletus %1); "
                                      "--grade käyttää sitä, kun tiedosto ei kerro tarkkuutta tai kertoo väärin.")
                           .arg(scanning::kDefaultScanDpi),
                       QStringLiteral("dpi")});
     parser.addOption({kAperture,
-                      QStringLiteral("Mittausaukon halkaisija millimetreinä (oletus: 0,8 × moduulia lähin "
-                                     "vertailuaukko)."),
+                      QStringLiteral("Mittaa aukolla, jonka halkaisija on mm millimetriä (oletus: 0,8 × moduulia "
+                                     "lähin vertailuaukko)."),
                       QStringLiteral("mm")});
-    parser.addOption({kPrinterDpi, QStringLiteral("Tulostimen tarkkuus (dpi): palkin levenemä myös pikseleinä."),
+    parser.addOption({kPrinterDpi, QStringLiteral("Kerro sivun tulostaneen tulostimen tarkkuus dpi: palkin levenemä "
+                                                   "annetaan silloin myös tulostimen pikseleinä."),
                       QStringLiteral("dpi")});
-    parser.addOption({kJson, QStringLiteral("Tulostaa kaikki mitatut arvot JSON-muodossa.")});
-    parser.addOption({kPlot, QStringLiteral("Piirtää keskimmäisen pyyhkäisyviivan profiilin (PNG tai SVG)."),
+    parser.addOption({kJson, QStringLiteral("Tulosta kaikki mitatut arvot JSON-muodossa.")});
+    parser.addOption({kPlot, QStringLiteral("Piirrä keskimmäisen pyyhkäisyviivan profiili tiedostoon (PNG tai SVG)."),
                       QStringLiteral("tiedosto")});
     parser.addOption({kLinear,
-                      QStringLiteral("Pikseliarvot ovat lineaarisia heijastuvuuksia (ei sRGB-koodausta).")});
+                      QStringLiteral("Lue pikseliarvot lineaarisina heijastuvuuksina (ei sRGB-koodausta).")});
 }
 
 bool gradeRequested(const QCommandLineParser& parser)

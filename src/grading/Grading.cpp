@@ -1,6 +1,7 @@
 #include "grading/Grading.h"
 
 #include "grading/BarGain.h"
+#include "grading/GradeReport.h"
 #include "grading/ProfileParameters.h"
 #include "grading/ScanProfile.h"
 #include "grading/SymbolFinder.h"
@@ -214,7 +215,7 @@ GradeResult gradeScan(const Scan& scan, const GradeOptions& options)
             result.status = GradeStatus::BadInput;
             result.message = QStringLiteral("Moduuli on skannauksessa vain %1 pikseliä; mittaus tarvitsee vähintään 4. "
                                             "Skannaa sivu uudelleen tarkkuudella %2 dpi tai suuremmalla.")
-                                 .arg(QString::number(p.moduleMm / pixelMm, 'f', 1))
+                                 .arg(reportNumber(p.moduleMm / pixelMm, 1))
                                  .arg(resolutionForModule(p.moduleMm));
             result.symbols.clear();
             return result;
@@ -297,7 +298,7 @@ GradeResult gradeScan(const Scan& scan, const GradeOptions& options)
     } else if (result.symbols.empty()) {
         result.status = GradeStatus::NoSymbol;
         result.message = QStringLiteral("Skannauksesta ei löytynyt Code 128 -viivakoodia. Aseta tulostettu sivu "
-                                        "skannerin lasille koko viivakoodi näkyvissä, paperia sen ympärillä, ja "
+                                        "skannerin lasille koko viivakoodi näkyvissä, paperia sen ympärillä ja "
                                         "skannaa uudelleen.");
     } else {
         result.status = GradeStatus::Graded;

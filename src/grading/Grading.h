@@ -107,6 +107,7 @@ struct GradeResult {
     double dpiX = 0.0;
     double dpiY = 0.0;
     std::vector<SymbolGrade> symbols;
+    std::optional<double> printerDpi; // the printer resolution the bar gain in printer pixels assumes
 };
 
 inline constexpr int kScanLineCount = 10;

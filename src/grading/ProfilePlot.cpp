@@ -1,5 +1,8 @@
 #include "grading/ProfilePlot.h"
 
+#include "grading/GradeReport.h"
+
+#include <QFontMetricsF>
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
@@ -68,9 +71,9 @@ void drawProfile(QPainter& painter, const SymbolGrade& symbol, int line, QSizeF 
         painter.drawText(QRectF(area.right() + 8, y(r) - 9, size.width() - area.right() - 8, 18),
                          Qt::AlignLeft | Qt::AlignVCenter, name);
     };
-    level(p.rmax, QColor(0, 110, 0), Qt::DashLine, QStringLiteral("Rmax %1 %").arg(p.rmax, 0, 'f', 1));
-    level(p.gt, QColor(200, 0, 0), Qt::SolidLine, QStringLiteral("GT %1 %").arg(p.gt, 0, 'f', 1));
-    level(p.rmin, QColor(0, 0, 180), Qt::DashLine, QStringLiteral("Rmin %1 %").arg(p.rmin, 0, 'f', 1));
+    level(p.rmax, QColor(0, 110, 0), Qt::DashLine, QStringLiteral("Rmax %1 %").arg(reportNumber(p.rmax, 1)));
+    level(p.gt, QColor(200, 0, 0), Qt::SolidLine, QStringLiteral("GT %1 %").arg(reportNumber(p.gt, 1)));
+    level(p.rmin, QColor(0, 0, 180), Qt::DashLine, QStringLiteral("Rmin %1 %").arg(reportNumber(p.rmin, 1)));
 
     // The profile itself.
     QPainterPath path;
@@ -103,22 +106,33 @@ void drawProfile(QPainter& painter, const SymbolGrade& symbol, int line, QSizeF 
     painter.setBrush(Qt::NoBrush);
     painter.setPen(QPen(Qt::black, 1.0));
 
+    // The title's letters shrink to fit a narrow plot, down to a size still
+    // read; what is left over then ends in an ellipsis.
+    const QString title = QStringLiteral("Pyyhkäisyprofiili, viiva %1/%2 (arvosana %3), laatu %4")
+                              .arg(line + 1)
+                              .arg(symbol.lines.size())
+                              .arg(drawn ? QString::number(symbol.lines[size_t(line)].grade) : QStringLiteral("–"))
+                              .arg(symbol.gradeText);
+    const QRectF titleRect(area.left(), 8, size.width() - area.left() - 8, 26);
     font.setPixelSize(17);
+    const double wide = QFontMetricsF(font).horizontalAdvance(title);
+    if (wide > titleRect.width())
+        font.setPixelSize(std::max(11, int(17.0 * titleRect.width() / wide)));
     painter.setFont(font);
-    painter.drawText(QRectF(area.left(), 8, size.width() - area.left() - 8, 26), Qt::AlignLeft | Qt::AlignVCenter,
-                     QStringLiteral("Pyyhkäisyprofiili, viiva %1/%2 (arvosana %3), laatu %4")
-                         .arg(line + 1)
-                         .arg(symbol.lines.size())
-                         .arg(drawn ? QString::number(symbol.lines[size_t(line)].grade) : QStringLiteral("–"))
-                         .arg(symbol.gradeText));
+    painter.drawText(titleRect, Qt::AlignLeft | Qt::AlignVCenter,
+                     QFontMetricsF(font).elidedText(title, Qt::ElideRight, titleRect.width()));
 }
 
 bool writeProfilePlot(const SymbolGrade& symbol, const QString& path, QString* error, int line)
 {
-    const QSize size(kPlotWidth, kPlotHeight);
     if (path.endsWith(QStringLiteral(".svg"), Qt::CaseInsensitive)) {
+        // Drawn in CSS pixels at their size on screen, so that the file
+        // opens as wide as the plot in the window (about 32 cm), not the
+        // PNG's 2400 pixels taken as points.
+        const QSize size(kSvgPlotWidth, kSvgPlotHeight);
         QSvgGenerator svg;
         svg.setFileName(path);
+        svg.setResolution(kSvgPixelsPerInch);
         svg.setSize(size);
         svg.setViewBox(QRect(QPoint(0, 0), size));
         svg.setTitle(QStringLiteral("Pyyhkäisyprofiili %1").arg(symbol.gradeText));
@@ -131,6 +145,7 @@ bool writeProfilePlot(const SymbolGrade& symbol, const QString& path, QString* e
         painter.end();
         return true;
     }
+    const QSize size(kPlotWidth, kPlotHeight);
     if (!path.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive)) {
         *error = QStringLiteral("Kuvaajan tiedostonimen pitää päättyä .png tai .svg: %1").arg(path);
         return false;

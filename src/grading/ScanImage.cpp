@@ -24,30 +24,59 @@ double dpiFromDotsPerMetre(int dotsPerMetre)
     return std::fabs(dpi - std::round(dpi)) < 0.02 ? std::round(dpi) : dpi;
 }
 
-// A PNG states its resolution only in a pHYs chunk; Qt reports a default
-// when it has none.
-bool pngHasPhys(const QString& path)
+quint32 bigEndian32(const QByteArray& bytes, int at)
+{
+    return (quint32(uchar(bytes[at])) << 24) | (quint32(uchar(bytes[at + 1])) << 16) |
+           (quint32(uchar(bytes[at + 2])) << 8) | quint32(uchar(bytes[at + 3]));
+}
+
+// A PNG's pHYs chunk, read without decoding the image: dots per unit across
+// and down, and the unit (1 = metre). Nothing when the file has none.
+struct PngPhys {
+    quint32 x = 0, y = 0;
+    int unit = 0;
+};
+std::optional<PngPhys> pngPhys(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return false;
+        return std::nullopt;
     const QByteArray head = file.read(8);
     if (head.size() < 8)
-        return false;
+        return std::nullopt;
     for (;;) {
         const QByteArray chunk = file.read(8);
         if (chunk.size() < 8)
-            return false;
-        const quint32 length = (quint32(uchar(chunk[0])) << 24) | (quint32(uchar(chunk[1])) << 16) |
-                               (quint32(uchar(chunk[2])) << 8) | quint32(uchar(chunk[3]));
+            return std::nullopt;
+        const quint32 length = bigEndian32(chunk, 0);
         const QByteArray type = chunk.mid(4, 4);
-        if (type == "pHYs")
-            return true;
+        if (type == "pHYs") {
+            const QByteArray data = file.read(9);
+            if (length != 9 || data.size() < 9)
+                return std::nullopt;
+            return PngPhys{bigEndian32(data, 0), bigEndian32(data, 4), int(uchar(data[8]))};
+        }
         if (type == "IDAT" || type == "IEND")
-            return false;
+            return std::nullopt;
         if (!file.seek(file.pos() + qint64(length) + 4))
-            return false;
+            return std::nullopt;
     }
+}
+
+// A PNG states its resolution only in a pHYs chunk; Qt reports a default
+// when it has none.
+bool pngHasPhys(const QString& path) { return pngPhys(path).has_value(); }
+
+// The 72 and 96 dpi that programs write when they do not know are no
+// resolution at all.
+std::optional<double> meaningfulDpi(int dotsPerMetre)
+{
+    if (dotsPerMetre <= 0)
+        return std::nullopt;
+    const double dpi = dpiFromDotsPerMetre(dotsPerMetre);
+    if (std::fabs(dpi - 72.0) < 0.5 || std::fabs(dpi - 96.0) < 0.5)
+        return std::nullopt;
+    return dpi;
 }
 
 // The size in pixels of the largest image a PDF holds. Image streams are
@@ -115,6 +144,24 @@ ScanLoad loadPdf(const QString& path)
     return load;
 }
 
+// Why Qt could not read an image, in Finnish: its own text is English.
+QString unreadableReason(const QImageReader& reader, const QString& path)
+{
+    switch (reader.error()) {
+    case QImageReader::FileNotFoundError:
+        return QStringLiteral("tiedostoa ei löydy");
+    case QImageReader::DeviceError:
+        return QFileInfo(path).isReadable() ? QStringLiteral("tiedoston lukeminen keskeytyi")
+                                            : QStringLiteral("tiedostoon ei ole lukuoikeutta");
+    case QImageReader::UnsupportedFormatError:
+        return QStringLiteral("tiedosto ei ole PNG-, TIFF- eikä JPEG-kuva");
+    case QImageReader::InvalidDataError:
+        return QStringLiteral("kuvan tiedot ovat viallisia tai tiedosto on katkennut");
+    default:
+        return QStringLiteral("kuvaa ei voi purkaa");
+    }
+}
+
 } // namespace
 
 QImage measuredPlane(const QImage& image)
@@ -136,12 +183,9 @@ QImage measuredPlane(const QImage& image)
 
 std::optional<double> statedResolution(const QImage& image, bool fileHasResolution)
 {
-    if (!fileHasResolution || image.dotsPerMeterX() <= 0)
+    if (!fileHasResolution)
         return std::nullopt;
-    const double dpi = dpiFromDotsPerMetre(image.dotsPerMeterX());
-    if (std::fabs(dpi - 72.0) < 0.5 || std::fabs(dpi - 96.0) < 0.5)
-        return std::nullopt;
-    return dpi;
+    return meaningfulDpi(image.dotsPerMeterX());
 }
 
 ScanLoad loadScan(const QString& path, std::optional<double> dpi)
@@ -163,9 +207,9 @@ ScanLoad loadScan(const QString& path, std::optional<double> dpi)
         const QImage image = reader.read();
         QImageReader::setAllocationLimit(limit);
         if (image.isNull()) {
-            load.error = QStringLiteral("Kuvaa %1 ei voi lukea (%2). Tallenna skannaus PNG-, TIFF-, JPEG- tai "
+            load.error = QStringLiteral("Kuvaa %1 ei voi lukea: %2. Tallenna skannaus PNG-, TIFF-, JPEG- tai "
                                         "PDF-tiedostona.")
-                             .arg(path, reader.errorString());
+                             .arg(path, unreadableReason(reader, path));
             return load;
         }
         const bool isPng = reader.format() == "png";
@@ -186,11 +230,24 @@ ScanLoad loadScan(const QString& path, std::optional<double> dpi)
     }
     if (load.scan->dpiX <= 0.0) {
         load.scan.reset();
+        load.resolutionMissing = true;
         load.error = QStringLiteral("Tiedosto %1 ei kerro skannauksen tarkkuutta. Anna se valitsimella "
                                     "--scan-dpi, esimerkiksi --scan-dpi 600 (tarkkuus, jolla skannasit sivun).")
                          .arg(path);
     }
     return load;
+}
+
+std::optional<double> scanFileResolution(const QString& path)
+{
+    // A PNG says it in one chunk before its pixels: a page-sized scan need
+    // not be decoded for it.
+    if (QImageReader::imageFormat(path) == "png") {
+        const std::optional<PngPhys> phys = pngPhys(path);
+        return phys && phys->unit == 1 ? meaningfulDpi(int(phys->x)) : std::nullopt;
+    }
+    const ScanLoad load = loadScan(path, std::nullopt);
+    return load.resolutionFromFile ? std::optional<double>(load.fileDpi) : std::nullopt;
 }
 
 } // namespace raitakone::grading

@@ -30,11 +30,16 @@ struct ScanLoad {
     QString error; // in Finnish, saying what to do; empty when loaded
     bool resolutionFromFile = false;
     double fileDpi = 0.0; // what the file said, 0 when nothing
+    bool resolutionMissing = false; // read, but neither the file nor dpi gave a resolution
 };
 
 // Reads PNG, TIFF and JPEG through Qt's image plugins, and PDF through
 // poppler: the page's one image at its own resolution. dpi, when given,
 // replaces the file's resolution.
 ScanLoad loadScan(const QString& path, std::optional<double> dpi);
+
+// The resolution a scan file states, as loadScan reads it; nothing when it
+// states none or cannot be read.
+std::optional<double> scanFileResolution(const QString& path);
 
 } // namespace raitakone::grading

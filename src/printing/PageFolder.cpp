@@ -26,7 +26,7 @@ std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
 [[noreturn]] void failWrite(const std::string& dir, int error)
 {
-    throw RuntimeError("Sivua ei voitu tallentaa hakemistoon " + quoted(dir) + ": " + std::strerror(error));
+    throw RuntimeError("Sivua ei voitu tallentaa kansioon " + quoted(dir) + ": " + std::strerror(error));
 }
 
 bool endsWith(const std::string& text, const std::string& end)
@@ -77,7 +77,7 @@ long long highestPageNumber(const std::string& dir)
         if (const auto page = parsePageFileName(it->path().filename().string()))
             highest = std::max(highest, page->number);
     if (error)
-        throw RuntimeError("Sivutiedostojen hakemistoa " + quoted(dir) + " ei voi käyttää: " + error.message());
+        throw RuntimeError("Sivutiedostojen kansiota " + quoted(dir) + " ei voi käyttää: " + error.message());
     return highest;
 }
 

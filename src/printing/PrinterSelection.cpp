@@ -59,12 +59,12 @@ PrinterChoice parsePrinterChoice(const std::optional<std::string>& printer, cons
     if (printer) {
         const std::string& value = *printer;
         if (value.empty())
-            badValue(source, false, value, "anna CUPS-tulostimen nimi tai file:HAKEMISTO");
+            badValue(source, false, value, "anna CUPS-tulostimen nimi tai file:KANSIO");
         if (value.rfind(kFilePrefix, 0) == 0) {
             choice.kind = PrinterChoice::Kind::Files;
             choice.name = value.substr(std::string(kFilePrefix).size());
             if (choice.name.empty())
-                badValue(source, false, value, "file: tarvitsee hakemiston, esimerkiksi file:/tmp/sivut");
+                badValue(source, false, value, "file: tarvitsee kansion, esimerkiksi file:/tmp/sivut");
         } else {
             choice.kind = PrinterChoice::Kind::NamedCups;
             choice.name = value;
@@ -73,7 +73,7 @@ PrinterChoice parsePrinterChoice(const std::optional<std::string>& printer, cons
     if (dpi) {
         if (choice.kind != PrinterChoice::Kind::Files)
             badValue(source, true, *dpi,
-                     "tarkkuuden voi antaa vain sivutiedostoille (file:HAKEMISTO). CUPS-tulostin tulostaa aina "
+                     "tarkkuuden voi antaa vain sivutiedostoille (file:KANSIO). CUPS-tulostin tulostaa aina "
                      "omalla tarkkuudellaan; poista tarkkuus tai vaihda tulostimen oletustarkkuus "
                      "(lpoptions -p NIMI -o Resolution=...).");
         const std::string expected =

@@ -18,6 +18,7 @@ struct GradeSource {
     enum class Kind { File, Scanner };
     Kind kind = Kind::File;
     QString file;                      // Kind::File: PNG, TIFF, JPEG or PDF
+    std::optional<double> fileDpi;     // Kind::File: replaces the resolution the file states
     QString device;                    // Kind::Scanner: empty for the first one
     int scanDpi = kDefaultScanDpi;     // Kind::Scanner: the resolution asked for
     std::optional<double> printerDpi;  // gives the bar gain in printer pixels

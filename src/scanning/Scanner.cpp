@@ -1,5 +1,7 @@
 #include "scanning/Scanner.h"
 
+#include "grading/FileErrorText.h"
+
 #include <sane/sane.h>
 #include <sane/saneopts.h>
 
@@ -33,7 +35,19 @@ std::mutex& saneLock()
     return lock;
 }
 
-QString statusText(SANE_Status status) { return QString::fromUtf8(sane_strstatus(status)); }
+// The cause a status names, in Finnish: SANE's own text is English.
+QString statusText(SANE_Status status)
+{
+    switch (status) {
+    case SANE_STATUS_UNSUPPORTED: return QString::fromUtf8("skanneri ei tue toimintoa");
+    case SANE_STATUS_INVAL: return QString::fromUtf8("skanneri ei hyväksy asetusta");
+    case SANE_STATUS_IO_ERROR: return QString::fromUtf8("tiedonsiirto skanneriin katkesi");
+    case SANE_STATUS_NO_MEM: return QString::fromUtf8("muisti loppui");
+    case SANE_STATUS_ACCESS_DENIED: return QString::fromUtf8("ei käyttöoikeutta");
+    case SANE_STATUS_EOF: return QString::fromUtf8("kuva loppui kesken");
+    default: return QString::fromUtf8("SANE-tila %1").arg(int(status));
+    }
+}
 
 // sane_init and sane_exit around one operation, so that each one reads the
 // configuration as it is then.
@@ -490,7 +504,7 @@ Acquisition acquireScan(const ScanRequest& request, const std::atomic<bool>& can
         return failure(ScanProblem::Failed, session.error());
 
     const std::vector<ScannerDevice> devices = devicesPresent();
-    const QString noScanner = QString::fromUtf8("Skanneria ei löytynyt. Liitä skanneri ja kytke siihen virta, tai "
+    const QString noScanner = QString::fromUtf8("Skanneria ei löytynyt. Liitä skanneri ja kytke siihen virta tai "
                                                 "tarkista komennolla scanimage -L, että SANE löytää sen.");
     const QString unknown = QString::fromUtf8("Skanneria \"%1\" ei löytynyt. Tarkista nimi komennolla scanimage -L, "
                                               "tai jätä nimi pois, niin käytetään ensimmäistä skanneria.")
@@ -527,7 +541,7 @@ bool saveScan(const QImage& image, const QString& path, QString* error)
     const auto fail = [&](const QString& why) {
         if (error)
             *error = QString::fromUtf8("Skannausta ei voitu tallentaa tiedostoon %1: %2. Tarkista, että kansio on "
-                                       "olemassa ja siihen saa kirjoittaa, ja että levyllä on tilaa.")
+                                       "olemassa ja siihen saa kirjoittaa ja että levyllä on tilaa.")
                          .arg(path, why);
         return false;
     };
@@ -536,13 +550,13 @@ bool saveScan(const QImage& image, const QString& path, QString* error)
     // Written beside the target and renamed over it only when whole.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        return fail(file.errorString());
+        return fail(writeFailureReason(path, file.error()));
     if (!image.save(&file, "PNG")) {
         file.cancelWriting();
-        return fail(file.errorString().isEmpty() ? QString::fromUtf8("PNG-kirjoitus epäonnistui") : file.errorString());
+        return fail(writeFailureReason(path, QFileDevice::WriteError));
     }
     if (!file.commit())
-        return fail(file.errorString());
+        return fail(writeFailureReason(path, file.error()));
     return true;
 }
 

@@ -24,6 +24,7 @@ struct Delivery {
     int job = 0;        // the CUPS job number
     std::string file;   // the page-file printer: the PNG written
     std::string notice; // what the user must also hear (a stopped queue); empty when nothing
+    bool held = false;  // the queue took the job but will not print it until resumed
 };
 
 class PrinterBackend {
