@@ -633,9 +633,21 @@ GradeResult gradeScan(const Scan& scan, const GradeOptions& options)
     GradeResult result;
     result.dpiX = scan.dpiX;
     result.dpiY = scan.dpiY;
+    const auto stopped = [&result, &options] {
+        if (!options.stopRequested || !options.stopRequested())
+            return false;
+        result.status = GradeStatus::Stopped;
+        result.message = QStringLiteral("Arviointi keskeytettiin.");
+        result.symbols.clear();
+        return true;
+    };
     const ReflectanceField field(scan, options.linear);
     const double pixelMm = 1.0 / std::min(field.pxPerMmX(), field.pxPerMmY());
+    if (stopped())
+        return result;
     const std::vector<FoundSymbol> found = findSymbols(scan.plane, 1.0 / pixelMm);
+    if (stopped())
+        return result;
 
     const QString quietZoneOutside =
         QStringLiteral("Viivakoodi ulottuu skannauksen reunaan asti, joten sen hiljaiset alueet (10 moduulia "
@@ -693,6 +705,8 @@ GradeResult gradeScan(const Scan& scan, const GradeOptions& options)
         }
         std::vector<LineMeasurement> measured;
         for (int i = 0; i < kScanLineCount; ++i) {
+            if (stopped())
+                return result;
             const double offset = p.barHeightMm * (-0.4 + 0.8 * i / (kScanLineCount - 1));
             const Vec from = p.centre + p.axis * lineStart + p.across * offset;
             LineMeasurement m = measureLine(sampleLine(field, from, p.axis, step, count, disc), step);

@@ -29,9 +29,10 @@ GradeOutcome gradeFromSource(const GradeSource& source, const std::atomic<bool>&
         scan = std::move(acquired.scan);
     } else {
         outcome.source = source.file;
-        grading::ScanLoad load = grading::loadScan(source.file, std::nullopt);
+        grading::ScanLoad load = grading::loadScan(source.file, std::nullopt, [&cancel] { return cancel.load(); });
         if (!load.scan) {
-            outcome.error = load.error;
+            outcome.cancelled = load.stopped;
+            outcome.error = load.stopped ? kCancelled : load.error;
             return outcome;
         }
         scan = std::move(load.scan);
@@ -46,9 +47,12 @@ GradeOutcome gradeFromSource(const GradeSource& source, const std::atomic<bool>&
         progress(GradeStage::Grading, 0.0);
     grading::GradeOptions options;
     options.printerDpi = source.printerDpi;
+    options.stopRequested = [&cancel] { return cancel.load(); };
     grading::GradeResult result = grading::gradeScan(*scan, options);
     if (result.status == grading::GradeStatus::Graded)
         outcome.result = std::move(result);
+    else if (result.status == grading::GradeStatus::Stopped)
+        outcome = {std::nullopt, kCancelled, true, outcome.source};
     else
         outcome.error = result.message;
     return outcome;

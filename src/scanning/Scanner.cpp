@@ -1,5 +1,7 @@
 #include "scanning/Scanner.h"
 
+#include "app/TerminationSignals.h"
+
 #include <sane/sane.h>
 #include <sane/saneopts.h>
 
@@ -34,6 +36,16 @@ std::mutex& saneLock()
 }
 
 QString statusText(SANE_Status status) { return QString::fromUtf8(sane_strstatus(status)); }
+
+// Backends change the process's signal actions (the test backend's reader
+// thread sets SIGTERM back to its default): the program's own are put back
+// after every call that may start or end such a thread, and when SANE is left.
+struct SignalHandlersKept {
+    SignalHandlersKept() = default;
+    SignalHandlersKept(const SignalHandlersKept&) = delete;
+    SignalHandlersKept& operator=(const SignalHandlersKept&) = delete;
+    ~SignalHandlersKept() { restoreTerminationHandlers(); }
+};
 
 // sane_init and sane_exit around one operation, so that each one reads the
 // configuration as it is then.
@@ -388,8 +400,10 @@ Acquisition scanWith(SANE_Handle handle, const QString& name, const ScanRequest&
     for (int frame = 0;; ++frame) {
         if (cancel)
             return failure(SANE_STATUS_CANCELLED);
-        if (const SANE_Status status = sane_start(handle); status != SANE_STATUS_GOOD)
-            return failure(status);
+        const SANE_Status started = sane_start(handle);
+        restoreTerminationHandlers();
+        if (started != SANE_STATUS_GOOD)
+            return failure(started);
         SANE_Parameters p{};
         if (const SANE_Status status = sane_get_parameters(handle, &p); status != SANE_STATUS_GOOD)
             return failure(status);
@@ -416,6 +430,7 @@ Acquisition scanWith(SANE_Handle handle, const QString& name, const ScanRequest&
             data.resize(used + size_t(kReadChunk));
             SANE_Int length = 0;
             const SANE_Status status = sane_read(handle, data.data() + used, kReadChunk, &length);
+            restoreTerminationHandlers();
             data.resize(used + size_t(std::max<SANE_Int>(length, 0)));
             if (status == SANE_STATUS_EOF)
                 break;
@@ -471,6 +486,7 @@ Acquisition scanWith(SANE_Handle handle, const QString& name, const ScanRequest&
 
 std::vector<ScannerDevice> listScanners(QString* error)
 {
+    const SignalHandlersKept handlers; // last out: after SANE has been left
     const std::lock_guard<std::mutex> lock(saneLock());
     const SaneSession session;
     if (!session.ok()) {
@@ -484,6 +500,7 @@ std::vector<ScannerDevice> listScanners(QString* error)
 Acquisition acquireScan(const ScanRequest& request, const std::atomic<bool>& cancel,
                         const std::function<void(double)>& progress)
 {
+    const SignalHandlersKept handlers; // last out: after SANE has been left
     const std::lock_guard<std::mutex> lock(saneLock());
     const SaneSession session;
     if (!session.ok())
