@@ -83,25 +83,49 @@ private:
         const int width = image.pixels.width(), height = image.pixels.height();
         // Image row 0 is the top of the unit square; the page may mirror it.
         const bool flipX = image.a < 0, flipY = image.d > 0;
-        ImageStream rows(str, width, colorMap->getNumPixelComps(), colorMap->getBits());
-        rows.reset();
-        std::vector<unsigned char> rgb(size_t(width) * 3);
+        const int comps = colorMap->getNumPixelComps(), bits = colorMap->getBits();
+        const size_t samples = size_t(width) * size_t(comps);
+        const size_t rowBytes = (samples * size_t(bits) + 7) / 8;
+        std::vector<unsigned char> raw(rowBytes), unpacked(samples), rgb(size_t(width) * 3);
+        // Read here rather than through poppler's ImageStream, which pads a
+        // stream that ends early and so would grade a page of made-up rows.
+        str->reset();
         for (int y = 0; y < height; ++y) {
             if ((y & 63) == 0 && stop_ && stop_()) {
                 stopped = true;
                 break;
             }
-            unsigned char* line = rows.getLine();
-            if (!line) {
+            if (str->doGetChars(int(rowBytes), raw.data()) != int(rowBytes)) {
                 damaged = true;
                 break;
             }
-            colorMap->getRGBLine(line, rgb.data(), width);
+            unpack(raw, bits, unpacked);
+            colorMap->getRGBLine(unpacked.data(), rgb.data(), width);
             uchar* out = plane.scanLine(flipY ? height - 1 - y : y);
             for (int x = 0; x < width; ++x)
                 out[flipX ? width - 1 - x : x] = rgb[size_t(x) * 3];
         }
-        rows.close();
+        str->close();
+    }
+
+    // One byte a sample, as the colour map takes them; 16-bit samples by
+    // their high byte, as poppler's colour maps read them.
+    static void unpack(const std::vector<unsigned char>& raw, int bits, std::vector<unsigned char>& samples)
+    {
+        if (bits == 8) {
+            std::copy_n(raw.begin(), samples.size(), samples.begin());
+            return;
+        }
+        if (bits == 16) {
+            for (size_t i = 0; i < samples.size(); ++i)
+                samples[i] = raw[2 * i];
+            return;
+        }
+        const unsigned mask = (1u << bits) - 1;
+        for (size_t i = 0; i < samples.size(); ++i) {
+            const size_t bit = i * size_t(bits);
+            samples[i] = (raw[bit >> 3] >> (8 - bits - int(bit & 7))) & mask;
+        }
     }
 
     const StopRequest& stop_;
@@ -163,7 +187,6 @@ ScanLoad loadPdf(QFile& file, const QString& path, const StopRequest& stop)
     reader.plane = QImage(image.pixels, QImage::Format_Grayscale8);
     if (reader.plane.isNull())
         return failed(outOfMemoryError(path, image.pixels));
-    reader.plane.fill(255);
     reader.readIndex = int(chosen - reader.drawn.begin());
     reader.drawn.clear();
     document.displayPage(&reader, 1, 72, 72, 0, true, false, false, abortRequested, const_cast<StopRequest*>(&stop));
