@@ -114,10 +114,10 @@ ScanLoad loadRaster(StoppableFile& file, const QString& path, const StopRequest&
                           .arg(path));
 
     ScanLoad load;
-    if (reader.imageCount() > 1)
+    if (const int pages = reader.imageCount(); pages > 1)
         load.notice = QStringLiteral("Huom: tiedostossa %1 on %2 sivua; arvioitiin vain ensimmäinen sivu.")
                           .arg(path)
-                          .arg(reader.imageCount());
+                          .arg(pages);
 
     // Qt refuses images over 128 MB by default, counted at the bytes a pixel
     // of the format it decodes to (four for colour): the size was checked
