@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <memory>
+#include <new>
 #include <optional>
 #include <thread>
 
@@ -151,13 +152,30 @@ int stoppedStatus(QTextStream& err)
     return 128 + terminationSignal();
 }
 
+// Grades a page; memory running out is said as such, never as a property
+// of the scan.
+grading::GradeResult gradeWithinMemory(const grading::Scan& scan, const grading::GradeOptions& options)
+{
+    try {
+        return grading::gradeScan(scan, options);
+    } catch (const std::bad_alloc&) {
+        grading::GradeResult result;
+        result.status = grading::GradeStatus::BadInput;
+        const QLocale finnish(QLocale::Finnish);
+        result.message = QStringLiteral("Muisti ei riitä %1 × %2 pikselin skannauksen arviointiin. Sulje muita "
+                                        "ohjelmia tai skannaa sivu pienemmällä tarkkuudella, esimerkiksi 600 dpi.")
+                             .arg(finnish.toString(scan.plane.width()), finnish.toString(scan.plane.height()));
+        return result;
+    }
+}
+
 // Grades a page, as a stop signal allows.
 std::optional<grading::GradeResult> gradeStoppably(const grading::Scan& scan, grading::GradeOptions options,
                                                    QTextStream& err)
 {
     options.stopRequested = terminationRequested;
-    return untilDoneOrStopped<grading::GradeResult>([&scan, options] { return grading::gradeScan(scan, options); },
-                                                    err);
+    return untilDoneOrStopped<grading::GradeResult>(
+        [&scan, options] { return gradeWithinMemory(scan, options); }, err);
 }
 
 // Writes the report of a graded page: what --grade and --scan share.
@@ -205,7 +223,7 @@ int gradeFile(const QCommandLineParser& parser, const GradeSettings& settings, Q
             Loaded l;
             l.load = grading::loadScan(path, scanDpi, terminationRequested);
             if (l.load.scan && !terminationRequested())
-                l.result = grading::gradeScan(*l.load.scan, options);
+                l.result = gradeWithinMemory(*l.load.scan, options);
             l.load.scan.reset(); // the page's memory goes with the thread's work
             return l;
         },

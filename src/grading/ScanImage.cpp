@@ -1,6 +1,7 @@
 #include "grading/ScanImage.h"
 
 #include "grading/PdfScan.h"
+#include "grading/PngRows.h"
 
 #include <QImageReader>
 #include <QLocale>
@@ -92,6 +93,31 @@ ScanLoad stoppedLoad()
     return load;
 }
 
+QString damagedError(const QString& path, const QString& why)
+{
+    return QStringLiteral("Kuvaa %1 ei voi lukea: tiedosto on vioittunut tai katkennut kesken (%2). Kopioi tai "
+                          "tallenna skannaus uudelleen.")
+        .arg(path, why);
+}
+
+// The whole image through Qt's plugin, for what is not read a row at a time.
+QImage readWhole(QImageReader& reader)
+{
+    // Qt refuses images over 128 MB by default, counted at the bytes a pixel
+    // of the format it decodes to (four for colour): the size was checked
+    // before, so the limit only has to let a scan that large through.
+    const int limit = QImageReader::allocationLimit();
+    QImageReader::setAllocationLimit(int(kMaxScanPixels * 4 / (1024 * 1024)) + 1);
+    QImage image;
+    try {
+        image = reader.read();
+    } catch (const std::bad_alloc&) {
+        image = QImage();
+    }
+    QImageReader::setAllocationLimit(limit);
+    return image;
+}
+
 ScanLoad loadRaster(StoppableFile& file, const QString& path, const StopRequest& stop)
 {
     const std::optional<PngPhys> phys = pngPhys(file);
@@ -119,50 +145,47 @@ ScanLoad loadRaster(StoppableFile& file, const QString& path, const StopRequest&
                           .arg(path)
                           .arg(pages);
 
-    // Qt refuses images over 128 MB by default, counted at the bytes a pixel
-    // of the format it decodes to (four for colour): the size was checked
-    // above, so the limit only has to let a scan that large through.
-    const int limit = QImageReader::allocationLimit();
-    QImageReader::setAllocationLimit(int(kMaxScanPixels * 4 / (1024 * 1024)) + 1);
-    QImage image;
-    try {
-        image = reader.read();
-    } catch (const std::bad_alloc&) {
-        QImageReader::setAllocationLimit(limit);
-        return failed(outOfMemoryError(path, size));
-    }
-    QImageReader::setAllocationLimit(limit);
-    if (stop && stop())
-        return stoppedLoad();
-    if (image.isNull()) {
-        // Qt says no more than that the data could not be read; a decoder
-        // out of memory looks the same, so the two are told apart here.
-        if (QImage(size, QImage::Format_RGB32).isNull())
-            return failed(outOfMemoryError(path, size));
-        return failed(QStringLiteral("Kuvaa %1 ei voi lukea: tiedosto on vioittunut tai katkennut kesken (%2). "
-                                     "Kopioi tai tallenna skannaus uudelleen.")
-                          .arg(path, reader.errorString()));
-    }
-
     std::optional<double> stated;
     double statedY = 0.0;
+    QImage plane;
     if (format == "png") {
         if (phys) {
             stated = dpiFromDotsPerMetre(phys->x);
             statedY = dpiFromDotsPerMetre(phys->y);
         }
-    } else if (const std::optional<double> dpi = statedResolution(image, true)) {
-        stated = dpi;
-        statedY = image.dotsPerMeterY() > 0 ? dpiFromDotsPerMetre(image.dotsPerMeterY()) : *dpi;
+        const PngRows rows = decodePngRows(file, stop);
+        if (rows.stopped)
+            return stoppedLoad();
+        if (rows.outOfMemory)
+            return failed(outOfMemoryError(path, size));
+        if (!rows.interlaced && rows.plane.isNull())
+            return failed(damagedError(path, rows.error));
+        plane = rows.plane;
+    }
+    if (plane.isNull()) {
+        QImage image = readWhole(reader);
+        if (stop && stop())
+            return stoppedLoad();
+        if (image.isNull()) {
+            // Qt says no more than that the data could not be read; a decoder
+            // out of memory looks the same, so the two are told apart here.
+            if (QImage(size, QImage::Format_RGB32).isNull())
+                return failed(outOfMemoryError(path, size));
+            return failed(damagedError(path, reader.errorString()));
+        }
+        if (format != "png") {
+            stated = statedResolution(image, true);
+            statedY = stated && image.dotsPerMeterY() > 0 ? dpiFromDotsPerMetre(image.dotsPerMeterY()) : stated.value_or(0.0);
+        }
+        plane = measuredPlane(image);
+        image = QImage();
+        if (plane.isNull())
+            return failed(outOfMemoryError(path, size));
     }
     // The 72 and 96 dpi that programs write when they do not know count as none.
     if (stated && statedY == *stated && (std::fabs(*stated - 72.0) < 0.5 || std::fabs(*stated - 96.0) < 0.5))
         stated.reset();
 
-    const QImage plane = measuredPlane(image);
-    image = QImage();
-    if (plane.isNull())
-        return failed(outOfMemoryError(path, size));
     load.scan = Scan{plane, 0.0, 0.0};
     if (stated) {
         load.resolutionFromFile = true;
