@@ -140,7 +140,12 @@ ScanLoad loadRaster(StoppableFile& file, const QString& path, const StopRequest&
                           .arg(path));
 
     ScanLoad load;
-    if (const int pages = reader.imageCount(); pages > 1)
+    // Qt's TIFF plugin counts pages from wherever the file stands.
+    const qint64 header = file.pos();
+    file.seek(0);
+    const int pages = reader.imageCount();
+    file.seek(header);
+    if (pages > 1)
         load.notice = QStringLiteral("Huom: tiedostossa %1 on %2 sivua; arvioitiin vain ensimmäinen sivu.")
                           .arg(path)
                           .arg(pages);
