@@ -33,13 +33,14 @@ struct Finished {
 
 // Runs the program in a child of its own; getrusage's figure for that child
 // alone is its peak resident memory. With signalAfterMs it gets SIGTERM then.
-Finished runChild(const QStringList& arguments, const QString& saneConfig = {}, int signalAfterMs = -1)
+// The arguments are bytes, as a file name may be that is not UTF-8.
+Finished runChild(const QList<QByteArray>& arguments, const QString& saneConfig = {}, int signalAfterMs = -1)
 {
     QTemporaryDir dir;
     const QByteArray errPath = QFile::encodeName(dir.filePath("err"));
     std::vector<QByteArray> args{RAITAKONE_PROGRAM};
-    for (const QString& a : arguments)
-        args.push_back(QFile::encodeName(a));
+    for (const QByteArray& a : arguments)
+        args.push_back(a);
     std::vector<char*> argv;
     for (QByteArray& a : args)
         argv.push_back(a.data());
@@ -88,6 +89,14 @@ Finished runChild(const QStringList& arguments, const QString& saneConfig = {}, 
         finished.err = QString::fromUtf8(err.readAll()); // Finnish numbers group digits with a no-break space
     finished.err.replace(QChar(0x00A0), QLatin1Char(' ')).replace(QChar(0x202F), QLatin1Char(' '));
     return finished;
+}
+
+Finished runChild(const QStringList& arguments, const QString& saneConfig = {}, int signalAfterMs = -1)
+{
+    QList<QByteArray> bytes;
+    for (const QString& a : arguments)
+        bytes.push_back(QFile::encodeName(a));
+    return runChild(bytes, saneConfig, signalAfterMs);
 }
 
 quint32 crc32(const QByteArray& bytes)
@@ -325,6 +334,23 @@ private slots:
         }
     }
 
+    // A file whose name is not UTF-8 (Latin-1 "ä") is read by that name.
+    void aNameThatIsNotUtf8()
+    {
+        QTemporaryDir dir;
+        const QByteArray name = QFile::encodeName(dir.path()) + "/skannaus-\xe4.png";
+        QBuffer png;
+        png.open(QIODevice::WriteOnly);
+        QVERIFY(gradeableScan().save(&png, "PNG"));
+        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, png.data().constData(), size_t(png.data().size())), ssize_t(png.data().size()));
+        ::close(fd);
+        const Finished run = runChild(QList<QByteArray>{"--grade", name});
+        ::unlink(name.constData()); // a name QTemporaryDir cannot spell
+        QVERIFY2(run.status == 0, qPrintable(QString("exit %1: %2").arg(run.status).arg(run.err)));
+    }
+
     // A stop signal in the middle of grading a 1200-dpi A4 page ends the
     // program as --print ends: 128 + the signal, with a message.
     void sigtermStopsAGrading()
@@ -341,10 +367,10 @@ private slots:
         // way (the page being searched), whatever this machine's pace.
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(runChild({"--grade", input}).status, 1); // a blank page: no symbol
+        QCOMPARE(runChild(QStringList{"--grade", input}).status, 1); // a blank page: no symbol
         const int wholeMs = int(clock.elapsed());
         for (int afterMs : {wholeMs / 10, wholeMs / 2}) {
-            const Finished run = runChild({"--grade", input}, {}, afterMs);
+            const Finished run = runChild(QStringList{"--grade", input}, {}, afterMs);
             qInfo("SIGTERM %d ms in: stopped %.0f ms after the signal, peak %.0f MB", afterMs, run.stopMs, run.peakMb);
             QVERIFY2(run.status == 128 + SIGTERM, qPrintable(QString("exit %1: %2").arg(run.status).arg(run.err)));
             QVERIFY2(run.err.contains("Keskeytetty (signaali 15)"), qPrintable(run.err));
@@ -364,7 +390,7 @@ private slots:
         };
         write("dll.conf", "test\n");
         write("test.conf", "read-limit true\nread-limit-size 4096\nread-delay true\nread-delay-duration 20000\n");
-        const Finished run = runChild({"--scan", "test:0", "--scan-dpi", "300"}, sane.path(), 1500);
+        const Finished run = runChild(QStringList{"--scan", "test:0", "--scan-dpi", "300"}, sane.path(), 1500);
         qInfo("--scan: stopped %.0f ms after the signal", run.stopMs);
         QVERIFY2(run.status == 128 + SIGTERM, qPrintable(QString("exit %1: %2").arg(run.status).arg(run.err)));
         QVERIFY2(run.err.contains("skannaus lopetettiin"), qPrintable(run.err));

@@ -4,6 +4,7 @@
 #include "app/PrinterDialog.h"
 #include "app/TerminationSignals.h"
 #include "cli/GradeCommand.h"
+#include "grading/ScanFile.h"
 #include "printing/CupsPrinter.h"
 #include "printing/PrinterSelection.h"
 #include "surface/PictureSurface.h"
@@ -133,7 +134,7 @@ std::optional<std::string> optionValue(const QCommandLineParser& parser, const Q
 {
     if (!parser.isSet(option))
         return std::nullopt;
-    return parser.value(option).toStdString();
+    return grading::encodeFileName(parser.value(option)).toStdString();
 }
 
 // The saved printer choice lives in the XDG config folder
@@ -246,7 +247,7 @@ int runProgram(int argc, char** argv)
     QTextStream err(stderr);
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
+        arguments << grading::decodeFileName(argv[i]); // file names as the file system has them
 
     // The command line is read before the application exists, so that a bad
     // one is answered without a display.

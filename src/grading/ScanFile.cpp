@@ -27,6 +27,54 @@ QString kindOf(mode_t mode)
 
 } // namespace
 
+QString decodeFileName(const QByteArray& bytes)
+{
+    QString name;
+    const auto* b = reinterpret_cast<const uchar*>(bytes.constData());
+    const qsizetype n = bytes.size();
+    for (qsizetype i = 0; i < n;) {
+        // The length of a well-formed UTF-8 sequence starting here, or 0.
+        int length = 0;
+        if (b[i] < 0x80)
+            length = 1;
+        else if (b[i] >= 0xC2 && b[i] <= 0xDF)
+            length = 2;
+        else if (b[i] >= 0xE0 && b[i] <= 0xEF)
+            length = 3;
+        else if (b[i] >= 0xF0 && b[i] <= 0xF4)
+            length = 4;
+        for (int k = 1; k < length; ++k)
+            if (i + k >= n || (b[i + k] & 0xC0) != 0x80)
+                length = 0;
+        const QString decoded = length ? QString::fromUtf8(bytes.constData() + i, length) : QString();
+        // Overlong forms and encoded surrogates come back as U+FFFD.
+        if (length && !decoded.contains(QChar::ReplacementCharacter)) {
+            name += decoded;
+            i += length;
+        } else {
+            name += QChar(0xDC00 + b[i]);
+            ++i;
+        }
+    }
+    return name;
+}
+
+QByteArray encodeFileName(const QString& name)
+{
+    QByteArray bytes;
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const char16_t c = name[i].unicode();
+        const bool kept = c >= 0xDC80 && c <= 0xDCFF && (i == 0 || !name[i - 1].isHighSurrogate());
+        if (!kept)
+            continue;
+        bytes += QStringView(name).sliced(from, i - from).toUtf8();
+        bytes += char(c - 0xDC00);
+        from = i + 1;
+    }
+    return bytes + QStringView(name).sliced(from).toUtf8();
+}
+
 qint64 StoppableFile::readData(char* data, qint64 maxSize)
 {
     if (stop_ && stop_())
@@ -39,7 +87,7 @@ OpenedScanFile openScanFile(const QString& path, StopRequest stop)
     OpenedScanFile opened;
     // Opened without waiting, then looked at: a FIFO opened this way does not
     // block, and what is read is what was looked at.
-    const QByteArray name = QFile::encodeName(path);
+    const QByteArray name = encodeFileName(path);
     const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         const int error = errno;

@@ -26,6 +26,12 @@ private:
     StopRequest stop_;
 };
 
+// File names as the file system has them, bytes that need not be UTF-8:
+// a byte that is not part of valid UTF-8 is kept as the lone surrogate
+// U+DC80..U+DCFF, so that the name goes back to the same bytes.
+QString decodeFileName(const QByteArray& bytes);
+QByteArray encodeFileName(const QString& name);
+
 struct OpenedScanFile {
     std::unique_ptr<StoppableFile> file; // open for reading; null when refused
     QString error;                       // in Finnish: what the path is, and what to do
