@@ -397,8 +397,9 @@ private slots:
     }
 
     // Outputs on a full filesystem: a small tmpfs in a mount namespace of
-    // its own. An existing file is replaced whole or not at all, a new one
-    // is not left empty, and the failure is an error.
+    // its own. An existing file is replaced whole or not at all (the plot,
+    // the saved scan), a new one is not left empty, and each failure is an
+    // error, a report on a full standard output too.
     void outputsOnAFullFilesystem()
     {
         if (QProcess::execute("unshare", {"-m", "true"}) != 0)
@@ -406,14 +407,21 @@ private slots:
         QTemporaryDir dir;
         const QString input = dir.filePath("scan.png");
         QVERIFY(gradeableScan().save(input));
+        QTemporaryDir sane;
+        QFile dll(sane.filePath("dll.conf"));
+        QVERIFY(dll.open(QIODevice::WriteOnly) && dll.write("test\n") == 5);
+        dll.close();
         const QString full = dir.filePath("full");
         QVERIFY(QDir().mkdir(full));
         const QString script =
             QString("mount -t tmpfs -o size=256k none '%1' || exit 99; printf vanha > '%1/old.png'; "
                     "cat /dev/zero > '%1/fill' 2>/dev/null; "
                     "'%2' --grade '%3' --plot '%1/old.png' >/dev/null 2>&1; echo \"old $? $(cat '%1/old.png')\"; "
-                    "'%2' --grade '%3' --plot '%1/new.svg' >/dev/null 2>&1; echo \"svg $? $(ls '%1' | tr '\\n' ' ')\"")
-                .arg(full, RAITAKONE_PROGRAM, input);
+                    "'%2' --grade '%3' --plot '%1/new.svg' >/dev/null 2>&1; echo \"svg $? $(ls '%1' | tr '\\n' ' ')\"; "
+                    "SANE_CONFIG_DIR='%4' '%2' --scan test:0 --scan-dpi 75 --save-scan '%1/old.png' >/dev/null 2>&1; "
+                    "echo \"scan $? $(cat '%1/old.png')\"; "
+                    "'%2' --grade '%3' --json >/dev/full 2>/dev/null; echo \"stdout $?\"")
+                .arg(full, RAITAKONE_PROGRAM, input, sane.path());
         QProcess shell;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
@@ -423,9 +431,11 @@ private slots:
         if (shell.exitCode() == 99)
             QSKIP("tmpfs cannot be mounted here");
         const QStringList lines = QString::fromUtf8(shell.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines.size(), 4);
         QCOMPARE(lines[0], QString("old 2 vanha"));
         QCOMPARE(lines[1], QString("svg 2 fill old.png "));
+        QCOMPARE(lines[2], QString("scan 2 vanha"));
+        QCOMPARE(lines[3], QString("stdout 2"));
     }
 };
 

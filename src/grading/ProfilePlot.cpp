@@ -123,7 +123,8 @@ bool writeProfilePlot(const SymbolGrade& symbol, const QString& path, QString* e
         return false;
     }
     // Written beside the target and renamed over it only when whole: an
-    // existing file is replaced whole or not at all.
+    // existing file is replaced whole or not at all. Unbuffered, so that a
+    // write the disk refuses is seen by the save file itself.
     QSaveFile file(path);
     const auto fail = [&](const QString& why) {
         file.cancelWriting();
@@ -132,7 +133,7 @@ bool writeProfilePlot(const SymbolGrade& symbol, const QString& path, QString* e
                      .arg(path, why);
         return false;
     };
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return fail(file.errorString());
     if (svg) {
         QSvgGenerator generator;

@@ -550,13 +550,16 @@ bool saveScan(const QImage& image, const QString& path, QString* error)
     };
     if (image.isNull())
         return fail(QString::fromUtf8("kuva puuttuu"));
-    // Written beside the target and renamed over it only when whole.
+    // Written beside the target and renamed over it only when whole;
+    // unbuffered, so that a write the disk refuses is seen by the save file
+    // itself and not lost in a flush that commit would not notice.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return fail(file.errorString());
-    if (!image.save(&file, "PNG")) {
+    if (!image.save(&file, "PNG") || file.error() != QFileDevice::NoError) {
+        const QString why = file.errorString();
         file.cancelWriting();
-        return fail(file.errorString().isEmpty() ? QString::fromUtf8("PNG-kirjoitus epäonnistui") : file.errorString());
+        return fail(why.isEmpty() ? QString::fromUtf8("PNG-kirjoitus epäonnistui") : why);
     }
     if (!file.commit())
         return fail(file.errorString());
