@@ -259,6 +259,7 @@ private slots:
         row("PDF image claiming 40000²", "pdf-bomb", {}, 2, "40 000 × 40 000");
         row("PDF image claiming 14000×19800, holding 100 bytes", "pdf-short", {}, 2, "katkennut");
         row("PDF with a megabyte of /Image in a comment", "pdf-comment", {}, 2, "ei näytä skannattua kuvaa");
+        row("PDF holding a 40000² image it never draws", "pdf-undrawn", {}, 1, "viivakoodia");
         row("JPEG cut at a tenth", "jpeg-cut", {"--scan-dpi", "600"}, 2, "katkennut kesken");
         row("pHYs of 1 px/m", "phys-1", {}, 2, "0,0254 dpi");
         row("pHYs of 600 dpi × 0", "phys-600x0", {}, 2, "600 × 0 dpi");
@@ -299,6 +300,11 @@ private slots:
             while (comment.size() < (1 << 20))
                 comment += "/Image << /Width 1 /Height 1 ";
             input = written(dir, "sivu.pdf", pdfDrawing(1, 1, "", comment).replace("/Im Do", "   "));
+        } else if (kind == "pdf-undrawn") {
+            const QByteArray unused = "9 0 obj\n<< /Type /XObject /Subtype /Image /Width 40000 /Height 40000 "
+                                      "/ColorSpace /DeviceGray /BitsPerComponent 8 /Length 1 >>\nstream\nx\n"
+                                      "endstream\nendobj";
+            input = written(dir, "sivu.pdf", pdfDrawing(600, 600, QByteArray(600 * 600, '\xe0'), unused));
         } else if (kind == "jpeg-cut") {
             QImage noise(600, 600, QImage::Format_Grayscale8);
             for (int y = 0; y < 600; ++y)
