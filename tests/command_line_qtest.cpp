@@ -84,6 +84,12 @@ private slots:
         row("save not png", {"--scan", "--save-scan", "sivu.jpg"}, 2, "", "sivu.jpg");
         row("two scanners", {"--scan", "test:0", "test:1"}, 2, "", "test:1");
         row("no scanner", {"--scan"}, 3, "", "scanimage -L");
+        // options that do not go together, or one without the entry that reads it
+        row("print and grade", {"--print", "all", "--grade", "sivu.png"}, 2, "", "--print");
+        row("printer for grading", {"--grade", "sivu.png", "--printer", "", "--dpi", "abc"}, 2, "", "--printer-dpi");
+        row("json alone", {"--json"}, 2, "", "--json");
+        row("plot alone", {"--plot", "kuvaaja.png"}, 2, "", "--plot");
+        row("aperture alone", {"--aperture", "0.25"}, 2, "", "--aperture");
         row("help", {"--help"}, 0, "^Käyttö: raitakone (.|\n)*--list-printers(.|\n)*Command10:1 +\"Valkea 2  \\(rgb\\+bf\\)\"", "");
         row("version", {"--version"}, 0, "^raitakone \\d+\\.\\d+", "");
         row("list without a scheduler", {"--list-printers"}, 1, "", "CUPS ei ole käynnissä");

@@ -43,6 +43,10 @@ TEST(PrinterSelection, CommandLineWinsOverEnvironmentOverSavedChoiceOverDefault)
         {"file:/ymparisto", "203", {}, {}, saved, {Kind::Files, "/ymparisto", 203, 203}, true},
         {"file:/ymparisto", "203", {}, "600x1200", saved, {Kind::Files, "/ymparisto", 600, 1200}, true},
         {"file:/ymparisto", "203", "Toimisto_laser", {}, saved, {Kind::NamedCups, "Toimisto_laser"}, true},
+        // each setting on its own: the environment's resolution for the command line's folder
+        {nullptr, "300", "file:/tmp/sivut", {}, saved, {Kind::Files, "/tmp/sivut", 300, 300}, true},
+        {"file:/ymparisto", nullptr, {}, {}, saved, {Kind::Files, "/ymparisto", 600, 600}, true},
+        {nullptr, "300", {}, {}, saved, {Kind::Files, "/tallennettu", 300, 300}, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.envPrinter ? "environment, " : "") + c.printer.value_or("-") + ", " + c.dpi.value_or("-"));
@@ -53,6 +57,8 @@ TEST(PrinterSelection, CommandLineWinsOverEnvironmentOverSavedChoiceOverDefault)
     }
     ScopedEnv printer("RAITAKONE_PRINTER", nullptr);
     EXPECT_THROW(startingPrinter({}, "1200", {}), RuntimeError) << "a resolution for the CUPS default";
+    ScopedEnv badDpi("RAITAKONE_DPI", "abc");
+    EXPECT_THROW(startingPrinter("file:/tmp/sivut", "600", {}), RuntimeError) << "a bad value overridden is still bad";
 }
 
 TEST(PrinterSelection, BadValuesAreErrorsNamingWhereTheyCameFromAndTheValue)

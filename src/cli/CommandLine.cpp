@@ -5,6 +5,7 @@
 #include "app/QtTranslations.h"
 #include "app/TerminationSignals.h"
 #include "cli/GradeCommand.h"
+#include "grading/ScanFile.h"
 #include "printing/CupsPrinter.h"
 #include "printing/PrinterSelection.h"
 #include "surface/PictureSurface.h"
@@ -141,6 +142,25 @@ PrintPage pageNamed(const QString& name)
                          .arg(name, names.join(QStringLiteral(", ")))};
 }
 
+// Options that cannot go together, or one without the entry that reads it:
+// each is a usage error, never silently ignored.
+void checkCombinations(const QCommandLineParser& parser, const Options& options)
+{
+    const bool grading = gradeRequested(parser);
+    if (parser.isSet(options.print) && (grading || parser.isSet(options.listPrinters)))
+        throw UsageError{QString::fromUtf8("--print tulostaa sivut; sitä ei voi yhdistää valintoihin %1. Anna ne "
+                                           "eri komennoilla.")
+                             .arg(grading ? "--grade/--scan" : "--list-printers")};
+    if (grading && parser.isSet(options.listPrinters))
+        throw UsageError{QString::fromUtf8("--list-printers ja --grade/--scan ovat eri komentoja; anna ne erikseen.")};
+    if (grading && (parser.isSet(options.printer) || parser.isSet(options.dpi)))
+        throw UsageError{QString::fromUtf8("%1 valitsee tulostimen sivuille, mutta arviointi ei tulosta. Tulostimen "
+                                           "tarkkuuden arvioinnille antaa valitsin --printer-dpi.")
+                             .arg(parser.isSet(options.printer) ? "--printer" : "--dpi")};
+    if (const QString alone = gradingOptionAlone(parser); !alone.isEmpty())
+        throw UsageError{QString::fromUtf8("%1 kuuluu arviointiin: lisää --grade SKANNAUS tai --scan.").arg(alone)};
+}
+
 std::vector<PrintPage> pagesNamed(const QStringList& names)
 {
     if (names.isEmpty())
@@ -161,7 +181,7 @@ std::optional<std::string> optionValue(const QCommandLineParser& parser, const Q
 {
     if (!parser.isSet(option))
         return std::nullopt;
-    return parser.value(option).toStdString();
+    return grading::encodeFileName(parser.value(option)).toStdString();
 }
 
 // The saved printer choice lives in the XDG config folder
@@ -205,7 +225,7 @@ int runWindow(CurrentPrinter& current)
 } // namespace
 
 int printSeries(const std::vector<PrintPage>& pages, const PrinterSurface::Connector& connector, QTextStream& out,
-                QTextStream& err, const std::function<bool()>& stopRequested)
+                QTextStream& err, const std::function<bool()>& stopRequested, int* handled)
 {
     PrinterSurface printer(connector);
     // Command3's preview needs a picture box; here nobody sees it.
@@ -216,8 +236,11 @@ int printSeries(const std::vector<PrintPage>& pages, const PrinterSurface::Conne
     int status = kDone;
     const QString total = QString::number(pages.size());
     for (size_t i = 0; i < pages.size(); ++i) {
-        if (stopRequested && stopRequested())
+        if (stopRequested && stopRequested()) {
+            if (handled)
+                *handled = int(i);
             return kFailed;
+        }
         const PrintPage& page = pages[i];
         const QString counter = QString("[%1/%2] ").arg(i + 1).arg(total);
         try {
@@ -235,6 +258,8 @@ int printSeries(const std::vector<PrintPage>& pages, const PrinterSurface::Conne
             err << QString::fromStdString(page.caption) << ": " << QString::fromStdString(error.what()) << Qt::endl;
         }
     }
+    if (handled)
+        *handled = int(pages.size());
     return status;
 }
 
@@ -269,7 +294,7 @@ int runProgram(int argc, char** argv)
     QTextStream err(stderr);
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
+        arguments << grading::decodeFileName(argv[i]); // file names as the file system has them
 
     // The command line is read before the application exists, so that a bad
     // one is answered without a display.
@@ -288,6 +313,7 @@ int runProgram(int argc, char** argv)
             out << "raitakone " << RAITAKONE_VERSION << Qt::endl;
             return kDone;
         }
+        checkCombinations(parser, options);
         if (parser.isSet(options.print))
             pages = pagesNamed(parser.positionalArguments());
         else if (scanRequested(parser) && parser.positionalArguments().size() > 1)
@@ -344,12 +370,23 @@ int runProgram(int argc, char** argv)
         return runGrade(parser, out, err);
 
     if (parser.isSet(options.print)) {
-        const int status = printSeries(pages, current.connector(), out, err, terminationRequested);
+        int handled = 0;
+        const int status = printSeries(pages, current.connector(), out, err, terminationRequested, &handled);
         if (!terminationRequested())
             return status;
-        err << QString::fromUtf8("Keskeytetty (signaali %1): loput sivut jäivät tulostamatta.")
-                   .arg(terminationSignal())
-            << Qt::endl;
+        if (handled == int(pages.size()))
+            err << QString::fromUtf8("Keskeytetty (signaali %1) viimeisen sivun jälkeen: kaikki %2 sivua käsiteltiin.")
+                       .arg(terminationSignal())
+                       .arg(pages.size())
+                << Qt::endl;
+        else
+            err << QString::fromUtf8("Keskeytetty (signaali %1): %2/%3 sivua käsiteltiin; loput %4 jäivät "
+                                     "tulostamatta.")
+                       .arg(terminationSignal())
+                       .arg(handled)
+                       .arg(pages.size())
+                       .arg(int(pages.size()) - handled)
+                << Qt::endl;
         return 128 + terminationSignal();
     }
     return runWindow(current);

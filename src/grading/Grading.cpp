@@ -188,9 +188,21 @@ GradeResult gradeScan(const Scan& scan, const GradeOptions& options)
     GradeResult result;
     result.dpiX = scan.dpiX;
     result.dpiY = scan.dpiY;
+    const auto stopped = [&result, &options] {
+        if (!options.stopRequested || !options.stopRequested())
+            return false;
+        result.status = GradeStatus::Stopped;
+        result.message = QStringLiteral("Arviointi keskeytettiin.");
+        result.symbols.clear();
+        return true;
+    };
     const ReflectanceField field(scan, options.linear);
     const double pixelMm = field.pixelMm();
+    if (stopped())
+        return result;
     const std::vector<FoundSymbol> found = findSymbols(scan.plane, 1.0 / pixelMm, scan.dpiY / scan.dpiX);
+    if (stopped())
+        return result;
 
     const QString quietZoneOutside =
         QStringLiteral("Viivakoodi ulottuu skannauksen reunaan asti, joten sen hiljaiset alueet (10 moduulia "
@@ -247,7 +259,7 @@ GradeResult gradeScan(const Scan& scan, const GradeOptions& options)
         }
         auto measureLines = [&](double apertureMm) {
             std::vector<LineMeasurement> measured;
-            for (int i = 0; i < kScanLineCount; ++i) {
+            for (int i = 0; i < kScanLineCount && !stopped(); ++i) {
                 const double offset = p.barHeightMm * (-0.4 + 0.8 * i / (kScanLineCount - 1));
                 const Vec from = p.centre + p.axis * lineStart + p.across * offset;
                 LineMeasurement m = measureLine(sampleLineThrough(field, from, p.axis, step, count, apertureMm), step);
@@ -257,6 +269,8 @@ GradeResult gradeScan(const Scan& scan, const GradeOptions& options)
             return measured;
         };
         const std::vector<LineMeasurement> measured = measureLines(grade.apertureMm);
+        if (stopped())
+            return result;
 
         for (const LineMeasurement& m : measured)
             if (grade.text.empty() && m.decode.decoded)
@@ -284,6 +298,8 @@ GradeResult gradeScan(const Scan& scan, const GradeOptions& options)
         const double gainAperture = finestResolvedAperture(pixelMm);
         const std::vector<LineMeasurement> gainMeasured =
             gainAperture == grade.apertureMm ? measured : measureLines(gainAperture);
+        if (stopped())
+            return result;
         const std::vector<MeasuredElements> gainLines = knownElements(measured, gainMeasured, grade.text);
         grade.moduleMm = symbolModule(gainLines).value_or(p.moduleMm);
         grade.modulePixels = grade.moduleMm / pixelMm;

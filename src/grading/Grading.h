@@ -10,6 +10,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@ struct GradeOptions {
     std::optional<double> apertureMm;  // default: the reference aperture nearest 0.8 X
     std::optional<double> printerDpi;  // gives the bar gain in printer pixels
     bool linear = false;               // pixel values are linear reflectance, not sRGB
+    std::function<bool()> stopRequested; // asked between the long steps; true ends the grading as Stopped
 };
 
 // Reflectances in per cent, MOD, Defects and decodability as fractions.
@@ -99,7 +101,7 @@ struct SymbolGrade {
     BarGain barGain;
 };
 
-enum class GradeStatus { Graded, NoSymbol, BadInput };
+enum class GradeStatus { Graded, NoSymbol, BadInput, Stopped };
 
 struct GradeResult {
     GradeStatus status = GradeStatus::NoSymbol;

@@ -5,6 +5,7 @@
 #include <QFontMetricsF>
 #include <QImage>
 #include <QPainter>
+#include <QSaveFile>
 #include <QPainterPath>
 #include <QSvgGenerator>
 
@@ -125,39 +126,51 @@ void drawProfile(QPainter& painter, const SymbolGrade& symbol, int line, QSizeF 
 
 bool writeProfilePlot(const SymbolGrade& symbol, const QString& path, QString* error, int line)
 {
-    if (path.endsWith(QStringLiteral(".svg"), Qt::CaseInsensitive)) {
+    const bool svg = path.endsWith(QStringLiteral(".svg"), Qt::CaseInsensitive);
+    if (!svg && !path.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive)) {
+        *error = QStringLiteral("Kuvaajan tiedostonimen pitää päättyä .png tai .svg: %1").arg(path);
+        return false;
+    }
+    // Written beside the target and renamed over it only when whole: an
+    // existing file is replaced whole or not at all. Unbuffered, so that a
+    // write the disk refuses is seen by the save file itself.
+    QSaveFile file(path);
+    const auto fail = [&](const QString& why) {
+        file.cancelWriting();
+        *error = QStringLiteral("Kuvaajaa %1 ei voi kirjoittaa: %2. Tarkista, että kansio on olemassa ja siihen saa "
+                                "kirjoittaa ja että levyllä on tilaa.")
+                     .arg(path, why);
+        return false;
+    };
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return fail(file.errorString());
+    if (svg) {
         // Drawn in CSS pixels at their size on screen, so that the file
         // opens as wide as the plot in the window (about 32 cm), not the
         // PNG's 2400 pixels taken as points.
         const QSize size(kSvgPlotWidth, kSvgPlotHeight);
-        QSvgGenerator svg;
-        svg.setFileName(path);
-        svg.setResolution(kSvgPixelsPerInch);
-        svg.setSize(size);
-        svg.setViewBox(QRect(QPoint(0, 0), size));
-        svg.setTitle(QStringLiteral("Pyyhkäisyprofiili %1").arg(symbol.gradeText));
+        QSvgGenerator generator;
+        generator.setOutputDevice(&file);
+        generator.setResolution(kSvgPixelsPerInch);
+        generator.setSize(size);
+        generator.setViewBox(QRect(QPoint(0, 0), size));
+        generator.setTitle(QStringLiteral("Pyyhkäisyprofiili %1").arg(symbol.gradeText));
         QPainter painter;
-        if (!painter.begin(&svg)) {
-            *error = QStringLiteral("Kuvaajaa %1 ei voi kirjoittaa.").arg(path);
-            return false;
-        }
+        if (!painter.begin(&generator))
+            return fail(file.errorString());
         drawProfile(painter, symbol, line, size);
         painter.end();
-        return true;
+    } else {
+        const QSize size(kPlotWidth, kPlotHeight);
+        QImage image(size, QImage::Format_RGB32);
+        QPainter painter(&image);
+        drawProfile(painter, symbol, line, size);
+        painter.end();
+        if (!image.save(&file, "PNG"))
+            return fail(file.errorString());
     }
-    const QSize size(kPlotWidth, kPlotHeight);
-    if (!path.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive)) {
-        *error = QStringLiteral("Kuvaajan tiedostonimen pitää päättyä .png tai .svg: %1").arg(path);
-        return false;
-    }
-    QImage image(size, QImage::Format_RGB32);
-    QPainter painter(&image);
-    drawProfile(painter, symbol, line, size);
-    painter.end();
-    if (!image.save(path, "PNG")) {
-        *error = QStringLiteral("Kuvaajaa %1 ei voi kirjoittaa.").arg(path);
-        return false;
-    }
+    if (file.error() != QFileDevice::NoError || !file.commit())
+        return fail(file.errorString());
     return true;
 }
 

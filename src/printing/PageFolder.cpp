@@ -24,9 +24,31 @@ namespace fs = std::filesystem;
 
 std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
+// The cause of a failed write in Finnish, and what to do about it.
+std::string writeFailure(int error)
+{
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return "levy on täynnä. Vapauta levytilaa tai valitse toinen hakemisto.";
+    case EACCES:
+    case EPERM:
+        return "hakemistoon ei ole kirjoitusoikeutta. Valitse hakemisto, johon saat kirjoittaa.";
+    case EROFS:
+        return "hakemisto on vain luettavissa. Valitse toinen hakemisto.";
+    case ENOENT: // the folder exists, yet no file can be made in it
+    case EINVAL:
+    case EOPNOTSUPP:
+        return "hakemistoon ei voi luoda tiedostoja (järjestelmän erikoishakemisto, kuten /proc). Valitse tavallinen "
+               "hakemisto.";
+    default:
+        return std::string(std::strerror(error)) + ". Valitse toinen hakemisto.";
+    }
+}
+
 [[noreturn]] void failWrite(const std::string& dir, int error)
 {
-    throw RuntimeError("Sivua ei voitu tallentaa kansioon " + quoted(dir) + ": " + std::strerror(error));
+    throw RuntimeError("Sivua ei voitu tallentaa kansioon " + quoted(dir) + ": " + writeFailure(error));
 }
 
 bool endsWith(const std::string& text, const std::string& end)

@@ -95,21 +95,31 @@ StartingPrinter startingPrinter(const std::optional<std::string>& commandLinePri
 {
     const std::optional<std::string> envPrinter = environment(kPrinterVariable);
     const std::optional<std::string> envDpi = environment(kDpiVariable);
-    if (commandLinePrinter)
-        return {parsePrinterChoice(commandLinePrinter, commandLineDpi, ChoiceSource::CommandLine), true};
-    if (commandLineDpi) {
-        // A resolution alone changes the resolution of the page-file printer
-        // the environment or the saved choice names.
-        PrinterChoice choice = envPrinter ? parsePrinterChoice(envPrinter, std::nullopt) : saved.value_or(PrinterChoice{});
-        const std::optional<std::string> folder =
-            choice.kind == PrinterChoice::Kind::Files ? std::optional<std::string>(kFilePrefix + choice.name) : std::nullopt;
+    // A bad value is an error wherever it is written, also where another
+    // source overrides it.
+    if (envPrinter)
+        parsePrinterChoice(envPrinter, std::nullopt, ChoiceSource::Environment);
+    if (envDpi)
+        parsePrinterChoice(std::string(kFilePrefix) + ".", envDpi, ChoiceSource::Environment);
+    if (!commandLinePrinter && !commandLineDpi && !envPrinter && !envDpi)
+        return {saved.value_or(PrinterChoice{}), false};
+
+    // Each setting on its own: the printer from the command line, else the
+    // environment, else the saved choice; the page-file printer's resolution
+    // from the command line, else the environment, else the saved choice's
+    // when the printer is the saved one, else 600.
+    PrinterChoice choice = commandLinePrinter ? parsePrinterChoice(commandLinePrinter, std::nullopt, ChoiceSource::CommandLine)
+                           : envPrinter       ? parsePrinterChoice(envPrinter, std::nullopt, ChoiceSource::Environment)
+                                              : saved.value_or(PrinterChoice{});
+    const std::optional<std::string> folder =
+        choice.kind == PrinterChoice::Kind::Files ? std::optional<std::string>(kFilePrefix + choice.name) : std::nullopt;
+    if (commandLineDpi)
         return {parsePrinterChoice(folder, commandLineDpi, ChoiceSource::CommandLine), true};
-    }
-    if (envPrinter || envDpi)
-        return {parsePrinterChoice(envPrinter, envDpi, ChoiceSource::Environment), true};
-    if (saved)
-        return {*saved, false};
-    return {};
+    // A CUPS printer named on the command line prints at its own resolution,
+    // whatever the environment says the page files' is.
+    if (envDpi && !(commandLinePrinter && !folder))
+        return {parsePrinterChoice(folder, envDpi, ChoiceSource::Environment), true};
+    return {choice, true};
 }
 
 std::optional<PrinterChoice> loadPrinterChoice(QSettings& settings)

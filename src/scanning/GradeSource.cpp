@@ -29,7 +29,7 @@ GradeOutcome gradeFromSource(const GradeSource& source, const std::atomic<bool>&
         scan = std::move(acquired.scan);
     } else {
         outcome.source = source.file;
-        grading::ScanLoad load = grading::loadScan(source.file, source.fileDpi);
+        grading::ScanLoad load = grading::loadScan(source.file, source.fileDpi, [&cancel] { return cancel.load(); });
         if (load.resolutionMissing) {
             outcome.error = QStringLiteral("Tiedosto %1 ei kerro skannauksen tarkkuutta. Anna tarkkuus, jolla "
                                            "skannasit sivun, kohtaan Skannauksen tarkkuus ja arvioi uudelleen.")
@@ -37,7 +37,8 @@ GradeOutcome gradeFromSource(const GradeSource& source, const std::atomic<bool>&
             return outcome;
         }
         if (!load.scan) {
-            outcome.error = load.error;
+            outcome.cancelled = load.stopped;
+            outcome.error = load.stopped ? kCancelled : load.error;
             return outcome;
         }
         scan = std::move(load.scan);
@@ -52,10 +53,13 @@ GradeOutcome gradeFromSource(const GradeSource& source, const std::atomic<bool>&
         progress(GradeStage::Grading, 0.0);
     grading::GradeOptions options;
     options.printerDpi = source.printerDpi;
+    options.stopRequested = [&cancel] { return cancel.load(); };
     grading::GradeResult result = grading::gradeScan(*scan, options);
     result.printerDpi = source.printerDpi;
     if (result.status == grading::GradeStatus::Graded)
         outcome.result = std::move(result);
+    else if (result.status == grading::GradeStatus::Stopped)
+        outcome = {std::nullopt, kCancelled, true, outcome.source};
     else
         outcome.error = result.message;
     return outcome;

@@ -36,8 +36,8 @@ struct GradeOutcome {
 enum class GradeStage { Scanning, Grading };
 using GradeProgress = std::function<void(GradeStage stage, double fraction)>;
 
-// Reads or scans the page and grades it. cancel stops a scan between reads
-// and drops a grading that has not yet begun.
+// Reads or scans the page and grades it. cancel stops a scan between reads,
+// the reading of a file, and the grading between its steps.
 GradeOutcome gradeFromSource(const GradeSource& source, const std::atomic<bool>& cancel,
                              const GradeProgress& progress = {});
 

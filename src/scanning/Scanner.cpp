@@ -1,5 +1,6 @@
 #include "scanning/Scanner.h"
 
+#include "app/TerminationSignals.h"
 #include "grading/FileErrorText.h"
 
 #include <sane/sane.h>
@@ -48,6 +49,16 @@ QString statusText(SANE_Status status)
     default: return QString::fromUtf8("SANE-tila %1").arg(int(status));
     }
 }
+
+// Backends change the process's signal actions (the test backend's reader
+// thread sets SIGTERM back to its default): the program's own are put back
+// after every call that may start or end such a thread, and when SANE is left.
+struct SignalHandlersKept {
+    SignalHandlersKept() = default;
+    SignalHandlersKept(const SignalHandlersKept&) = delete;
+    SignalHandlersKept& operator=(const SignalHandlersKept&) = delete;
+    ~SignalHandlersKept() { restoreTerminationHandlers(); }
+};
 
 // sane_init and sane_exit around one operation, so that each one reads the
 // configuration as it is then.
@@ -402,8 +413,10 @@ Acquisition scanWith(SANE_Handle handle, const QString& name, const ScanRequest&
     for (int frame = 0;; ++frame) {
         if (cancel)
             return failure(SANE_STATUS_CANCELLED);
-        if (const SANE_Status status = sane_start(handle); status != SANE_STATUS_GOOD)
-            return failure(status);
+        const SANE_Status started = sane_start(handle);
+        restoreTerminationHandlers();
+        if (started != SANE_STATUS_GOOD)
+            return failure(started);
         SANE_Parameters p{};
         if (const SANE_Status status = sane_get_parameters(handle, &p); status != SANE_STATUS_GOOD)
             return failure(status);
@@ -430,6 +443,7 @@ Acquisition scanWith(SANE_Handle handle, const QString& name, const ScanRequest&
             data.resize(used + size_t(kReadChunk));
             SANE_Int length = 0;
             const SANE_Status status = sane_read(handle, data.data() + used, kReadChunk, &length);
+            restoreTerminationHandlers();
             data.resize(used + size_t(std::max<SANE_Int>(length, 0)));
             if (status == SANE_STATUS_EOF)
                 break;
@@ -485,6 +499,7 @@ Acquisition scanWith(SANE_Handle handle, const QString& name, const ScanRequest&
 
 std::vector<ScannerDevice> listScanners(QString* error)
 {
+    const SignalHandlersKept handlers; // last out: after SANE has been left
     const std::lock_guard<std::mutex> lock(saneLock());
     const SaneSession session;
     if (!session.ok()) {
@@ -498,6 +513,7 @@ std::vector<ScannerDevice> listScanners(QString* error)
 Acquisition acquireScan(const ScanRequest& request, const std::atomic<bool>& cancel,
                         const std::function<void(double)>& progress)
 {
+    const SignalHandlersKept handlers; // last out: after SANE has been left
     const std::lock_guard<std::mutex> lock(saneLock());
     const SaneSession session;
     if (!session.ok())
@@ -547,13 +563,16 @@ bool saveScan(const QImage& image, const QString& path, QString* error)
     };
     if (image.isNull())
         return fail(QString::fromUtf8("kuva puuttuu"));
-    // Written beside the target and renamed over it only when whole.
+    // Written beside the target and renamed over it only when whole;
+    // unbuffered, so that a write the disk refuses is seen by the save file
+    // itself and not lost in a flush that commit would not notice.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return fail(writeFailureReason(path, file.error()));
-    if (!image.save(&file, "PNG")) {
+    if (!image.save(&file, "PNG") || file.error() != QFileDevice::NoError) {
+        const QFileDevice::FileError error = file.error() != QFileDevice::NoError ? file.error() : QFileDevice::WriteError;
         file.cancelWriting();
-        return fail(writeFailureReason(path, QFileDevice::WriteError));
+        return fail(writeFailureReason(path, error));
     }
     if (!file.commit())
         return fail(writeFailureReason(path, file.error()));
