@@ -11,10 +11,9 @@
 // mark before the first grading.
 
 #include "grading/Grading.h"
-#include "printtests/PrintTests.h"
-#include "surface/PrinterBackend.h"
 
 #include "BenchSupport.h"
+#include "ScannedSheet.h"
 
 #include <QTemporaryDir>
 
@@ -25,67 +24,8 @@ namespace raitakone {
 namespace {
 
 constexpr double kDpi = 600;
-constexpr int kSheetWidth = 4960;  // A4 at 600 dpi
-constexpr int kSheetHeight = 7016;
-constexpr int kMargin = 95;        // 4 mm the printer cannot print on
 
-// Keeps the one page it is given.
-class KeepingPrinter : public PrinterBackend {
-public:
-    explicit KeepingPrinter(std::optional<PageRaster>* page) : page_(page) {}
-    PageGeometry geometry() override
-    {
-        return {kDpi, kDpi, kSheetWidth, kSheetHeight,
-                PixelRect{kMargin, kMargin, kSheetWidth - kMargin, kSheetHeight - kMargin}};
-    }
-    void checkPrintQuality(int16_t) override {}
-    Delivery deliver(const PageRaster& page, const JobSettings&) override
-    {
-        *page_ = page;
-        return {};
-    }
-
-private:
-    std::optional<PageRaster>* page_;
-};
-
-// The sheet as a flatbed scanner gives it: paper and ink at their sRGB
-// values, each edge softened over a pixel, a little noise.
-QImage scannedSheet()
-{
-    std::optional<PageRaster> page;
-    PrinterSurface printer([&page] { return std::make_unique<KeepingPrinter>(&page); });
-    Command10_Click(printer, 2);
-    // The raster is the whole sheet, its margins left white; a bilevel page
-    // (index 1 black) is read bit by bit, without a converted copy.
-    const QImage& printed = page->image();
-    QImage sheet(printed.size(), QImage::Format_Grayscale8);
-    for (int y = 0; y < printed.height(); ++y) {
-        const uchar* in = printed.constScanLine(y);
-        uchar* out = sheet.scanLine(y);
-        for (int x = 0; x < printed.width(); ++x) {
-            const bool ink = printed.format() == QImage::Format_Mono ? (in[x >> 3] >> (7 - (x & 7))) & 1
-                                                                      : qGray(printed.pixel(x, y)) < 128;
-            out[x] = ink ? 40 : 235;
-        }
-    }
-    uint32_t seed = 12345;
-    for (int y = 1; y < sheet.height() - 1; ++y) {
-        const uchar* above = sheet.constScanLine(y - 1);
-        const uchar* below = sheet.constScanLine(y + 1);
-        uchar* row = sheet.scanLine(y);
-        int previous = row[0];
-        for (int x = 1; x < sheet.width() - 1; ++x) {
-            seed = seed * 1664525u + 1013904223u;
-            const int noise = int(seed >> 29) - 4;
-            const int here = row[x];
-            const int soft = (previous + 4 * here + row[x + 1] + above[x] + below[x]) / 8;
-            previous = here;
-            row[x] = uchar(std::clamp(soft + noise, 0, 255));
-        }
-    }
-    return sheet;
-}
+QImage scannedSheet() { return scannedA4Sheet(kDpi); }
 
 void BM_GradeA4Scan(benchmark::State& state)
 {

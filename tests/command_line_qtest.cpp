@@ -70,6 +70,7 @@ private slots:
         };
         row("unknown option", {"--tulosta", "all"}, 2, "", "--tulosta");
         row("unknown page", {"--print", "Command10:0", "Valkea 9"}, 2, "", "Valkea 9");
+        row("unknown page lists the pages", {"--print", "Valkea 9"}, 2, "", "Command10:1 \"Valkea 2  (rgb+bf)\", ");
         row("not a print button", {"--print", "Command8"}, 2, "", "Command8");
         row("index out of range", {"--print", "Command10:4"}, 2, "", "Command10:4");
         row("no pages", {"--print"}, 2, "", "--print");
@@ -85,7 +86,14 @@ private slots:
         row("save not png", {"--scan", "--save-scan", "sivu.jpg"}, 2, "", "sivu.jpg");
         row("two scanners", {"--scan", "test:0", "test:1"}, 2, "", "test:1");
         row("no scanner", {"--scan"}, 3, "", "scanimage -L");
-        row("help", {"--help"}, 0, "Käyttö:(.|\n)*--list-printers", "");
+        // options that do not go together, or one without the entry that reads it
+        row("print and grade", {"--print", "all", "--grade", "sivu.png"}, 2, "", "--print");
+        row("printer for grading", {"--grade", "sivu.png", "--printer", "", "--dpi", "abc"}, 2, "", "--printer-dpi");
+        row("paper for grading", {"--grade", "sivu.png", "--paper", "A5"}, 2, "", "--paper valitsee");
+        row("json alone", {"--json"}, 2, "", "--json");
+        row("plot alone", {"--plot", "kuvaaja.png"}, 2, "", "--plot");
+        row("aperture alone", {"--aperture", "0.25"}, 2, "", "--aperture");
+        row("help", {"--help"}, 0, "^Käyttö: raitakone (.|\n)*--paper <PAPERI>(.|\n)*--list-printers(.|\n)*Command10:1 +\"Valkea 2  \\(rgb\\+bf\\)\"", "");
         row("version", {"--version"}, 0, "^raitakone \\d+\\.\\d+", "");
         row("list without a scheduler", {"--list-printers"}, 1, "", "CUPS ei ole käynnissä");
     }
@@ -147,6 +155,20 @@ private slots:
                                               "viivakoodia");
         QVERIFY2(run.err.contains(box), qPrintable(run.err));
         QCOMPARE(QImage(work.filePath("0001.png")).size(), QSize(799, 1199));
+    }
+
+    // A caption typed with its spaces run together and in any case prints its
+    // page; the names are still told apart.
+    void captionsAreMatchedLoosely()
+    {
+        QTemporaryDir work;
+        const Run run = runProgram({"--printer", "file:" + work.path(), "--dpi", "300", "--print", "valkea 2 (RGB+BF)",
+                                    "TWIPS  1", "command10:3"});
+        QCOMPARE(run.status, 0);
+        QVERIFY2(run.out.contains(QString::fromUtf8("[1/3] Valkea 2  (rgb+bf) → ")) &&
+                     run.out.contains(QString::fromUtf8("[2/3] twips 1 → ")) &&
+                     run.out.contains(QString::fromUtf8("[3/3] Valkea 4 (rgb) → ")),
+                 qPrintable(run.out + run.err));
     }
 
     // At 50 dpi a module is 0 pixels, so the pages drawn with a pen a module

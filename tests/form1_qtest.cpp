@@ -3,6 +3,8 @@
 
 #include "app/Form1.h"
 #include "app/PrinterDialog.h"
+#include "app/QtTranslations.h"
+#include "printing/CupsPrinter.h"
 #include "printing/PrinterSelection.h"
 #include "printtests/PrintTests.h"
 #include "surface/RuntimeError.h"
@@ -14,12 +16,17 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
-#include <QLabel>
+#include <QDir>
+#include <QFileDialog>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QLocale>
 #include <QPushButton>
 #include <QTimer>
+#include <QTranslator>
 #include <QtTest>
 
 #include <algorithm>
@@ -376,6 +383,70 @@ private slots:
         QCOMPARE(opened.form.pageStatus(), QString("0005.png siirretty."));
     }
 
+    // Every kind of page notice the program writes is read whole in its own
+    // row: the form keeps its width, the row wraps and the form grows to hold it.
+    void everyPageNoticeIsReadWhole_data()
+    {
+        QTest::addColumn<QString>("notice");
+        const std::string queue = "raitakone-pdf-toimisto-2-kerros";
+        const std::string page = "Valkea 2  (rgb+bf) → " + queue + ", työ 2117";
+        const QString folder = QString::fromUtf8("/home/kayttaja/Asiakirjat/raitakone/sivut-2026-12-08");
+        QTest::newRow("page") << QString::fromStdString(page);
+        QTest::newRow("stopped queue") << QString::fromStdString(
+            page + " — " + heldJobNotice(queue, 2117, IPP_PSTATE_STOPPED, "paused", "Pysäytetty ylläpitäjän pyynnöstä"));
+        QTest::newRow("printer error") << QString::fromStdString(
+            page + " — " + heldJobNotice(queue, 2117, IPP_PSTATE_PROCESSING, "media-jam-error,cover-open-error", ""));
+        QTest::newRow("repaired page folder") << QString::fromUtf8(
+            "twips 1 → %1/0012.png — Sivu 0011 oli jäänyt kesken (PDF-tiedosto puuttui): tiedosto %1/0011.pdf "
+            "tehtiin uudelleen tiedostosta 0011.png. Sivu 0010 oli jäänyt kesken (PNG-tiedosto puuttui): tiedosto "
+            "%1/0010.pdf siirrettiin nimelle 0010.pdf.incomplete.").arg(folder);
+        QTest::newRow("grade") << QString::fromUtf8("Arvio 3.4/10/660 (B) · levenemä +1,99 tulostimen pikseliä — "
+                                                    "/home/kayttaja/Skannaukset/valkea-1-600dpi-skannattu-1200dpi.png");
+        QTest::newRow("error") << QString::fromUtf8("Virhe: Sivutiedostojen kansiota \"%1\" ei voi käyttää: "
+                                                    "kansioon ei ole kirjoitusoikeutta.").arg(folder);
+    }
+    void everyPageNoticeIsReadWhole()
+    {
+        QFETCH(QString, notice);
+        Window w(600);
+        const int formWidth = toPixels(kForm1ClientWidthTwips, w.form.logicalDpiX());
+        w.form.showNotice(notice);
+        const auto* row = w.form.findChild<QLabel*>("pageStatus");
+        QCOMPARE(row->text(), notice);
+        QCOMPARE(w.form.width(), formWidth);
+        QVERIFY(w.form.rect().contains(QRect(row->mapTo(&w.form, QPoint(0, 0)), row->size())));
+        QVERIFY2(row->width() > formWidth * 9 / 10, qPrintable(QString::number(row->width())));
+        const QRect room = row->contentsRect();
+        const QRect needed = row->fontMetrics().boundingRect(QRect(QPoint(0, 0), QSize(room.width(), 100000)),
+                                                             Qt::TextWordWrap, notice);
+        QVERIFY2(needed.width() <= room.width() && needed.height() <= room.height(),
+                 qPrintable(QString("%1x%2 needed, %3x%4 there")
+                                .arg(needed.width()).arg(needed.height()).arg(room.width()).arg(room.height())));
+    }
+
+    // A held queue also comes as a message box, once per queue until a page
+    // goes through it again.
+    void heldQueueIsToldInAMessageOncePerStop()
+    {
+        Window w(600);
+        w.record->notice = "Työ odottaa jonossa. Käynnistä jono uudelleen komennolla cupsenable muisti.";
+        w.click("Command10", 0);
+        w.click("Command10", 1);
+        QCOMPARE(w.messages.size(), size_t(1));
+        QCOMPARE(w.messages[0].caption, QString("raitakoe"));
+        QCOMPARE(w.messages[0].text, QString::fromStdString(w.record->notice));
+        // the status row has the page's own notice, then the queue's
+        QVERIFY2(w.form.pageStatus().contains(QString::fromUtf8("— Sivun piirroksesta jäi")) &&
+                     w.form.pageStatus().endsWith(QString::fromStdString(w.record->notice)),
+                 qPrintable(w.form.pageStatus()));
+        w.record->notice.clear();
+        w.click("Command10", 2);
+        w.record->notice = "Jono on taas pysäytetty.";
+        w.click("Command10", 3);
+        QCOMPARE(w.messages.size(), size_t(2));
+        QCOMPARE(w.messages[1].text, QString::fromStdString(w.record->notice));
+    }
+
     // Each click finds the printer current when it starts: a diagnostic must
     // not pin the printer for the next page. Choosing one shows it at once.
     void everyClickFindsTheCurrentPrinter()
@@ -394,8 +465,10 @@ private slots:
         w.form.setPrinterChooser([=](QWidget*) { *current = second; return true; });
         QPushButton* choose = w.form.findChild<QPushButton*>("choosePrinter");
         QVERIFY(choose && !choose->isHidden());
+        QVERIFY(!w.form.pageStatus().isEmpty());
         QTest::mouseClick(choose, Qt::LeftButton);
         QCOMPARE(w.form.printerStatus(), QString::fromUtf8("toinen · 300 dpi · A4, 210 × 297 mm"));
+        QCOMPARE(w.form.pageStatus(), QString()); // the old printer's last page
     }
 
     // Real queues of the private scheduler: a refusing queue is reported and
@@ -421,6 +494,72 @@ private slots:
         const QRegularExpressionMatch job = QRegularExpression(held + "cupsenable raitakone-stopped").match(w.form.pageStatus());
         QVERIFY2(job.hasMatch(), qPrintable(w.form.pageStatus()));
         cupsCancelJob2(CUPS_HTTP_DEFAULT, "raitakone-stopped", job.captured(1).toInt(), 1);
+        // The stop also comes as a message box, once.
+        QCOMPARE(w.messages.size(), size_t(3));
+        QVERIFY2(w.messages[2].text.contains("cupsenable raitakone-stopped"), qPrintable(w.messages[2].text));
+        w.click("Command10", 0);
+        const QRegularExpressionMatch second = QRegularExpression(held).match(w.form.pageStatus());
+        QVERIFY2(second.hasMatch(), qPrintable(w.form.pageStatus()));
+        cupsCancelJob2(CUPS_HTTP_DEFAULT, "raitakone-stopped", second.captured(1).toInt(), 1);
+        QCOMPARE(w.messages.size(), size_t(3));
+    }
+
+    // The printer dialog: Selaa… only for the page-file printer, an empty
+    // folder asked for in words, a resolution taken as the program writes it.
+    void printerDialogTakesWhatTheWindowWrites()
+    {
+        const QString folder = QDir::temp().filePath("raitakone-dialogi");
+        QStringList seen;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog != nullptr);
+            auto* list = dialog->findChild<QListWidget*>("printers");
+            QPushButton* browse = nullptr;
+            for (QPushButton* b : dialog->findChildren<QPushButton*>())
+                if (b->text() == QString::fromUtf8("Selaa…"))
+                    browse = b;
+            QVERIFY(browse != nullptr);
+            list->setCurrentRow(0); // the CUPS default
+            seen << QString::number(browse->isEnabled());
+            list->setCurrentRow(list->count() - 1); // the page-file printer
+            seen << QString::number(browse->isEnabled());
+            dialog->findChild<QLineEdit*>("folder")->clear();
+            dialog->findChild<QLineEdit*>("dpi")->setText(QString::fromUtf8("600 × 1200 dpi"));
+            auto* ok = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+            QTest::mouseClick(ok, Qt::LeftButton);
+            seen << dialog->findChild<QLabel*>("problem")->text();
+            dialog->findChild<QLineEdit*>("folder")->setText(folder);
+            QTest::mouseClick(ok, Qt::LeftButton);
+        });
+        const std::optional<PrinterChoice> chosen = choosePrinterInDialog(nullptr, PrinterChoice{});
+        QCOMPARE(seen, QStringList({"0", "1", QString::fromUtf8("Valitse kansio, johon sivutiedostot tallennetaan.")}));
+        QVERIFY(chosen.has_value());
+        QCOMPARE(*chosen, (PrinterChoice{PrinterChoice::Kind::Files, folder.toStdString(), 600, 1200}));
+    }
+
+    // Qt's own buttons and file dialogs speak Finnish under a Finnish locale,
+    // and stay as they are under any other.
+    void qtTextsAreFinnishUnderAFinnishLocale()
+    {
+        const auto buttonTexts = [] {
+            QDialogButtonBox box(QDialogButtonBox::Save | QDialogButtonBox::Cancel | QDialogButtonBox::Open);
+            QStringList texts;
+            for (QAbstractButton* button : box.buttons())
+                texts << button->text().remove('&');
+            texts.sort();
+            QFileDialog files(nullptr, "", "");
+            files.setOption(QFileDialog::DontUseNativeDialog);
+            texts << files.findChild<QLabel*>("lookInLabel")->text();
+            return texts;
+        };
+        const auto removeTranslators = qScopeGuard([] {
+            for (QTranslator* t : qApp->findChildren<QTranslator*>())
+                QCoreApplication::removeTranslator(t), delete t;
+        });
+        QVERIFY(!installQtTranslations(QLocale(QLocale::English, QLocale::UnitedStates)));
+        QCOMPARE(buttonTexts(), QStringList({"Cancel", "Open", "Save", "Look in:"}));
+        QVERIFY(installQtTranslations(QLocale(QLocale::Finnish, QLocale::Finland)));
+        QCOMPARE(buttonTexts(), QStringList({"Avaa", "Peru", "Tallenna", QString::fromUtf8("Lähde:")}));
     }
 
     // The printer dialog's paper field starts at the current paper; a size

@@ -5,9 +5,13 @@
 #include "app/Form1.h"
 #include "app/GradeDialog.h"
 #include "app/GradeRun.h"
+#include "app/ScanSourceDialog.h"
 #include "support/MemoryPrinter.h"
 #include "support/SyntheticScan.h"
 
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -16,9 +20,15 @@
 #include <QProcess>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScreen>
+#include <QSpinBox>
+#include <QLineEdit>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
+
+#include <fstream>
 
 using namespace raitakone;
 using raitakone::scanning::GradeSource;
@@ -207,8 +217,9 @@ private slots:
     }
 
     // Arvioi skannaus… in the status line asks for the source, suggesting the
-    // current printer's resolution and then the last source; cancelling the
-    // question grades nothing.
+    // current printer's resolution the first time and then the source and
+    // printer resolution given last; the result names the resolution it
+    // assumed. Cancelling the question grades nothing.
     void statusLineButtonAsksForTheSource()
     {
         QTemporaryDir work;
@@ -223,6 +234,7 @@ private slots:
                 return std::nullopt;
             GradeSource chosen = suggestion;
             chosen.file = file;
+            chosen.printerDpi = 600; // the page came from another printer than the current one
             return chosen;
         });
         auto* button = window.form.findChild<QPushButton*>("gradeScan");
@@ -230,14 +242,98 @@ private slots:
         QTest::mouseClick(button, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(window.dialog() != nullptr, 120000);
         QCOMPARE(suggestions.first().printerDpi, std::optional<double>(300.0));
-        QVERIFY(window.dialog()->findChild<QLabel*>("barGain")->text().contains(QString::fromUtf8("tulostimen pikseliä")));
+        const QString gain = window.dialog()->findChild<QLabel*>("barGain")->text();
+        QVERIFY2(gain.contains(QString::fromUtf8("tulostimen pikseliä (tulostin 600 dpi)")), qPrintable(gain));
+        QVERIFY2(window.form.pageStatus().contains(QString::fromUtf8("(tulostin 600 dpi)")),
+                 qPrintable(window.form.pageStatus()));
 
         delete window.dialog();
         answer = false;
         QTest::mouseClick(button, Qt::LeftButton);
         QCOMPARE(suggestions.last().file, file);
+        QCOMPARE(suggestions.last().printerDpi, std::optional<double>(600.0));
         QCOMPARE(window.form.gradeRun(), nullptr);
         QCOMPARE(window.dialog(), nullptr);
+    }
+
+    // The source dialog fills the scan resolution from a file that states
+    // one, and asks for it where the file states none; the resolution given
+    // grades the file, which without it cannot be graded.
+    void scanResolutionFieldForFiles()
+    {
+        useTestScanner(nullptr);
+        QTemporaryDir work;
+        const QString stated = writeWideBarScan(work);
+        QImage unstated(stated);
+        unstated.setDotsPerMeterX(2835); // 72 dpi: what programs write when they do not know
+        unstated.setDotsPerMeterY(2835);
+        const QString file = work.filePath("ei-tarkkuutta.png");
+        QVERIFY(unstated.save(file));
+
+        QStringList seen;
+        const auto answer = [&](int dpi) {
+            QTimer::singleShot(0, [&seen, dpi] {
+                auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+                QVERIFY(dialog != nullptr);
+                auto* field = dialog->findChild<QSpinBox*>("fileDpi");
+                seen << field->text();
+                auto* ok = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+                if (dpi == 0) {
+                    QTest::mouseClick(ok, Qt::LeftButton);
+                    QVERIFY(dialog->isVisible()); // refused: no resolution
+                    field->setValue(600);
+                    seen << field->text();
+                } else if (dpi > 0) {
+                    field->setValue(dpi);
+                }
+                QTest::mouseClick(ok, Qt::LeftButton);
+            });
+        };
+        GradeSource suggestion = fileSource(stated);
+        answer(-1);
+        std::optional<GradeSource> chosen = chooseScanSourceInDialog(nullptr, suggestion);
+        QVERIFY(chosen.has_value());
+        QCOMPARE(seen.takeFirst(), QString("600 dpi"));
+        QCOMPARE(chosen->fileDpi, std::nullopt); // as the file says
+
+        answer(0);
+        chosen = chooseScanSourceInDialog(nullptr, fileSource(file));
+        QVERIFY(chosen.has_value());
+        QCOMPARE(seen, QStringList({QString::fromUtf8("ei tiedossa"), QString("600 dpi")}));
+        QCOMPARE(chosen->fileDpi, std::optional<double>(600.0));
+
+        Window window;
+        window.grade(fileSource(file));
+        QCOMPARE(window.messages.size(), 1);
+        QVERIFY2(window.messages.first().contains("Skannauksen tarkkuus") && !window.messages.first().contains("--"),
+                 qPrintable(window.messages.first()));
+        window.grade(*chosen);
+        QVERIFY(window.dialog() != nullptr);
+        QVERIFY(window.dialog()->findChild<QLabel*>("gradeSummary")->text().contains(QString::fromUtf8("skannaus 600 dpi")));
+    }
+
+    // On a 1280 × 720 screen (the one this program runs on) the whole dialog
+    // is on the screen, its buttons included, and the plot keeps a share.
+    void gradeDialogFitsTheScreen()
+    {
+        QTemporaryDir work;
+        Window window;
+        window.form.show();
+        window.grade(fileSource(writeWideBarScan(work), 600));
+        GradeDialog* dialog = window.dialog();
+        QVERIFY(dialog != nullptr);
+        QVERIFY(QTest::qWaitForWindowExposed(dialog));
+        const QRect available = dialog->screen()->availableGeometry();
+        QCOMPARE(available.size(), QSize(1280, 720));
+        QVERIFY2(available.contains(dialog->frameGeometry()),
+                 qPrintable(QString("%1,%2 %3x%4").arg(dialog->frameGeometry().x()).arg(dialog->frameGeometry().y())
+                                .arg(dialog->frameGeometry().width()).arg(dialog->frameGeometry().height())));
+        const QRect inside = dialog->rect();
+        for (QPushButton* button : dialog->findChildren<QPushButton*>())
+            QVERIFY2(inside.contains(QRect(button->mapTo(dialog, QPoint(0, 0)), button->size())),
+                     qPrintable(button->text()));
+        QVERIFY(dialog->findChild<QWidget*>("profilePlot")->width() >= dialog->width() / 3);
+        QVERIFY(dialog->findChild<QWidget*>("lineTable")->height() >= 100);
     }
 
     // What goes wrong says what to do, in a message and the status line, and
@@ -319,5 +415,17 @@ private slots:
     }
 };
 
-QTEST_MAIN(GradeWindowTest)
+// The tests run on a screen of 1280 × 720, the smallest the dialogs must
+// fit, with the window manager's frame margins.
+int main(int argc, char** argv)
+{
+    const std::string config = QDir::tempPath().toStdString() + "/grade_window_qtest_screen.json";
+    std::ofstream(config) << R"({"windowFrameMargins": true, "screens": [{"name": "small", "x": 0, "y": 0,
+        "width": 1280, "height": 720, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})";
+    qputenv("QT_QPA_PLATFORM", QByteArray("offscreen:configfile=") + config.c_str());
+    QApplication app(argc, argv);
+    GradeWindowTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "grade_window_qtest.moc"

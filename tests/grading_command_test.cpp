@@ -6,6 +6,7 @@
 #include "support/SyntheticScan.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QImage>
 #include <QImageReader>
 #include <QJsonArray>
@@ -101,6 +102,7 @@ TEST_F(GradeCommand, PngTiffAndPdfGiveTheJsonNamesScriptsRead)
         ASSERT_EQ(run.status, 0) << run.err.toStdString();
         const QJsonObject top = QJsonDocument::fromJson(run.out.toUtf8()).object();
         EXPECT_NEAR(top["scan_dpi"].toDouble(), 600.0, 0.01);
+        EXPECT_EQ(top["standard"].toString(), "ISO/IEC 15416:2000");
         ASSERT_EQ(top["symbols"].toArray().size(), 1);
         const QJsonObject s = top["symbols"][0].toObject();
         // None is resampled, so every value is the PNG's.
@@ -109,8 +111,10 @@ TEST_F(GradeCommand, PngTiffAndPdfGiveTheJsonNamesScriptsRead)
         EXPECT_EQ(s["letter"].toString() + " " + s["grade_text"].toString(), "A 4.0/10/660");
         const QJsonValue gain = s["bar_gain"], worstBar = s["worst_bar"];
         for (const QJsonValue& number : {s["grade"], s["aperture_mm"], s["module_mm"], gain["um"], gain["percent_x"],
-                                         gain["printer_pixels"], worstBar["index"], worstBar["deviation_um"]})
+                                         gain["printer_pixels"], gain["aperture_mm"], worstBar["index"],
+                                         worstBar["deviation_um"]})
             EXPECT_TRUE(number.isDouble()) << run.out.toStdString();
+        EXPECT_EQ(gain["printer_dpi"].toDouble(), 600.0); // what the printer pixels assume
         for (const char* name : {"rmin", "rmax", "sc", "ecmin", "mod", "defects", "decodability"})
             EXPECT_TRUE(s["parameters"][name].isDouble()) << name;
         EXPECT_TRUE(s["parameters"]["decode"].toBool());
@@ -139,6 +143,14 @@ TEST_F(GradeCommand, ExitStatusSaysWhatWentWrong)
     // The scan cut through the left quiet zone, as at the very edge of the sheet.
     const int cut = int(std::lround(6.0 / 25.4 * 600)) + 2 * modulePixels(600) - 10;
     const QString file = saved(pageScan(), "scan.png");
+    // Unreadable files are named with their cause in Finnish, not Qt's English.
+    QFile whole(file), cutShort(dir_.filePath("katkennut.png")), notImage(dir_.filePath("teksti.png"));
+    ASSERT_TRUE(whole.open(QIODevice::ReadOnly) && cutShort.open(QIODevice::WriteOnly) &&
+                notImage.open(QIODevice::WriteOnly));
+    cutShort.write(whole.read(100)); // ends before the pixels begin
+    notImage.write("ei kuva\n");
+    cutShort.close();
+    notImage.close();
     const struct {
         QStringList arguments;
         int status;
@@ -151,6 +163,8 @@ TEST_F(GradeCommand, ExitStatusSaysWhatWentWrong)
         {{saved(scan(printed(symbolPage(300), 300, symbolRegion(300)), {.dpi = 200}), "coarse.png")}, 2, "600 dpi"},
         {{saved(pageScan().copy(cut, 0, pageScan().width() - cut, pageScan().height()), "cut.png")}, 2,
          "hiljaiset alueet"},
+        {{cutShort.fileName()}, 2, "tiedosto on katkennut"},
+        {{notImage.fileName()}, 2, "ei ole PNG-, TIFF- eikä JPEG-kuva"},
         {{file, "--aperture", "leveä"}, 2, "--aperture"},
         {{file, "--scan-dpi", "0"}, 2, "--scan-dpi"},
         {{file, "--plot", dir_.filePath("profile.gif")}, 2, "--plot"},
@@ -174,6 +188,10 @@ TEST_F(GradeCommand, PlotsTheMiddleScanLinesProfile)
     for (int x = 0; x < image.width(); ++x)
         shaded += image.pixelColor(x, image.height() / 2) == QColor(215, 215, 215);
     EXPECT_GT(shaded, grading::kPlotWidth / 5);
+    // The SVG opens at its size on screen, its levels written with a decimal comma.
     QFile text(svg);
-    EXPECT_TRUE(text.open(QIODevice::ReadOnly) && text.readAll().contains("GT "));
+    ASSERT_TRUE(text.open(QIODevice::ReadOnly));
+    const QString drawing = QString::fromUtf8(text.readAll());
+    EXPECT_TRUE(drawing.contains("width=\"317.5mm\"")) << drawing.left(400).toStdString();
+    EXPECT_TRUE(QRegularExpression("GT \\d+,\\d %").match(drawing).hasMatch());
 }

@@ -1,5 +1,6 @@
-// Which printer the pages go to: the command line over the environment over
-// the saved choice over the CUPS default, and bad values refused by name.
+// Which printer the pages go to: for each setting the command line over the
+// environment over the saved choice over the CUPS default, and bad values
+// refused by name.
 
 #include "printing/PrinterSelection.h"
 #include "support/ErrorText.h"
@@ -47,7 +48,15 @@ TEST(PrinterSelection, CommandLineWinsOverEnvironmentOverSavedChoiceOverDefault)
         {"file:/ymparisto", "203", "A5", {{}, "600x1200", {}}, saved, {Kind::Files, "/ymparisto", 600, 1200, a5}, true},
         {"file:/ymparisto", "203", "A5", {{}, {}, "100x150mm"}, saved, {Kind::Files, "/ymparisto", 203, 203, label},
          true},
-        {"file:/ymparisto", "203", nullptr, {"Toimisto_laser", {}, {}}, saved, {Kind::NamedCups, "Toimisto_laser"}, true},
+        {"file:/ymparisto", "203", "A5", {"Toimisto_laser", {}, {}}, saved, {Kind::NamedCups, "Toimisto_laser"}, true},
+        // each setting on its own: the environment's resolution and paper for
+        // the command line's folder; the saved choice's only for the saved folder
+        {nullptr, "300", nullptr, {"file:/tmp/sivut", {}, {}}, saved, {Kind::Files, "/tmp/sivut", 300, 300}, true},
+        {nullptr, nullptr, "A5", {"file:/tmp/sivut", {}, {}}, saved, {Kind::Files, "/tmp/sivut", 600, 600, a5}, true},
+        {"file:/ymparisto", nullptr, nullptr, {}, saved, {Kind::Files, "/ymparisto", 600, 600}, true},
+        {nullptr, "203", nullptr, {}, saved, {Kind::Files, "/tallennettu", 203, 203, label}, true},
+        {nullptr, nullptr, "A5", {}, saved, {Kind::Files, "/tallennettu", 300, 300, a5}, true},
+        {nullptr, "203", "A5", {{}, {}, "100x150mm"}, saved, {Kind::Files, "/tallennettu", 203, 203, label}, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.envPrinter ? "environment, " : "") + c.commandLine.printer.value_or("-") + ", " +
@@ -61,6 +70,14 @@ TEST(PrinterSelection, CommandLineWinsOverEnvironmentOverSavedChoiceOverDefault)
     ScopedEnv printer("RAITAKONE_PRINTER", nullptr);
     EXPECT_THROW(startingPrinter({{}, "1200", {}}, {}), RuntimeError) << "a resolution for the CUPS default";
     EXPECT_THROW(startingPrinter({{}, {}, "A5"}, {}), RuntimeError) << "a paper for the CUPS default";
+    {
+        ScopedEnv badDpi("RAITAKONE_DPI", "abc");
+        EXPECT_THROW(startingPrinter({"file:/tmp/sivut", "600", {}}, {}), RuntimeError)
+            << "a bad resolution overridden is still bad";
+    }
+    ScopedEnv badPaper("RAITAKONE_PAPER", "A9");
+    EXPECT_THROW(startingPrinter({"file:/tmp/sivut", {}, "A4"}, {}), RuntimeError)
+        << "a bad paper overridden is still bad";
 }
 
 TEST(PrinterSelection, BadValuesAreErrorsNamingWhereTheyCameFromAndTheValue)

@@ -2,8 +2,10 @@
 // page as the backend sends it in each of its ways, the resolution it used,
 // its failures, a cancelled scan and the saved page.
 
+#include "app/TerminationSignals.h"
 #include "grading/ScanImage.h"
 #include "scanning/Scanner.h"
+#include "support/ChildProcess.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,6 +15,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
+#include <cstdio>
+
+#include <unistd.h>
 
 using namespace raitakone;
 using namespace raitakone::scanning;
@@ -200,4 +206,31 @@ TEST(Scanner, SavedPageKeepsItsResolution)
     EXPECT_FALSE(saveScan(a.image, nowhere, &error));
     EXPECT_TRUE(error.contains(nowhere)) << error.toStdString();
     EXPECT_EQ(QDir(work.path()).entryList(QDir::Files), QStringList{"sivu.png"});
+}
+
+// The test backend's reader thread sets SIGTERM back to its default for the
+// whole process. After a scan the signal must still be a request to stop
+// (so that the window closes as Poistu does), not sudden death.
+int scanThenTerminate(const std::vector<std::string>&)
+{
+    ::alarm(30);
+    installTerminationHandlers();
+    configure("test\n");
+    const Acquisition a = acquire({{}, 100});
+    std::printf("scanned %d\n", a.scan ? 1 : 0);
+    std::fflush(stdout);
+    ::kill(::getpid(), SIGTERM);
+    std::printf("requested %d\n", terminationSignal());
+    return 0;
+}
+const raitakone::testing::ChildRole scanThenTerminateRole("scan-then-terminate", scanThenTerminate);
+
+TEST(Scanner, AStopSignalAfterAScanIsStillARequest)
+{
+    raitakone::testing::Child child("scan-then-terminate", {});
+    std::vector<std::string> lines;
+    while (const auto line = child.readLine())
+        lines.push_back(*line);
+    EXPECT_EQ(child.wait(), "exit 0");
+    EXPECT_EQ(lines, (std::vector<std::string>{"scanned 1", "requested " + std::to_string(SIGTERM)}));
 }

@@ -13,10 +13,13 @@
 
 #include <QCoreApplication>
 #include <QHBoxLayout>
+#include <QIcon>
+#include <QVBoxLayout>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <vector>
@@ -66,6 +69,8 @@ Form1::Form1(PrinterSurface::Connector connector, QWidget* parent)
 {
     setObjectName("Form1");
     setWindowTitle(QString::fromUtf8(kForm1Caption));
+    // The desktop's icon where it is installed; the same drawing built in.
+    setWindowIcon(QIcon::fromTheme(QStringLiteral("raitakone"), QIcon(QStringLiteral(":/raitakone.svg"))));
     resize(twipsToPixelsX(kForm1ClientWidthTwips), twipsToPixelsY(kForm1ClientHeightTwips));
     picture_ = std::make_unique<PictureSurface>(kPictureWidth, kPictureHeight, logicalDpiX());
     createControls();
@@ -104,48 +109,60 @@ void Form1::createControls()
 }
 
 // The status line sits under the client area, which keeps its size: the
-// window grows by the line's height and no control moves.
+// window grows by the line's height and no control moves. Its first row
+// names the printer beside the two buttons; the second, the whole width,
+// says where the last page went, wrapped so that it is always read whole.
 void Form1::createStatusLine()
 {
-    auto* line = new QFrame(this);
-    line->setObjectName("statusLine");
-    line->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-    auto* layout = new QHBoxLayout(line);
-    layout->setContentsMargins(6, 2, 2, 2);
-    printerStatus_ = new QLabel(line);
+    statusLine_ = new QFrame(this);
+    statusLine_->setObjectName("statusLine");
+    statusLine_->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    auto* rows = new QVBoxLayout(statusLine_);
+    rows->setContentsMargins(6, 2, 2, 4);
+    rows->setSpacing(2);
+    auto* printerRow = new QHBoxLayout;
+    printerRow->setSpacing(8);
+    printerStatus_ = new QLabel(statusLine_);
     printerStatus_->setObjectName("printerStatus");
-    pageStatus_ = new QLabel(line);
+    printerStatus_->setTextFormat(Qt::PlainText);
+    printerStatus_->setWordWrap(true);
+    pageStatus_ = new QLabel(statusLine_);
     pageStatus_->setObjectName("pageStatus");
     pageStatus_->setTextFormat(Qt::PlainText);
-    printerStatus_->setTextFormat(Qt::PlainText);
-    // The printer is always read whole; a long page notice is cut at the
-    // right and shown whole in its tooltip.
-    printerStatus_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
-    pageStatus_->setMinimumWidth(1);
-    pageStatus_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    choosePrinter_ = new QPushButton(QString::fromUtf8("Vaihda tulostin…"), line);
+    pageStatus_->setWordWrap(true);
+    pageStatus_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    pageStatus_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    choosePrinter_ = new QPushButton(QString::fromUtf8("Vaihda tulostin…"), statusLine_);
     choosePrinter_->setObjectName("choosePrinter");
     choosePrinter_->setVisible(false);
     connect(choosePrinter_, &QPushButton::clicked, this, [this] {
-        if (chooser_ && chooser_(this))
+        if (chooser_ && chooser_(this)) {
+            // What the last page did on the old printer no longer applies.
+            showNotice({});
             refreshPrinterStatus();
+        }
     });
-    gradeScan_ = new QPushButton(QString::fromUtf8("Arvioi skannaus…"), line);
+    gradeScan_ = new QPushButton(QString::fromUtf8("Arvioi skannaus…"), statusLine_);
     gradeScan_->setObjectName("gradeScan");
     connect(gradeScan_, &QPushButton::clicked, this, &Form1::chooseScanSource);
-    auto* separator = new QFrame(line);
-    separator->setFrameStyle(QFrame::VLine | QFrame::Sunken);
-    layout->setSpacing(8);
-    layout->addWidget(printerStatus_);
-    layout->addWidget(separator);
-    layout->addWidget(pageStatus_, 1);
-    layout->addWidget(choosePrinter_);
-    layout->addWidget(gradeScan_);
+    printerRow->addWidget(printerStatus_, 1);
+    printerRow->addWidget(choosePrinter_);
+    printerRow->addWidget(gradeScan_);
+    rows->addLayout(printerRow);
+    rows->addWidget(pageStatus_);
+    layOutStatusLine();
+}
 
+void Form1::layOutStatusLine()
+{
+    // Two lines are always kept for the page notice, so that the window does
+    // not change height with every page; a longer notice adds its lines.
+    pageStatus_->setMinimumHeight(2 * pageStatus_->fontMetrics().lineSpacing());
     const int clientWidth = twipsToPixelsX(kForm1ClientWidthTwips);
     const int clientHeight = twipsToPixelsY(kForm1ClientHeightTwips);
-    const int lineHeight = line->sizeHint().height();
-    line->setGeometry(0, clientHeight, clientWidth, lineHeight);
+    statusLine_->layout()->activate();
+    const int lineHeight = std::max(statusLine_->heightForWidth(clientWidth), statusLine_->minimumSizeHint().height());
+    statusLine_->setGeometry(0, clientHeight, clientWidth, lineHeight);
     resize(clientWidth, clientHeight + lineHeight);
 }
 
@@ -158,7 +175,8 @@ void Form1::setPrinterChooser(PrinterChooser choose)
 void Form1::showNotice(const QString& text)
 {
     pageStatus_->setText(text);
-    pageStatus_->setToolTip(text);
+    pageStatus_->setToolTip({});
+    layOutStatusLine();
 }
 
 void Form1::refreshPrinterStatus()
@@ -171,12 +189,14 @@ void Form1::refreshPrinterStatus()
                                                        resolutionText(g.dpiX, g.dpiY) + " · " +
                                                        backend->mediaText()));
         printerStatus_->setToolTip({});
+        layOutStatusLine();
         if (const std::string notice = backend->openingNotice(); !notice.empty())
             showNotice(QString::fromStdString(notice));
     } catch (const std::exception& error) {
         printerDpi_.reset();
         printerStatus_->setText(QString::fromUtf8("Tulostin: ") + shortForm(error.what()));
         printerStatus_->setToolTip(QString::fromStdString(error.what()));
+        layOutStatusLine();
     }
 }
 
@@ -184,8 +204,11 @@ void Form1::chooseScanSource()
 {
     if (gradeRun_ != nullptr)
         return;
+    // The page graded last was most likely printed where the next one was:
+    // the resolution given then stands; the first time, the current printer's.
     scanning::GradeSource suggestion = lastSource_;
-    suggestion.printerDpi = printerDpi_;
+    if (!gradedBefore_)
+        suggestion.printerDpi = printerDpi_;
     const std::optional<scanning::GradeSource> source =
         sourceChooser_ ? sourceChooser_(this, suggestion) : chooseScanSourceInDialog(this, suggestion);
     if (source)
@@ -197,6 +220,7 @@ void Form1::gradeScan(const scanning::GradeSource& source)
     if (gradeRun_ != nullptr)
         return;
     lastSource_ = source;
+    gradedBefore_ = true;
     gradeScan_->setEnabled(false);
     showNotice(source.kind == scanning::GradeSource::Kind::Scanner ? QString::fromUtf8("Skannataan…")
                                                                    : QString::fromUtf8("Arvioidaan ") + source.file);
@@ -222,8 +246,8 @@ void Form1::showGrade(const scanning::GradeOutcome& outcome)
     const grading::SymbolGrade& symbol = outcome.result->symbols.front();
     QString status = QString::fromUtf8("Arvio %1 (%2)").arg(symbol.gradeText).arg(QLatin1Char(symbol.letter));
     if (symbol.barGain.printerPixels)
-        status += QString::fromUtf8(" · levenemä %1 tulostimen pikseliä")
-                      .arg(grading::signedReportNumber(*symbol.barGain.printerPixels, 2));
+        status += QString::fromUtf8(" · levenemä ") +
+                  grading::printerPixelsText(*outcome.result, *symbol.barGain.printerPixels, true);
     showNotice(status + QString::fromUtf8(" — ") + outcome.source);
     auto* dialog = new GradeDialog(*outcome.result, outcome.source, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -263,7 +287,23 @@ void Form1::print(const PrintPage& page)
         if (!delivery.notice.empty())
             status += QString::fromStdString(" — " + delivery.notice);
         showNotice(status);
+        warnOfHeldQueue(delivery);
     }
+}
+
+// A held job prints nothing until someone resumes the queue, which a line
+// of text is too easily missed for: the first held job on a queue also
+// comes as a message; once a job goes through, the next stop is told again.
+// The message is the queue's alone: what of the page did not fit is in the
+// status row.
+void Form1::warnOfHeldQueue(const Delivery& delivery)
+{
+    if (!delivery.held) {
+        heldQueues_.erase(delivery.queue);
+        return;
+    }
+    if (heldQueues_.insert(delivery.queue).second)
+        message(delivery.printerNotice);
 }
 
 bool Form1::guarded(const std::function<void()>& action)

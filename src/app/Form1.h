@@ -20,6 +20,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
+#include <string>
 
 namespace raitakone {
 
@@ -103,6 +105,8 @@ public:
 private:
     void createControls();
     void createStatusLine();
+    void layOutStatusLine();
+    void warnOfHeldQueue(const Delivery& delivery);
     void chooseScanSource();
     void showGrade(const scanning::GradeOutcome& outcome);
     void click(const ControlRow& control);
@@ -121,6 +125,7 @@ private:
     PrinterSurface printer_;
     std::unique_ptr<PictureSurface> picture_;
     PictureBox* picViivakoodi_ = nullptr;
+    QFrame* statusLine_ = nullptr;
     QLabel* printerStatus_ = nullptr;
     QLabel* pageStatus_ = nullptr;
     QPushButton* choosePrinter_ = nullptr;
@@ -130,6 +135,8 @@ private:
     GradeRun* gradeRun_ = nullptr;
     std::optional<double> printerDpi_; // the current printer's, for the bar gain in its pixels
     scanning::GradeSource lastSource_;
+    bool gradedBefore_ = false; // lastSource_ is what the user last chose
+    std::set<std::string> heldQueues_; // queues whose held job has been told in a message
     MessageFunction showMessage_;
     EndAction end_;
 };

@@ -1,11 +1,14 @@
 #include "app/GradeDialog.h"
 
+#include "grading/FileErrorText.h"
 #include "grading/GradeReport.h"
 #include "grading/ProfilePlot.h"
 
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -13,6 +16,8 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScreen>
+#include <QScrollArea>
 #include <QSplitter>
 #include <QStyle>
 #include <QTableWidget>
@@ -65,7 +70,7 @@ class ProfileView : public QWidget {
 public:
     ProfileView(const grading::SymbolGrade& symbol, QWidget* parent) : QWidget(parent), symbol_(symbol)
     {
-        setMinimumSize(560, 260);
+        setMinimumSize(320, 200);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     }
     int line() const { return line_; }
@@ -89,7 +94,7 @@ private:
 };
 
 GradeDialog::GradeDialog(grading::GradeResult result, const QString& source, QWidget* parent)
-    : QDialog(parent), result_(std::move(result)), symbol_(result_.symbols.at(0))
+    : QDialog(parent), result_(std::move(result)), symbol_(result_.symbols.at(0)), source_(source)
 {
     setObjectName("gradeDialog");
     const QString sourceName = QFileInfo(source).fileName();
@@ -98,24 +103,33 @@ GradeDialog::GradeDialog(grading::GradeResult result, const QString& source, QWi
     layout->addWidget(createHeader(source));
 
     auto* splitter = new QSplitter(Qt::Horizontal, this);
-    auto* tables = new QWidget(splitter);
+    // On a short screen the tables scroll as one, so that neither is
+    // squeezed to a few rows.
+    auto* tablesScroll = new QScrollArea(splitter);
+    tablesScroll->setWidgetResizable(true);
+    tablesScroll->setFrameShape(QFrame::NoFrame);
+    tablesScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* tables = new QWidget;
     auto* tablesLayout = new QVBoxLayout(tables);
     tablesLayout->setContentsMargins(0, 0, 0, 0);
-    tablesLayout->addWidget(createParameterTable());
+    QTableWidget* parameters = createParameterTable();
+    tablesLayout->addWidget(parameters);
     auto* linesCaption = new QLabel(QStringLiteral("Pyyhkäisyviivat — valitse viiva, niin sen profiili piirtyy:"),
                                     tables);
     tablesLayout->addWidget(linesCaption);
     tablesLayout->addWidget(lines_ = createLineTable(), 1);
+    tables->setMinimumHeight(parameters->sizeHint().height() + linesCaption->sizeHint().height() +
+                             lines_->horizontalHeader()->sizeHint().height() +
+                             kLinesAlwaysShown * lines_->verticalHeader()->defaultSectionSize() +
+                             2 * lines_->frameWidth() + 2 * tablesLayout->spacing());
+    tablesScroll->setWidget(tables);
     plot_ = new ProfileView(symbol_, splitter);
     plot_->setObjectName("profilePlot");
-    splitter->addWidget(tables);
+    splitter->addWidget(tablesScroll);
     splitter->addWidget(plot_);
     splitter->setStretchFactor(1, 1);
-    // The tables are read whole; the plot takes the rest.
-    const int tablesWidth = lines_->verticalHeader()->sizeHint().width() + lines_->horizontalHeader()->length() +
-                            2 * lines_->frameWidth() + lines_->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-    tables->setMinimumWidth(tablesWidth);
     splitter->setCollapsible(0, false);
+    splitter->setCollapsible(1, false);
     layout->addWidget(splitter, 1);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
@@ -127,14 +141,57 @@ GradeDialog::GradeDialog(grading::GradeResult result, const QString& source, QWi
     connect(json, &QPushButton::clicked, this, [this] { askAndSave(true); });
     connect(plot, &QPushButton::clicked, this, [this] { askAndSave(false); });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    layout->addWidget(buttons);
+    saved_ = new QLabel(this);
+    saved_->setObjectName("savedTo");
+    saved_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(saved_, 1);
+    bottom->addWidget(buttons);
+    layout->addLayout(bottom);
 
     connect(lines_, &QTableWidget::currentCellChanged, this, [this](int row) {
         if (row >= 0)
             plot_->setLine(row);
     });
     selectLine(grading::kMiddleScanLine);
-    resize(std::max(1240, tablesWidth + 760), 700);
+    fitToScreen(splitter, tablesScroll);
+}
+
+// The tables are read whole and the plot takes the rest where the screen
+// has room; on a smaller screen the dialog takes the available area and the
+// tables scroll, leaving the plot at least a third of the width.
+void GradeDialog::fitToScreen(QSplitter* splitter, QWidget* tables)
+{
+    const QRect available = availableArea();
+    const int tablesWidth = lines_->verticalHeader()->sizeHint().width() + lines_->horizontalHeader()->length() +
+                            2 * lines_->frameWidth() + lines_->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const QSize wanted(tablesWidth + 760, 760);
+    const QSize room = available.size() - QSize(kFrameAllowance, 2 * kFrameAllowance + kTitleAllowance);
+    const QSize size = wanted.boundedTo(room);
+    const int tablesShare = std::min(tablesWidth, size.width() * 2 / 3);
+    tables->setMinimumWidth(std::min(tablesWidth, room.width() / 2));
+    resize(size);
+    splitter->setSizes({tablesShare, size.width() - tablesShare});
+}
+
+QRect GradeDialog::availableArea() const
+{
+    const QScreen* screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
+    return screen->availableGeometry();
+}
+
+// Opened over the window it came from, but never across the screen's edge.
+void GradeDialog::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    const QRect available = availableArea();
+    QRect frame = frameGeometry();
+    if (frame.size() == size())
+        frame.adjust(-kFrameAllowance / 2, -kTitleAllowance, kFrameAllowance / 2, kFrameAllowance / 2);
+    const QPoint shift(std::clamp(frame.left(), available.left(), std::max(available.left(), available.right() - frame.width() + 1)) - frame.left(),
+                       std::clamp(frame.top(), available.top(), std::max(available.top(), available.bottom() - frame.height() + 1)) - frame.top());
+    if (!shift.isNull())
+        move(pos() + shift);
 }
 
 QWidget* GradeDialog::createHeader(const QString& source)
@@ -165,7 +222,7 @@ QWidget* GradeDialog::createHeader(const QString& source)
         gainText += QStringLiteral("%1 µm · %2 % moduulista · ")
                         .arg(grading::signedReportNumber(gain.um, 1), grading::signedReportNumber(gain.percentX, 1));
         gainText += gain.printerPixels
-                        ? QStringLiteral("%1 tulostimen pikseliä").arg(grading::signedReportNumber(*gain.printerPixels, 2))
+                        ? grading::printerPixelsText(result_, *gain.printerPixels, true)
                         : QStringLiteral("tulostimen pikseleinä ei tiedossa (tulostimen tarkkuutta ei annettu)");
     } else {
         gainText += QStringLiteral("ei mitattavissa");
@@ -181,12 +238,14 @@ QWidget* GradeDialog::createHeader(const QString& source)
             .arg(grading::kWavelengthNm)
             .arg(reportNumber(symbol_.moduleMm, 4), reportNumber(result_.dpiX, 0), source.toHtmlEscaped());
     auto* summary = new QLabel(details, header);
+    summary->setWordWrap(true);
     summary->setObjectName("gradeSummary");
     summary->setTextFormat(Qt::RichText);
     summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     auto* gainLabel = new QLabel(gainText, header);
     gainLabel->setObjectName("barGain");
+    gainLabel->setWordWrap(true);
     auto* meaning = new QLabel(grading::gainMeaning(symbol_), header);
     meaning->setObjectName("meaning");
     meaning->setWordWrap(true);
@@ -275,7 +334,8 @@ bool GradeDialog::saveJson(const QString& path, QString* error) const
     // A file is replaced whole or not at all.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(grading::gradeJson(result_)) < 0 || !file.commit()) {
-        *error = QStringLiteral("Raporttia %1 ei voi kirjoittaa: %2. Valitse toinen kansio.").arg(path, file.errorString());
+        *error = QStringLiteral("Raporttia %1 ei voi kirjoittaa: %2. Valitse toinen kansio.")
+                     .arg(path, writeFailureReason(path, file.error()));
         return false;
     }
     return true;
@@ -286,19 +346,38 @@ bool GradeDialog::savePlot(const QString& path, QString* error) const
     return grading::writeProfilePlot(symbol_, path, error, selectedLine());
 }
 
+QString GradeDialog::suggestedPath(bool json) const
+{
+    // Beside the scan, named after it; a fresh scan has no file, so its
+    // files go to the home folder.
+    const QFileInfo scan(source_);
+    const bool fromFile = scan.isFile();
+    const QString folder = fromFile ? scan.absolutePath() : QDir::homePath();
+    const QString stem = fromFile ? scan.completeBaseName() : QStringLiteral("skannaus");
+    return QDir(folder).filePath(json ? QStringLiteral("%1-arvio.json").arg(stem)
+                                      : QStringLiteral("%1-profiili-viiva-%2.png").arg(stem).arg(selectedLine() + 1));
+}
+
 void GradeDialog::askAndSave(bool json)
 {
-    const QString path =
-        json ? QFileDialog::getSaveFileName(this, QStringLiteral("Tallenna raportti"), QStringLiteral("arvio.json"),
-                                            QStringLiteral("JSON (*.json)"))
-             : QFileDialog::getSaveFileName(this, QStringLiteral("Tallenna kuvaaja"),
-                                            QStringLiteral("profiili-viiva-%1.png").arg(selectedLine() + 1),
-                                            QStringLiteral("PNG (*.png)"));
+    const QString png = QStringLiteral("PNG-kuva (*.png)"), svg = QStringLiteral("SVG-piirros (*.svg)");
+    QString filter = png;
+    QString path = json ? QFileDialog::getSaveFileName(this, QStringLiteral("Tallenna raportti"), suggestedPath(true),
+                                                       QStringLiteral("JSON (*.json)"))
+                        : QFileDialog::getSaveFileName(this, QStringLiteral("Tallenna kuvaaja"), suggestedPath(false),
+                                                       png + QStringLiteral(";;") + svg, &filter);
     if (path.isEmpty())
         return;
+    // A name typed without its ending gets the one of the type chosen.
+    const QString ending = json ? QStringLiteral(".json") : filter == svg ? QStringLiteral(".svg") : QStringLiteral(".png");
+    if (QFileInfo(path).suffix().isEmpty())
+        path += ending;
     QString error;
-    if (!(json ? saveJson(path, &error) : savePlot(path, &error)))
+    if (!(json ? saveJson(path, &error) : savePlot(path, &error))) {
         QMessageBox::warning(this, windowTitle(), error);
+        return;
+    }
+    saved_->setText(QStringLiteral("Tallennettu: %1").arg(QDir::toNativeSeparators(path)));
 }
 
 } // namespace raitakone

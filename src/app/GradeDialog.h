@@ -12,6 +12,7 @@
 #include <QString>
 
 class QLabel;
+class QSplitter;
 class QTableWidget;
 
 namespace raitakone {
@@ -35,16 +36,31 @@ public:
     bool saveJson(const QString& path, QString* error) const;
     bool savePlot(const QString& path, QString* error) const;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    // Room kept for the window manager's frame and title bar, which are not
+    // known before the dialog is shown.
+    static constexpr int kFrameAllowance = 16;
+    static constexpr int kTitleAllowance = 32;
+    // Scan lines the line table shows however short the screen.
+    static constexpr int kLinesAlwaysShown = 4;
+
+    void fitToScreen(QSplitter* splitter, QWidget* tables);
+    QRect availableArea() const;
     QWidget* createHeader(const QString& source);
     QTableWidget* createParameterTable();
     QTableWidget* createLineTable();
     void askAndSave(bool json);
+    QString suggestedPath(bool json) const;
 
     grading::GradeResult result_;
     const grading::SymbolGrade& symbol_;
     QTableWidget* lines_ = nullptr;
     ProfileView* plot_ = nullptr;
+    QString source_;
+    QLabel* saved_ = nullptr;
 };
 
 } // namespace raitakone

@@ -1,5 +1,7 @@
 #include "app/GradeRun.h"
 
+#include "app/TerminationSignals.h"
+
 #include <QProgressDialog>
 #include <QPushButton>
 
@@ -25,6 +27,7 @@ GradeRun::GradeRun(const scanning::GradeSource& source, QWidget* window, Done do
     // worker, so neither side outlives the other.
     std::shared_ptr<Shared> shared = shared_;
     worker_ = QThread::create([this, shared, source] {
+        blockTerminationSignals(); // a stop signal is the window's to take
         shared->outcome = scanning::gradeFromSource(source, shared->cancel,
                                                     [this](scanning::GradeStage stage, double fraction) {
                                                         QMetaObject::invokeMethod(

@@ -28,6 +28,16 @@ QString dpiText(const PrinterChoice& choice)
     return x == y ? QString::number(x) : QString("%1x%2").arg(x).arg(y);
 }
 
+// A resolution as the program writes it ("600 dpi", "600 × 1200 dpi") is
+// taken as typed bare ("600", "600x1200").
+QString typedResolution(QString text)
+{
+    text = text.trimmed();
+    if (text.endsWith(QStringLiteral("dpi"), Qt::CaseInsensitive))
+        text.chop(3);
+    return text.replace(QChar(0x00D7), QLatin1Char('x')).remove(QLatin1Char(' '));
+}
+
 class PrinterDialog : public QDialog {
 public:
     PrinterDialog(QWidget* parent, const PrinterChoice& current) : QDialog(parent)
@@ -63,7 +73,8 @@ public:
         folder_ = new QLineEdit(QString::fromStdString(files.name), this);
         folder_->setObjectName("folder");
         folder_->setPlaceholderText(QString::fromUtf8("kansio, johon sivut tallennetaan"));
-        auto* browse = new QPushButton(QString::fromUtf8("Selaa…"), this);
+        browse_ = new QPushButton(QString::fromUtf8("Selaa…"), this);
+        auto* browse = browse_;
         connect(browse, &QPushButton::clicked, this, [this] {
             const QString dir = QFileDialog::getExistingDirectory(this, QString::fromUtf8("Sivutiedostojen kansio"),
                                                                   folder_->text());
@@ -85,6 +96,8 @@ public:
         problem_->setObjectName("problem");
         problem_->setWordWrap(true);
         problem_->setStyleSheet("color: #a00000");
+        // Room for the message before it comes, so that no field moves then.
+        problem_->setMinimumHeight(2 * fontMetrics().lineSpacing());
         layout->addWidget(problem_);
 
         auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -98,6 +111,8 @@ public:
             folder_->setEnabled(row == filesRow_);
             dpi_->setEnabled(row == filesRow_);
             paper_->setEnabled(row == filesRow_);
+            browse_->setEnabled(row == filesRow_);
+            problem_->clear();
         });
         list_->setCurrentRow(rowOf(current));
         resize(520, sizeHint().height());
@@ -148,9 +163,14 @@ private:
             accept();
             return;
         }
+        if (folder_->text().trimmed().isEmpty()) {
+            problem_->setText(QString::fromUtf8("Valitse kansio, johon sivutiedostot tallennetaan."));
+            folder_->setFocus();
+            return;
+        }
         try {
             chosen_ = parsePrinterChoice({"file:" + folder_->text().trimmed().toStdString(),
-                                          dpi_->text().trimmed().toStdString(),
+                                          typedResolution(dpi_->text()).toStdString(),
                                           paper_->currentText().trimmed().toStdString()},
                                          ChoiceSource::Window);
             accept();
@@ -163,6 +183,7 @@ private:
     QLineEdit* folder_ = nullptr;
     QLineEdit* dpi_ = nullptr;
     QComboBox* paper_ = nullptr;
+    QPushButton* browse_ = nullptr;
     QLabel* problem_ = nullptr;
     std::vector<PrinterChoice> choices_;
     int filesRow_ = -1;

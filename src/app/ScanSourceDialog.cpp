@@ -1,5 +1,7 @@
 #include "app/ScanSourceDialog.h"
 
+#include "grading/ScanImage.h"
+
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QDialog>
@@ -12,6 +14,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QThread>
 #include <QVBoxLayout>
@@ -44,13 +47,28 @@ public:
             if (!path.isEmpty()) {
                 file_->setText(path);
                 fromFile_->setChecked(true);
+                readFileResolution();
             }
         });
         auto* fileRow = new QHBoxLayout;
-        fileRow->setContentsMargins(24, 0, 0, 0);
         fileRow->addWidget(file_, 1);
         fileRow->addWidget(browse);
-        layout->addLayout(fileRow);
+        // A file's resolution comes from the file where it states one; one
+        // that does not (a PNG without pHYs, a 72-dpi JPEG) needs it given.
+        fileDpi_ = dpiField(QString::fromUtf8("ei tiedossa"));
+        fileDpi_->setObjectName("fileDpi");
+        fileDpiNote_ = new QLabel(this);
+        fileDpiNote_->setObjectName("fileDpiNote");
+        auto* fileDpiRow = new QHBoxLayout;
+        fileDpiRow->addWidget(fileDpi_);
+        fileDpiRow->addWidget(fileDpiNote_, 1);
+        auto* fileForm = new QFormLayout;
+        fileForm->setContentsMargins(24, 0, 0, 0);
+        fileForm->addRow(QString::fromUtf8("Tiedosto:"), fileRow);
+        fileForm->addRow(QString::fromUtf8("Skannauksen tarkkuus:"), fileDpiRow);
+        layout->addLayout(fileForm);
+        connect(file_, &QLineEdit::editingFinished, this, [this] { readFileResolution(); });
+        connect(fileDpi_, &QSpinBox::valueChanged, fromFile_, [this] { fromFile_->setChecked(true); });
 
         fromScanner_ = new QRadioButton(QString::fromUtf8("Skanneri"), this);
         layout->addWidget(fromScanner_);
@@ -86,10 +104,8 @@ public:
         connect(scanners_, &QComboBox::activated, fromScanner_, [this] { fromScanner_->setChecked(true); });
         connect(scanDpi_, &QSpinBox::valueChanged, fromScanner_, [this] { fromScanner_->setChecked(true); });
 
-        printerDpi_ = new QSpinBox(this);
-        printerDpi_->setRange(0, 9600);
-        printerDpi_->setSpecialValueText(QString::fromUtf8("ei tiedossa"));
-        printerDpi_->setSuffix(QString::fromUtf8(" dpi"));
+        printerDpi_ = dpiField(QString::fromUtf8("ei tiedossa"));
+        printerDpi_->setObjectName("printerDpi");
         printerDpi_->setValue(int(std::lround(suggestion.printerDpi.value_or(0.0))));
         auto* printerForm = new QFormLayout;
         printerForm->addRow(QString::fromUtf8("Sivun tulostaneen tulostimen tarkkuus:"), printerDpi_);
@@ -109,6 +125,12 @@ public:
         layout->addWidget(buttons);
 
         preferredDevice_ = suggestion.device;
+        readFileResolution();
+        // The resolution the user gave last time for this file stands.
+        if (suggestion.fileDpi) {
+            const QSignalBlocker quiet(fileDpi_);
+            fileDpi_->setValue(int(std::lround(*suggestion.fileDpi)));
+        }
         findScanners();
         resize(560, sizeHint().height());
     }
@@ -116,6 +138,34 @@ public:
     GradeSource chosen() const { return chosen_; }
 
 private:
+    QSpinBox* dpiField(const QString& unknown)
+    {
+        auto* field = new QSpinBox(this);
+        field->setRange(0, 9600);
+        field->setSpecialValueText(unknown);
+        field->setSuffix(QString::fromUtf8(" dpi"));
+        return field;
+    }
+
+    // Fills the scan resolution from the file, once for each file named.
+    void readFileResolution()
+    {
+        const QString path = file_->text().trimmed();
+        if (path == resolutionReadFor_)
+            return;
+        resolutionReadFor_ = path;
+        statedDpi_.reset();
+        if (path.isEmpty() || !QFileInfo(path).isFile()) {
+            fileDpiNote_->clear();
+            return;
+        }
+        statedDpi_ = grading::scanFileResolution(path);
+        const QSignalBlocker quiet(fileDpi_);
+        fileDpi_->setValue(statedDpi_ ? int(std::lround(*statedDpi_)) : 0);
+        fileDpiNote_->setText(statedDpi_ ? QString::fromUtf8("tiedoston mukaan")
+                                         : QString::fromUtf8("tiedosto ei kerro tarkkuutta; anna se"));
+    }
+
     // SANE may take seconds to look through its backends, so it looks on a
     // thread of its own and the dialog fills the list when it is done.
     void findScanners()
@@ -144,7 +194,7 @@ private:
                 scannerNote_->setText(found->error);
             else if (found->devices.empty())
                 scannerNote_->setText(QString::fromUtf8("Skannereita ei löytynyt. Liitä skanneri ja kytke se "
-                                                        "päälle, paina Etsi uudelleen, tai skannaa sivu tiedostoksi "
+                                                        "päälle ja paina Etsi uudelleen tai skannaa sivu tiedostoksi "
                                                         "ja valitse tiedosto."));
             else
                 scannerNote_->clear();
@@ -162,15 +212,26 @@ private:
                                                  : QString::fromUtf8("Tiedostoa %1 ei ole. Valitse toinen.").arg(path));
                 return;
             }
+            readFileResolution();
+            if (fileDpi_->value() == 0) {
+                problem_->setText(QString::fromUtf8("Tiedosto ei kerro skannauksen tarkkuutta. Anna tarkkuus, jolla "
+                                                    "skannasit sivun, kohtaan Skannauksen tarkkuus."));
+                fileDpi_->setFocus();
+                return;
+            }
             chosen_.kind = GradeSource::Kind::File;
             chosen_.file = path;
+            // The file's own value is passed on as none, so that a scan with
+            // different resolutions across and down keeps both.
+            const bool asStated = statedDpi_ && fileDpi_->value() == int(std::lround(*statedDpi_));
+            chosen_.fileDpi = asStated ? std::nullopt : std::optional<double>(fileDpi_->value());
         } else {
             if (searching_) {
                 problem_->setText(QString::fromUtf8("Skannereita etsitään vielä; odota hetki."));
                 return;
             }
             if (scanners_->count() == 0) {
-                problem_->setText(QString::fromUtf8("Skanneria ei ole. Liitä skanneri ja paina Etsi uudelleen, "
+                problem_->setText(QString::fromUtf8("Skanneria ei ole. Liitä skanneri ja paina Etsi uudelleen "
                                                     "tai valitse skannaustiedosto."));
                 return;
             }
@@ -187,6 +248,10 @@ private:
     QComboBox* scanners_ = nullptr;
     QSpinBox* scanDpi_ = nullptr;
     QSpinBox* printerDpi_ = nullptr;
+    QSpinBox* fileDpi_ = nullptr;
+    QLabel* fileDpiNote_ = nullptr;
+    QString resolutionReadFor_;
+    std::optional<double> statedDpi_;
     QLabel* scannerNote_ = nullptr;
     QLabel* problem_ = nullptr;
     QString preferredDevice_;

@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <csignal>
 
+#include <pthread.h>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -70,6 +72,17 @@ private:
     bool announced_ = false;
 };
 
+struct sigaction handlerAction()
+{
+    struct sigaction action {};
+    action.sa_handler = noteTermination;
+    sigemptyset(&action.sa_mask);
+    for (int signal : kSignals)
+        sigaddset(&action.sa_mask, signal);
+    action.sa_flags = SA_RESTART;
+    return action;
+}
+
 } // namespace
 
 void installTerminationHandlers()
@@ -82,14 +95,30 @@ void installTerminationHandlers()
     wakeRead = fds[0];
     wakeWrite = fds[1];
 
-    struct sigaction action {};
-    action.sa_handler = noteTermination;
-    sigemptyset(&action.sa_mask);
-    for (int signal : kSignals)
-        sigaddset(&action.sa_mask, signal);
-    action.sa_flags = SA_RESTART;
+    const struct sigaction action = handlerAction();
     for (int signal : kSignals)
         ::sigaction(signal, &action, nullptr);
+}
+
+void blockTerminationSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : kSignals)
+        sigaddset(&set, signal);
+    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+void restoreTerminationHandlers()
+{
+    if (wakeWrite < 0)
+        return;
+    const struct sigaction action = handlerAction();
+    for (int signal : kSignals) {
+        struct sigaction current {};
+        if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler != noteTermination)
+            ::sigaction(signal, &action, nullptr);
+    }
 }
 
 bool terminationRequested() { return firstSignal.load() != 0; }

@@ -20,6 +20,16 @@ namespace raitakone {
 // these signals. Later calls do nothing.
 void installTerminationHandlers();
 
+// Blocks the signals in the calling thread, and so in every thread it
+// starts: call first in a thread the program starts, so that a signal is
+// always taken by the application's thread.
+void blockTerminationSignals();
+
+// Installs the handlers again where a library has changed them (SANE
+// backends reset SIGTERM in their reader threads). Does nothing before
+// installTerminationHandlers.
+void restoreTerminationHandlers();
+
 // Whether one of the signals has arrived since the handlers were installed.
 bool terminationRequested();
 

@@ -2,8 +2,10 @@
 
 #include "app/Form1.h"
 #include "app/PrinterDialog.h"
+#include "app/QtTranslations.h"
 #include "app/TerminationSignals.h"
 #include "cli/GradeCommand.h"
+#include "grading/ScanFile.h"
 #include "printing/CupsPrinter.h"
 #include "printing/PrinterSelection.h"
 #include "surface/PictureSurface.h"
@@ -11,6 +13,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QLocale>
 #include <QSettings>
 
 #include <QDir>
@@ -40,15 +43,14 @@ struct UsageError {
 
 struct Options {
     QCommandLineOption printer{"printer", QString::fromUtf8("Tulosta CUPS-tulostimelle NIMI tai sivutiedostoiksi "
-                                                            "hakemistoon (file:HAKEMISTO)."),
-                               "NIMI|file:HAKEMISTO"};
-    QCommandLineOption dpi{"dpi", QString::fromUtf8("Sivutiedostojen tarkkuus: 600 tai 600x1200."), "DPI"};
-    QCommandLineOption paper{"paper", QString::fromUtf8("Sivutiedostojen paperi: A4 (oletus), A5, A6, A3, Letter, "
-                                                        "Legal tai koko, esim. 100x150mm tai 4x6in."),
+                                                            "kansioon (file:KANSIO)."),
+                               "NIMI|file:KANSIO"};
+    QCommandLineOption dpi{"dpi", QString::fromUtf8("Anna sivutiedostojen tarkkuus: 600 tai 600x1200."), "DPI"};
+    QCommandLineOption paper{"paper", QString::fromUtf8("Anna sivutiedostojen paperi: A4 (oletus), A5, A6, A3, "
+                                                        "Letter, Legal tai koko, esim. 100x150mm tai 4x6in."),
                              "PAPERI"};
     QCommandLineOption print{"print", QString::fromUtf8("Tulosta sivut ilman ikkunaa: all (kaikki 20 sivua) tai "
-                                                        "sivujen nimet, esim. Command10:2, \"Valkea 3 (bf)\", "
-                                                        "siirra.")};
+                                                        "sivujen nimet (luettelo alla).")};
     QCommandLineOption listPrinters{"list-printers", QString::fromUtf8("Luettele CUPS-tulostimet.")};
     QCommandLineOption help{QStringList{"h", "help"}, QString::fromUtf8("Näytä tämä ohje.")};
     QCommandLineOption version{QStringList{"v", "version"}, QString::fromUtf8("Näytä versio.")};
@@ -69,14 +71,37 @@ struct Options {
     }
 };
 
+// "Command10:1 "Valkea 2  (rgb+bf)"", or the name alone where the caption is
+// the name; width pads the name.
+QString pageTitle(const PrintPage& page, int width = 0)
+{
+    const QString name = QString::fromStdString(page.name());
+    if (page.caption == page.name())
+        return name;
+    return QString::fromUtf8("%1 \"%2\"").arg(name, -width).arg(QString::fromStdString(page.caption));
+}
+
+// The pages --print takes: each by its control name and its caption.
+QString pageList()
+{
+    QString text = QString::fromUtf8("\nSivut (--print): all (kaikki) tai seuraavat nimellä tai painikkeen "
+                                     "tekstillä:\n");
+    for (const PrintPage& page : allPrintPages())
+        text += QStringLiteral("  ") + pageTitle(page, 13) + QLatin1Char('\n');
+    return text;
+}
+
 QString finnishHelp(const QCommandLineParser& parser)
 {
     QString text = parser.helpText();
+    // The parser is read before the application exists, so it does not
+    // know the program's name.
+    text.replace("<executable_name>", QStringLiteral("raitakone"));
     text.replace("Usage:", QString::fromUtf8("Käyttö:"));
     text.replace("Options:", QString::fromUtf8("Valinnat:"));
     text.replace("Arguments:", QString::fromUtf8("Argumentit:"));
     text.replace("[options]", QString::fromUtf8("[valinnat]"));
-    return text;
+    return text + pageList();
 }
 
 // Reads the command line; throws UsageError.
@@ -92,6 +117,54 @@ void parse(QCommandLineParser& parser, const QStringList& arguments)
                          .arg(parser.errorText())};
 }
 
+// A caption as typed on a command line: spaces run together and case
+// forgotten, "valkea 2 (RGB+BF)" for "Valkea 2  (rgb+bf)".
+QString looseName(const QString& name) { return name.simplified().toCaseFolded(); }
+
+// The page a name means: exactly as the window names it, else loosely where
+// only one page fits; an error listing the names otherwise.
+PrintPage pageNamed(const QString& name)
+{
+    if (std::optional<PrintPage> page = findPrintPage(name.toStdString()))
+        return *page;
+    std::vector<PrintPage> fits;
+    for (const PrintPage& page : allPrintPages())
+        if (looseName(QString::fromStdString(page.caption)) == looseName(name) ||
+            looseName(QString::fromStdString(page.name())) == looseName(name))
+            fits.push_back(page);
+    if (fits.size() == 1)
+        return fits.front();
+    QStringList names;
+    for (const PrintPage& page : fits.empty() ? std::vector<PrintPage>(allPrintPages().begin(), allPrintPages().end())
+                                              : fits)
+        names << pageTitle(page);
+    throw UsageError{QString::fromUtf8(fits.empty() ? "Tuntematon sivu \"%1\". Sivu on all tai jokin näistä, nimellä "
+                                                      "tai painikkeen tekstillä: %2."
+                                                    : "Sivun nimi \"%1\" sopii usealle sivulle: %2. Kirjoita nimi "
+                                                      "tarkemmin.")
+                         .arg(name, names.join(QStringLiteral(", ")))};
+}
+
+// Options that cannot go together, or one without the entry that reads it:
+// each is a usage error, never silently ignored.
+void checkCombinations(const QCommandLineParser& parser, const Options& options)
+{
+    const bool grading = gradeRequested(parser);
+    if (parser.isSet(options.print) && (grading || parser.isSet(options.listPrinters)))
+        throw UsageError{QString::fromUtf8("--print tulostaa sivut; sitä ei voi yhdistää valintoihin %1. Anna ne "
+                                           "eri komennoilla.")
+                             .arg(grading ? "--grade/--scan" : "--list-printers")};
+    if (grading && parser.isSet(options.listPrinters))
+        throw UsageError{QString::fromUtf8("--list-printers ja --grade/--scan ovat eri komentoja; anna ne erikseen.")};
+    for (const QCommandLineOption* printing : {&options.printer, &options.dpi, &options.paper})
+        if (grading && parser.isSet(*printing))
+            throw UsageError{QString::fromUtf8("--%1 valitsee tulostimen sivuille, mutta arviointi ei tulosta. "
+                                               "Tulostimen tarkkuuden arvioinnille antaa valitsin --printer-dpi.")
+                                 .arg(printing->names().constFirst())};
+    if (const QString alone = gradingOptionAlone(parser); !alone.isEmpty())
+        throw UsageError{QString::fromUtf8("%1 kuuluu arviointiin: lisää --grade SKANNAUS tai --scan.").arg(alone)};
+}
+
 std::vector<PrintPage> pagesNamed(const QStringList& names)
 {
     if (names.isEmpty())
@@ -101,13 +174,8 @@ std::vector<PrintPage> pagesNamed(const QStringList& names)
     for (const QString& name : names) {
         if (name == "all") {
             pages.insert(pages.end(), allPrintPages().begin(), allPrintPages().end());
-        } else if (std::optional<PrintPage> page = findPrintPage(name.toStdString())) {
-            pages.push_back(*page);
         } else {
-            throw UsageError{QString::fromUtf8("Tuntematon sivu \"%1\". Sivu on all, ohjausobjektin nimi "
-                                               "indekseineen (Command10:2), painikkeen teksti (\"Valkea 3 (bf)\") "
-                                               "tai siirra.")
-                                 .arg(name)};
+            pages.push_back(pageNamed(name));
         }
     }
     return pages;
@@ -117,7 +185,7 @@ std::optional<std::string> optionValue(const QCommandLineParser& parser, const Q
 {
     if (!parser.isSet(option))
         return std::nullopt;
-    return parser.value(option).toStdString();
+    return grading::encodeFileName(parser.value(option)).toStdString();
 }
 
 // The saved printer choice lives in the XDG config folder
@@ -161,7 +229,7 @@ int runWindow(CurrentPrinter& current)
 } // namespace
 
 int printSeries(const std::vector<PrintPage>& pages, const PrinterSurface::Connector& connector, QTextStream& out,
-                QTextStream& err, const std::function<bool()>& stopRequested)
+                QTextStream& err, const std::function<bool()>& stopRequested, int* handled)
 {
     PrinterSurface printer(connector);
     // Command3's preview needs a picture box; here nobody sees it.
@@ -172,8 +240,11 @@ int printSeries(const std::vector<PrintPage>& pages, const PrinterSurface::Conne
     int status = kDone;
     const QString total = QString::number(pages.size());
     for (size_t i = 0; i < pages.size(); ++i) {
-        if (stopRequested && stopRequested())
+        if (stopRequested && stopRequested()) {
+            if (handled)
+                *handled = int(i);
             return kFailed;
+        }
         const PrintPage& page = pages[i];
         const QString counter = QString("[%1/%2] ").arg(i + 1).arg(total);
         try {
@@ -191,6 +262,8 @@ int printSeries(const std::vector<PrintPage>& pages, const PrinterSurface::Conne
             err << QString::fromStdString(page.caption) << ": " << QString::fromStdString(error.what()) << Qt::endl;
         }
     }
+    if (handled)
+        *handled = int(pages.size());
     return status;
 }
 
@@ -225,7 +298,7 @@ int runProgram(int argc, char** argv)
     QTextStream err(stderr);
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
+        arguments << grading::decodeFileName(argv[i]); // file names as the file system has them
 
     // The command line is read before the application exists, so that a bad
     // one is answered without a display.
@@ -244,6 +317,7 @@ int runProgram(int argc, char** argv)
             out << "raitakone " << RAITAKONE_VERSION << Qt::endl;
             return kDone;
         }
+        checkCombinations(parser, options);
         if (parser.isSet(options.print))
             pages = pagesNamed(parser.positionalArguments());
         else if (scanRequested(parser) && parser.positionalArguments().size() > 1)
@@ -291,6 +365,7 @@ int runProgram(int argc, char** argv)
     }
 
     QApplication app(argc, argv);
+    installQtTranslations(QLocale::system());
     QApplication::setApplicationName(QString::fromUtf8(kMessageCaption));
     QApplication::setApplicationVersion(RAITAKONE_VERSION);
 
@@ -300,12 +375,23 @@ int runProgram(int argc, char** argv)
         return runGrade(parser, out, err);
 
     if (parser.isSet(options.print)) {
-        const int status = printSeries(pages, current.connector(), out, err, terminationRequested);
+        int handled = 0;
+        const int status = printSeries(pages, current.connector(), out, err, terminationRequested, &handled);
         if (!terminationRequested())
             return status;
-        err << QString::fromUtf8("Keskeytetty (signaali %1): loput sivut jäivät tulostamatta.")
-                   .arg(terminationSignal())
-            << Qt::endl;
+        if (handled == int(pages.size()))
+            err << QString::fromUtf8("Keskeytetty (signaali %1) viimeisen sivun jälkeen: kaikki %2 sivua käsiteltiin.")
+                       .arg(terminationSignal())
+                       .arg(pages.size())
+                << Qt::endl;
+        else
+            err << QString::fromUtf8("Keskeytetty (signaali %1): %2/%3 sivua käsiteltiin; loput %4 jäivät "
+                                     "tulostamatta.")
+                       .arg(terminationSignal())
+                       .arg(handled)
+                       .arg(pages.size())
+                       .arg(int(pages.size()) - handled)
+                << Qt::endl;
         return 128 + terminationSignal();
     }
     return runWindow(current);

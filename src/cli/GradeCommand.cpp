@@ -7,14 +7,19 @@
 #include "grading/ScanImage.h"
 #include "scanning/Scanner.h"
 
+#include <QFileInfo>
+#include <QLocale>
 #include <QThread>
 
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
+#include <new>
 #include <optional>
 #include <thread>
+
+#include <sys/stat.h>
 
 namespace raitakone {
 namespace {
@@ -34,19 +39,29 @@ constexpr int kNoSymbol = 1;
 constexpr int kBadInput = 2;
 constexpr int kScannerProblem = 3;
 
-// A positive number from an option, or an error naming the option.
-std::optional<double> positive(const QCommandLineParser& parser, const QString& name, double max, QString* error)
+// A number from an option within [min, max], or an error naming the option
+// and what it may be.
+std::optional<double> number(const QCommandLineParser& parser, const QString& name, double min, double max,
+                             const QString& meaning, QString* error)
 {
     if (!parser.isSet(name))
         return std::nullopt;
     bool ok = false;
     const QString text = parser.value(name);
     const double value = QString(text).replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&ok);
-    if (!ok || !(value > 0.0) || value > max)
-        *error = QStringLiteral("Valitsimen --%1 arvo \"%2\" ei kelpaa: anna positiivinen luku (enintään %3).")
-                     .arg(name, text)
-                     .arg(max);
+    if (!ok || !(value >= min) || !(value <= max))
+        *error = QStringLiteral("Valitsimen --%1 arvo \"%2\" ei kelpaa: %3.").arg(name, text, meaning);
     return value;
+}
+
+// Whether two paths name one file: the same inode when the second exists,
+// else the same absolute path.
+bool sameFile(const QString& a, const QString& b)
+{
+    struct stat first {}, second {};
+    if (::stat(QFile::encodeName(a).constData(), &first) == 0 && ::stat(QFile::encodeName(b).constData(), &second) == 0)
+        return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+    return QFileInfo(a).absoluteFilePath() == QFileInfo(b).absoluteFilePath();
 }
 
 // The options both entries share, read and checked.
@@ -61,9 +76,15 @@ struct GradeSettings {
 QString readSettings(const QCommandLineParser& parser, GradeSettings* settings)
 {
     QString error;
-    settings->scanDpi = positive(parser, kScanDpi, 100000.0, &error);
-    settings->options.printerDpi = positive(parser, kPrinterDpi, 100000.0, &error);
-    settings->options.apertureMm = positive(parser, kAperture, 10.0, &error);
+    settings->scanDpi = number(parser, kScanDpi, grading::kMinScanDpi, grading::kMaxScanDpi,
+                               QStringLiteral("skannauksen tarkkuus on %1–%2 dpi")
+                                   .arg(grading::kMinScanDpi)
+                                   .arg(QLocale(QLocale::Finnish).toString(int(grading::kMaxScanDpi))),
+                               &error);
+    settings->options.printerDpi =
+        number(parser, kPrinterDpi, 1.0, 100000.0, QStringLiteral("anna tulostimen tarkkuus, esimerkiksi 600"), &error);
+    settings->options.apertureMm = number(parser, kAperture, 0.01, 10.0,
+                                          QStringLiteral("anna mittausaukon halkaisija millimetreinä (0,01–10)"), &error);
     settings->options.linear = parser.isSet(kLinear);
     settings->json = parser.isSet(kJson);
     if (parser.isSet(kPlot)) {
@@ -72,6 +93,10 @@ QString readSettings(const QCommandLineParser& parser, GradeSettings* settings)
         if (!plot.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive) &&
             !plot.endsWith(QStringLiteral(".svg"), Qt::CaseInsensitive))
             error = QStringLiteral("Valitsimen --plot tiedostonimen pitää päättyä .png tai .svg: %1").arg(plot);
+        if (parser.isSet(kGrade) && sameFile(plot, parser.value(kGrade)))
+            error = QStringLiteral("Kuvaaja kirjoitettaisiin skannauksen %1 päälle. Anna valitsimelle --plot toinen "
+                                   "tiedostonimi.")
+                        .arg(parser.value(kGrade));
     }
     if (parser.isSet(kGrade) && parser.isSet(kScan))
         error = QStringLiteral("Valitse joko --grade (skannattu tiedosto) tai --scan (skannaa nyt), ei molempia.");
@@ -83,10 +108,81 @@ QString readSettings(const QCommandLineParser& parser, GradeSettings* settings)
     return error;
 }
 
-// Grades one page and writes its report: what --grade and --scan share.
-int gradeAndReport(const grading::Scan& scan, const GradeSettings& settings, QTextStream& out, QTextStream& err)
+// Runs work on a thread of its own while this thread watches for a stop
+// signal. The work is asked to stop through terminationRequested, which
+// the loading and the grading poll; one that has not ended within
+// kStopGraceMs is left, and the process exits at once. Nothing is lost:
+// the outputs are written only after the work.
+template <typename Result>
+std::optional<Result> untilDoneOrStopped(std::function<Result()> work, QTextStream& err)
 {
-    const grading::GradeResult result = grading::gradeScan(scan, settings.options);
+    constexpr int kPollMs = 10;
+    constexpr int kStopGraceMs = 300;
+    struct Shared {
+        std::atomic<bool> done{false};
+        std::optional<Result> result;
+    };
+    const auto shared = std::make_shared<Shared>();
+    std::thread worker([shared, work = std::move(work)] {
+        blockTerminationSignals();
+        shared->result = work();
+        shared->done = true;
+    });
+    int waitedSinceStop = 0;
+    while (!shared->done) {
+        if (terminationRequested()) {
+            if (waitedSinceStop >= kStopGraceMs) {
+                err << QStringLiteral("Keskeytetty (signaali %1): arviointi lopetettiin.").arg(terminationSignal())
+                    << Qt::endl;
+                std::_Exit(128 + terminationSignal());
+            }
+            waitedSinceStop += kPollMs;
+        }
+        QThread::msleep(kPollMs);
+    }
+    worker.join();
+    if (terminationRequested())
+        return std::nullopt;
+    return std::move(shared->result);
+}
+
+int stoppedStatus(QTextStream& err)
+{
+    err << QStringLiteral("Keskeytetty (signaali %1): arviointi lopetettiin.").arg(terminationSignal()) << Qt::endl;
+    return 128 + terminationSignal();
+}
+
+// Grades a page; memory running out is said as such, never as a property
+// of the scan.
+grading::GradeResult gradeWithinMemory(const grading::Scan& scan, const grading::GradeOptions& options)
+{
+    try {
+        grading::GradeResult result = grading::gradeScan(scan, options);
+        result.printerDpi = options.printerDpi;
+        return result;
+    } catch (const std::bad_alloc&) {
+        grading::GradeResult result;
+        result.status = grading::GradeStatus::BadInput;
+        const QLocale finnish(QLocale::Finnish);
+        result.message = QStringLiteral("Muisti ei riitä %1 × %2 pikselin skannauksen arviointiin. Sulje muita "
+                                        "ohjelmia tai skannaa sivu pienemmällä tarkkuudella, esimerkiksi 600 dpi.")
+                             .arg(finnish.toString(scan.plane.width()), finnish.toString(scan.plane.height()));
+        return result;
+    }
+}
+
+// Grades a page, as a stop signal allows.
+std::optional<grading::GradeResult> gradeStoppably(const grading::Scan& scan, grading::GradeOptions options,
+                                                   QTextStream& err)
+{
+    options.stopRequested = terminationRequested;
+    return untilDoneOrStopped<grading::GradeResult>(
+        [&scan, options] { return gradeWithinMemory(scan, options); }, err);
+}
+
+// Writes the report of a graded page: what --grade and --scan share.
+int report(const grading::GradeResult& result, const GradeSettings& settings, QTextStream& out, QTextStream& err)
+{
     if (result.status != grading::GradeStatus::Graded) {
         err << result.message << Qt::endl;
         return result.status == grading::GradeStatus::NoSymbol ? kNoSymbol : kBadInput;
@@ -99,6 +195,12 @@ int gradeAndReport(const grading::Scan& scan, const GradeSettings& settings, QTe
     else
         out << grading::gradeReport(result);
     out.flush();
+    if (out.status() != QTextStream::Ok) {
+        err << QStringLiteral("Raporttia ei voitu kirjoittaa loppuun (vakiotuloste: levy täynnä tai putki "
+                              "suljettu).")
+            << Qt::endl;
+        return kBadInput;
+    }
 
     QString error;
     if (settings.plot && !grading::writeProfilePlot(result.symbols.front(), *settings.plot, &error)) {
@@ -110,17 +212,39 @@ int gradeAndReport(const grading::Scan& scan, const GradeSettings& settings, QTe
 
 int gradeFile(const QCommandLineParser& parser, const GradeSettings& settings, QTextStream& out, QTextStream& err)
 {
-    const grading::ScanLoad load = grading::loadScan(parser.value(kGrade), settings.scanDpi);
-    if (!load.scan) {
+    const QString path = parser.value(kGrade);
+    struct Loaded {
+        grading::ScanLoad load;
+        std::optional<grading::GradeResult> result;
+    };
+    grading::GradeOptions options = settings.options;
+    options.stopRequested = terminationRequested;
+    const std::optional<double> scanDpi = settings.scanDpi;
+    const std::optional<Loaded> loaded = untilDoneOrStopped<Loaded>(
+        [path, scanDpi, options] {
+            Loaded l;
+            l.load = grading::loadScan(path, scanDpi, terminationRequested);
+            if (l.load.scan && !terminationRequested())
+                l.result = gradeWithinMemory(*l.load.scan, options);
+            l.load.scan.reset(); // the page's memory goes with the thread's work
+            return l;
+        },
+        err);
+    if (!loaded || loaded->load.stopped || (loaded->result && loaded->result->status == grading::GradeStatus::Stopped))
+        return stoppedStatus(err);
+    const grading::ScanLoad& load = loaded->load;
+    if (!loaded->result) {
         err << load.error << Qt::endl;
         return kBadInput;
     }
+    if (!load.notice.isEmpty())
+        err << load.notice << Qt::endl;
     if (settings.scanDpi && load.resolutionFromFile && std::abs(load.fileDpi - *settings.scanDpi) > 0.5)
         err << QStringLiteral("Huom: tiedoston tarkkuus on %1 dpi; käytetään valitsimen --scan-dpi arvoa %2 dpi.")
                    .arg(load.fileDpi)
                    .arg(*settings.scanDpi)
             << Qt::endl;
-    return gradeAndReport(*load.scan, settings, out, err);
+    return report(*loaded->result, settings, out, err);
 }
 
 // Scans on a thread of its own, so that a stop signal, noticed here, can
@@ -138,6 +262,7 @@ std::optional<scanning::Acquisition> scanUntilDoneOrStopped(const scanning::Scan
     // Outlives this function when the thread is left behind.
     const auto shared = std::make_shared<Shared>();
     std::thread scanner([shared, request] {
+        blockTerminationSignals();
         shared->acquisition = scanning::acquireScan(request, shared->cancel);
         shared->done = true;
     });
@@ -191,37 +316,41 @@ int gradeScanner(const QCommandLineParser& parser, const GradeSettings& settings
         err << error << Qt::endl;
         return kBadInput;
     }
-    return gradeAndReport(*acquisition.scan, settings, out, err);
+    const std::optional<grading::GradeResult> result = gradeStoppably(*acquisition.scan, settings.options, err);
+    if (!result || result->status == grading::GradeStatus::Stopped)
+        return stoppedStatus(err);
+    return report(*result, settings, out, err);
 }
 
 } // namespace
 
 void addGradeOptions(QCommandLineParser& parser)
 {
-    parser.addOption({kGrade, QStringLiteral("Arvioi skannatun sivun viivakoodin laadun (ISO/IEC 15416)."),
+    parser.addOption({kGrade, QStringLiteral("Arvioi skannatun sivun viivakoodin laatu (ISO/IEC 15416)."),
                       QStringLiteral("skannaus")});
     parser.addOption({kScan,
-                      QStringLiteral("Skannaa sivun SANE-skannerilla ja arvioi sen kuten --grade. Skanneri on "
+                      QStringLiteral("Skannaa sivu SANE-skannerilla ja arvioi se kuten --grade. Skanneri on "
                                      "argumentti LAITE (esim. \"genesys:libusb:001:004\", luettelo: scanimage -L); "
                                      "ilman sitä ensimmäinen löytyvä. Poistumiskoodi 3, jos skannaus ei onnistu.")});
-    parser.addOption({kSaveScan, QStringLiteral("Tallentaa valitsimen --scan skannauksen PNG-tiedostoksi."),
+    parser.addOption({kSaveScan, QStringLiteral("Tallenna valitsimen --scan skannaus PNG-tiedostoksi."),
                       QStringLiteral("tiedosto.png")});
     parser.addOption({kScanDpi,
-                      QStringLiteral("Skannauksen tarkkuus (dpi): --scan pyytää sitä skannerilta (oletus %1); "
+                      QStringLiteral("Käytä skannauksen tarkkuutta dpi: --scan pyytää sitä skannerilta (oletus %1); "
                                      "--grade käyttää sitä, kun tiedosto ei kerro tarkkuutta tai kertoo väärin.")
                           .arg(scanning::kDefaultScanDpi),
                       QStringLiteral("dpi")});
     parser.addOption({kAperture,
-                      QStringLiteral("Mittausaukon halkaisija millimetreinä (oletus: 0,8 × moduulia lähin "
-                                     "vertailuaukko)."),
+                      QStringLiteral("Mittaa aukolla, jonka halkaisija on mm millimetriä (oletus: 0,8 × moduulia "
+                                     "lähin vertailuaukko)."),
                       QStringLiteral("mm")});
-    parser.addOption({kPrinterDpi, QStringLiteral("Tulostimen tarkkuus (dpi): palkin levenemä myös pikseleinä."),
+    parser.addOption({kPrinterDpi, QStringLiteral("Kerro sivun tulostaneen tulostimen tarkkuus dpi: palkin levenemä "
+                                                   "annetaan silloin myös tulostimen pikseleinä."),
                       QStringLiteral("dpi")});
-    parser.addOption({kJson, QStringLiteral("Tulostaa kaikki mitatut arvot JSON-muodossa.")});
-    parser.addOption({kPlot, QStringLiteral("Piirtää keskimmäisen pyyhkäisyviivan profiilin (PNG tai SVG)."),
+    parser.addOption({kJson, QStringLiteral("Tulosta kaikki mitatut arvot JSON-muodossa.")});
+    parser.addOption({kPlot, QStringLiteral("Piirrä keskimmäisen pyyhkäisyviivan profiili tiedostoon (PNG tai SVG)."),
                       QStringLiteral("tiedosto")});
     parser.addOption({kLinear,
-                      QStringLiteral("Pikseliarvot ovat lineaarisia heijastuvuuksia (ei sRGB-koodausta).")});
+                      QStringLiteral("Lue pikseliarvot lineaarisina heijastuvuuksina (ei sRGB-koodausta).")});
 }
 
 bool gradeRequested(const QCommandLineParser& parser)
@@ -230,6 +359,16 @@ bool gradeRequested(const QCommandLineParser& parser)
 }
 
 bool scanRequested(const QCommandLineParser& parser) { return parser.isSet(kScan); }
+
+QString gradingOptionAlone(const QCommandLineParser& parser)
+{
+    if (parser.isSet(kGrade) || parser.isSet(kScan))
+        return {};
+    for (const QString& name : {kScanDpi, kAperture, kPrinterDpi, kJson, kPlot, kLinear})
+        if (parser.isSet(name))
+            return QStringLiteral("--") + name;
+    return {};
+}
 
 int runGrade(const QCommandLineParser& parser, QTextStream& out, QTextStream& err)
 {

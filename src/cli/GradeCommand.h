@@ -13,6 +13,9 @@ namespace raitakone {
 void addGradeOptions(QCommandLineParser& parser);
 // Whether the command line asks to grade (--grade, --scan or --save-scan).
 bool gradeRequested(const QCommandLineParser& parser);
+// The first option that only grading reads (--json, --plot …), as written,
+// when neither --grade nor --scan is given; empty otherwise.
+QString gradingOptionAlone(const QCommandLineParser& parser);
 // Whether it asks to scan; the scanner, if named, is the one positional argument.
 bool scanRequested(const QCommandLineParser& parser);
 // Grades; writes the report (or JSON) to out, messages to err; returns 0 graded, 1 no symbol, 2 bad input,

@@ -24,6 +24,7 @@ constexpr std::array<const char*, 107> kPatterns = {
 
 constexpr int kStartA = 103, kStartB = 104, kStartC = 105;
 constexpr double kQuietZoneModules = 10.0;
+constexpr double kBarSumTolerance = 1.75; // modules
 
 const std::vector<std::vector<int>>& patterns()
 {
@@ -96,31 +97,31 @@ CharacterDecode decodeCharacter(const double* widths, int count)
         margin = std::min(margin, m.margin);
     }
 
-    // Bars rounded one by one; a character's bars always total an even
-    // number of modules.
-    int barModules = 0;
-    for (int i = 0; i < 6; i += 2)
-        barModules += std::max(1, int(std::lround(widths[i] / module)));
-    result.barParity = barModules % 2 == 0;
-
+    // The value whose e-values these are; where two share them, the one
+    // whose bar total is nearer the measured one.
+    const double bars = (widths[0] + widths[2] + widths[4]) / module;
     const auto [first, last] = valuesByE().equal_range(e);
     double bestMismatch = 1e9;
     for (auto it = first; it != last; ++it) {
         const std::vector<int>& pattern = patterns()[size_t(it->second)];
         if ((count == 7) != (it->second == kCode128Stop))
             continue;
-        double mismatch = 0.0;
-        for (int i = 0; i < 6; i += 2)
-            mismatch += std::fabs(widths[i] / module - pattern[size_t(i)]);
+        const double mismatch = std::fabs(bars - (pattern[0] + pattern[2] + pattern[4]));
         if (mismatch < bestMismatch) {
             bestMismatch = mismatch;
             result.value = it->second;
             result.modules = pattern;
         }
     }
+    // The self-check: (V - 1.75) p/11 < b1 + b2 + b3 < (V + 1.75) p/11, V the
+    // value's bar modules. A single one-module edge error changes the bar
+    // total by an odd number of modules and fails it.
+    result.barSum = result.value >= 0 && bestMismatch < kBarSumTolerance;
+    // The stop's terminating bar is a bar width, which ink spread changes as
+    // it changes the bar sum: within a module of its two, it is no other bar.
     if (result.value >= 0 && count == 7)
-        result.lastBar = measure(widths[6] / module).modules == result.modules[6];
-    if (result.value >= 0 && result.barParity && result.lastBar)
+        result.lastBar = std::fabs(widths[6] / module - result.modules[6]) < 1.0;
+    if (result.value >= 0 && result.barSum && result.lastBar)
         result.decodability = std::max(0.0, margin);
     return result;
 }
@@ -134,7 +135,7 @@ ReferenceDecode referenceDecode(const std::vector<double>& elements, double lead
         return result;
     }
     double decodability = 1.0;
-    std::string parityFailure;
+    std::string barFailure;
     for (size_t at = 0; at < n; at += 6) {
         const int count = (at + 7 == n) ? 7 : 6;
         const CharacterDecode c = decodeCharacter(&elements[at], count);
@@ -144,18 +145,18 @@ ReferenceDecode referenceDecode(const std::vector<double>& elements, double lead
             result.elementModules.clear();
             return result;
         }
-        if (!c.barParity && parityFailure.empty())
-            parityFailure = character + ": palkkien moduulien summa pariton";
-        if (!c.lastBar && parityFailure.empty())
-            parityFailure = "lopetusmerkin viimeinen palkki ei ole 2 moduulia";
+        if (!c.barSum && barFailure.empty())
+            barFailure = character + ": palkkien yhteisleveys poikkeaa yli 1,75 moduulia";
+        if (!c.lastBar && barFailure.empty())
+            barFailure = "lopetusmerkin viimeinen palkki ei ole noin 2 moduulia";
         result.values.push_back(c.value);
         result.elementModules.insert(result.elementModules.end(), c.modules.begin(), c.modules.end());
         decodability = std::min(decodability, c.decodability);
         if (count == 7)
             break;
     }
-    if (!parityFailure.empty()) {
-        result.failure = parityFailure;
+    if (!barFailure.empty()) {
+        result.failure = barFailure;
         return result;
     }
 
@@ -195,14 +196,16 @@ ReferenceDecode referenceDecode(const std::vector<double>& elements, double lead
     return result;
 }
 
-bool hasStartOrStop(const std::vector<double>& elements)
+int characterEnds(const std::vector<double>& elements)
 {
     if (elements.size() < 7)
-        return false;
+        return 0;
     const int first = decodeCharacter(elements.data(), 6).value;
     const int last = decodeCharacter(elements.data() + elements.size() - 7, 7).value;
-    return (first >= kStartA && first <= kStartC) || last == kCode128Stop;
+    return int(first >= kStartA && first <= kStartC) + int(last == kCode128Stop);
 }
+
+bool hasStartOrStop(const std::vector<double>& elements) { return characterEnds(elements) > 0; }
 
 std::string code128Text(const std::vector<int>& values)
 {

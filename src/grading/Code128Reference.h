@@ -1,8 +1,10 @@
 #pragma once
 
-// Code 128 read the way a verifier reads it: from the element widths of one
-// scan line, with edge-to-similar-edge measurements against the reference
-// thresholds, the check character, the bar-module parity and the quiet zones.
+// Code 128 read the way a verifier reads it: the reference decode of
+// ISO/IEC 15417 (as the GS1 General Specifications give it for GS1-128),
+// from the element widths of one scan line: edge-to-similar-edge
+// measurements against the reference thresholds, the check on the sum of the
+// three bars, the check character and the quiet zones.
 
 #include <string>
 #include <vector>
@@ -18,15 +20,15 @@ struct CharacterDecode {
     int value = -1;             // -1: no character has these measurements
     double decodability = 0.0;  // smallest margin to a threshold, in half modules
     std::vector<int> modules;   // the element widths the character has, in modules
-    bool barParity = false;     // the bars, each rounded to whole modules, total an even number
-    bool lastBar = true;        // the stop character's last bar is two modules
+    bool barSum = false;        // the three bars together lie within 1.75 modules of the value's own
+    bool lastBar = true;        // the stop character's last bar is within a module of two
 };
 
 // One character from its elements (6, or 7 for the stop character) in any
 // unit. Measurements e1..e4 are compared with the thresholds 1.5, 2.5, ...
 // modules of the character's own width; their smallest margin is the
-// character's decodability. The stop's last bar, a bar width and not an
-// edge-to-similar-edge measurement, is checked but not counted in it.
+// character's decodability. The bar sum and the stop's last bar, bar widths
+// and not edge-to-similar-edge measurements, are checked but not counted in it.
 CharacterDecode decodeCharacter(const double* widths, int count);
 
 struct ReferenceDecode {
@@ -48,6 +50,10 @@ ReferenceDecode referenceDecode(const std::vector<double>& elements, double lead
 // Whether the elements begin with a start character or end with the stop
 // character: what tells a damaged symbol from other runs of dark marks.
 bool hasStartOrStop(const std::vector<double>& elements);
+
+// 2 where the elements begin with a start and end with the stop character,
+// 1 where only one of them stands in its place, 0 where neither does.
+int characterEnds(const std::vector<double>& elements);
 
 // The text the values carry (code sets A, B and C, shifts, FNC1 left out).
 std::string code128Text(const std::vector<int>& values);

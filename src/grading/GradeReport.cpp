@@ -37,11 +37,31 @@ QJsonObject gradesJson(const ParameterGrades& g)
 
 } // namespace
 
-QString reportNumber(double value, int decimals) { return finnish().toString(value, 'f', decimals); }
+// A value that rounds to zero is written as zero, never "−0,00".
+double withoutNegativeZero(double value, int decimals)
+{
+    const double scale = std::pow(10.0, decimals);
+    return std::round(value * scale) == 0.0 ? 0.0 : value;
+}
+
+QString reportNumber(double value, int decimals)
+{
+    return finnish().toString(withoutNegativeZero(value, decimals), 'f', decimals);
+}
 
 QString signedReportNumber(double value, int decimals)
 {
-    return (value >= 0.0 ? QStringLiteral("+") : QString()) + reportNumber(value, decimals);
+    const double shown = withoutNegativeZero(value, decimals);
+    return (shown >= 0.0 ? QStringLiteral("+") : QString()) + reportNumber(shown, decimals);
+}
+
+QString printerPixelsText(const GradeResult& result, double printerPixels, bool withSign)
+{
+    QString text = QStringLiteral("%1 tulostimen pikseliä")
+                       .arg(withSign ? signedReportNumber(printerPixels, 2) : reportNumber(std::fabs(printerPixels), 2));
+    if (result.printerDpi)
+        text += QStringLiteral(" (tulostin %1 dpi)").arg(reportNumber(*result.printerDpi, 0));
+    return text;
 }
 
 QChar gradeLetterOf(int grade) { return grade < 0 ? QChar(0x2013) : QLatin1Char("FDCBA"[std::min(grade, 4)]); }
@@ -58,7 +78,7 @@ std::vector<std::pair<QString, ShownValue>> parameterRows(const SymbolGrade& sym
             {QStringLiteral("Symbolikontrasti SC"), {reportNumber(w.sc, 1) + percent, g.sc}},
             {QStringLiteral("Reunakontrasti ECmin"), {reportNumber(w.ecmin, 1) + percent, g.ecmin}},
             {QStringLiteral("Modulaatio MOD"), {reportNumber(w.mod, 2), g.mod}},
-            {QStringLiteral("Virheet (Defects)"), {reportNumber(w.defects, 2), g.defects}},
+            {QStringLiteral("Virheet Defects"), {reportNumber(w.defects, 2), g.defects}},
             {QStringLiteral("Dekoodattavuus"), {reportNumber(w.decodability, 2), g.decodability}},
             {QStringLiteral("Dekoodaus"), {passFailText(w.decode), g.decode}}};
 }
@@ -127,14 +147,15 @@ QString gradeReport(const GradeResult& result)
         const BarGain& b = s.barGain;
         out += QStringLiteral("\nPalkin levenemä: ");
         if (!b.measured) {
-            out += QStringLiteral("ei mitattavissa (yksikään pyyhkäisyviiva ei dekoodautunut)\n");
+            out += QStringLiteral("ei mitattavissa (minkään pyyhkäisyviivan elementit eivät vastanneet symbolia)\n");
             continue;
         }
-        out += QStringLiteral("%1 µm (%2 % X:stä)").arg(signedReportNumber(b.um, 1), signedReportNumber(b.percentX, 1));
+        out += QStringLiteral("%1 µm (%2 % moduulista)").arg(signedReportNumber(b.um, 1), signedReportNumber(b.percentX, 1));
         if (b.printerPixels)
-            out += QStringLiteral(", %1 tulostimen pikseliä").arg(signedReportNumber(*b.printerPixels, 2));
+            out += QStringLiteral(", ") + printerPixelsText(result, *b.printerPixels, true);
+        out += QStringLiteral(", mitattu %1 mm:n mittausaukolla").arg(reportNumber(b.apertureMm, 3));
         out += QStringLiteral("\nPoikkeavin palkki: %1. palkki vasemmalta (%2 moduulia): leveys nimellisestä %3 µm "
-                              "(%4 % X:stä), muiden palkkien levenemästä %5 µm\n")
+                              "(%4 % moduulista), muiden palkkien levenemästä %5 µm\n")
                    .arg(b.worstIndex)
                    .arg(b.worstModules)
                    .arg(signedReportNumber(b.worstDeviationUm, 1))
@@ -167,7 +188,9 @@ QByteArray gradeJson(const GradeResult& result)
         QJsonObject gain{{"um", b.measured ? QJsonValue(b.um) : QJsonValue()},
                          {"percent_x", b.measured ? QJsonValue(b.percentX) : QJsonValue()},
                          {"printer_pixels", b.printerPixels ? QJsonValue(*b.printerPixels) : QJsonValue()},
-                         {"bars", b.bars}};
+                         {"printer_dpi", result.printerDpi ? QJsonValue(*result.printerDpi) : QJsonValue()},
+                         {"bars", b.bars},
+                         {"aperture_mm", b.measured ? QJsonValue(b.apertureMm) : QJsonValue()}};
         QJsonObject worstBar{{"index", b.measured ? QJsonValue(b.worstIndex) : QJsonValue()},
                              {"deviation_um", b.measured ? QJsonValue(b.worstDeviationUm) : QJsonValue()},
                              {"from_mean_um", b.measured ? QJsonValue(b.worstFromMeanUm) : QJsonValue()},
@@ -191,7 +214,7 @@ QByteArray gradeJson(const GradeResult& result)
                                    {"bar_gain", gain},
                                    {"worst_bar", worstBar}});
     }
-    QJsonObject top{{"scan_dpi", result.dpiX}, {"symbols", symbols}};
+    QJsonObject top{{"standard", QString::fromLatin1(kGradingStandard)}, {"scan_dpi", result.dpiX}, {"symbols", symbols}};
     if (std::fabs(result.dpiX - result.dpiY) > 0.5)
         top.insert("scan_dpi_y", result.dpiY);
     return QJsonDocument(top).toJson(QJsonDocument::Indented);
@@ -201,8 +224,8 @@ QString gainMeaning(const SymbolGrade& symbol)
 {
     const BarGain& b = symbol.barGain;
     if (!b.measured)
-        return QStringLiteral("Palkkien levenemää ei voitu mitata, koska yksikään pyyhkäisyviiva ei "
-                              "dekoodautunut: tulostin ei toista tällä tavalla piirrettyä viivakoodia "
+        return QStringLiteral("Palkkien levenemää ei voitu mitata, koska minkään pyyhkäisyviivan elementit "
+                              "eivät vastanneet symbolia: tulostin ei toista tällä tavalla piirrettyä viivakoodia "
                               "luettavana.");
     // Within a quarter of a printer pixel, or 5 % of the module when the
     // printer's pixel is not known, the bars are as drawn.

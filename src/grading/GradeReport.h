@@ -18,6 +18,9 @@ QString gradeReport(const GradeResult& result);
 // A number as the report writes it: Finnish decimal comma, signed with + or -.
 QString reportNumber(double value, int decimals);
 QString signedReportNumber(double value, int decimals);
+// "+1,99 tulostimen pikseliä (tulostin 600 dpi)": the bar gain in printer
+// pixels and the printer resolution it assumes.
+QString printerPixelsText(const GradeResult& result, double printerPixels, bool withSign);
 // F, D, C, B or A for a grade 0..4; a dash for none.
 QChar gradeLetterOf(int grade);
 QString passFailText(bool passed);

@@ -10,6 +10,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@ struct GradeOptions {
     std::optional<double> apertureMm;  // default: the reference aperture nearest 0.8 X
     std::optional<double> printerDpi;  // gives the bar gain in printer pixels
     bool linear = false;               // pixel values are linear reflectance, not sRGB
+    std::function<bool()> stopRequested; // asked between the long steps; true ends the grading as Stopped
 };
 
 // Reflectances in per cent, MOD, Defects and decodability as fractions.
@@ -50,7 +52,7 @@ struct ParameterGrades {
 struct Profile {
     double stepMm = 0.0; // sample spacing; sample 0 lies at 0 mm
     std::vector<float> reflectance;
-    std::vector<double> edgesMm; // where the profile crosses GT
+    std::vector<double> edgesMm; // element edges: where the profile crosses (Rs + Rb) / 2
     std::vector<std::pair<double, double>> barsMm;
     double rmin = 0.0, rmax = 0.0, gt = 0.0;
 };
@@ -77,6 +79,7 @@ struct BarGain {
     double worstDeviationUm = 0.0;      // its width less nominal, mean over the scan lines
     double worstFromMeanUm = 0.0;       // its deviation less the mean gain
     int worstModules = 0;               // the worst bar's nominal width
+    double apertureMm = 0.0;            // the aperture the edges were measured through
 };
 
 struct SymbolGrade {
@@ -98,7 +101,7 @@ struct SymbolGrade {
     BarGain barGain;
 };
 
-enum class GradeStatus { Graded, NoSymbol, BadInput };
+enum class GradeStatus { Graded, NoSymbol, BadInput, Stopped };
 
 struct GradeResult {
     GradeStatus status = GradeStatus::NoSymbol;
@@ -106,12 +109,16 @@ struct GradeResult {
     double dpiX = 0.0;
     double dpiY = 0.0;
     std::vector<SymbolGrade> symbols;
+    std::optional<double> printerDpi; // the printer resolution the bar gain in printer pixels assumes
 };
 
 inline constexpr int kScanLineCount = 10;
 // The line --plot draws: the fifth of ten, just above the middle of the bars.
 inline constexpr int kMiddleScanLine = kScanLineCount / 2 - 1;
 inline constexpr int kWavelengthNm = 660;
+// The edition whose rules the grades follow: whole-number grades of each
+// parameter, a scan line's grade its lowest, the symbol's their mean.
+inline constexpr const char* kGradingStandard = "ISO/IEC 15416:2000";
 
 // The text every page's symbol carries.
 const std::string& patternText();

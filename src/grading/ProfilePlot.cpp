@@ -1,7 +1,11 @@
 #include "grading/ProfilePlot.h"
 
+#include "grading/GradeReport.h"
+
+#include <QFontMetricsF>
 #include <QImage>
 #include <QPainter>
+#include <QSaveFile>
 #include <QPainterPath>
 #include <QSvgGenerator>
 
@@ -68,9 +72,9 @@ void drawProfile(QPainter& painter, const SymbolGrade& symbol, int line, QSizeF 
         painter.drawText(QRectF(area.right() + 8, y(r) - 9, size.width() - area.right() - 8, 18),
                          Qt::AlignLeft | Qt::AlignVCenter, name);
     };
-    level(p.rmax, QColor(0, 110, 0), Qt::DashLine, QStringLiteral("Rmax %1 %").arg(p.rmax, 0, 'f', 1));
-    level(p.gt, QColor(200, 0, 0), Qt::SolidLine, QStringLiteral("GT %1 %").arg(p.gt, 0, 'f', 1));
-    level(p.rmin, QColor(0, 0, 180), Qt::DashLine, QStringLiteral("Rmin %1 %").arg(p.rmin, 0, 'f', 1));
+    level(p.rmax, QColor(0, 110, 0), Qt::DashLine, QStringLiteral("Rmax %1 %").arg(reportNumber(p.rmax, 1)));
+    level(p.gt, QColor(200, 0, 0), Qt::SolidLine, QStringLiteral("GT %1 %").arg(reportNumber(p.gt, 1)));
+    level(p.rmin, QColor(0, 0, 180), Qt::DashLine, QStringLiteral("Rmin %1 %").arg(reportNumber(p.rmin, 1)));
 
     // The profile itself.
     QPainterPath path;
@@ -103,46 +107,70 @@ void drawProfile(QPainter& painter, const SymbolGrade& symbol, int line, QSizeF 
     painter.setBrush(Qt::NoBrush);
     painter.setPen(QPen(Qt::black, 1.0));
 
+    // The title's letters shrink to fit a narrow plot, down to a size still
+    // read; what is left over then ends in an ellipsis.
+    const QString title = QStringLiteral("Pyyhkäisyprofiili, viiva %1/%2 (arvosana %3), laatu %4")
+                              .arg(line + 1)
+                              .arg(symbol.lines.size())
+                              .arg(drawn ? QString::number(symbol.lines[size_t(line)].grade) : QStringLiteral("–"))
+                              .arg(symbol.gradeText);
+    const QRectF titleRect(area.left(), 8, size.width() - area.left() - 8, 26);
     font.setPixelSize(17);
+    const double wide = QFontMetricsF(font).horizontalAdvance(title);
+    if (wide > titleRect.width())
+        font.setPixelSize(std::max(11, int(17.0 * titleRect.width() / wide)));
     painter.setFont(font);
-    painter.drawText(QRectF(area.left(), 8, size.width() - area.left() - 8, 26), Qt::AlignLeft | Qt::AlignVCenter,
-                     QStringLiteral("Pyyhkäisyprofiili, viiva %1/%2 (arvosana %3), laatu %4")
-                         .arg(line + 1)
-                         .arg(symbol.lines.size())
-                         .arg(drawn ? QString::number(symbol.lines[size_t(line)].grade) : QStringLiteral("–"))
-                         .arg(symbol.gradeText));
+    painter.drawText(titleRect, Qt::AlignLeft | Qt::AlignVCenter,
+                     QFontMetricsF(font).elidedText(title, Qt::ElideRight, titleRect.width()));
 }
 
 bool writeProfilePlot(const SymbolGrade& symbol, const QString& path, QString* error, int line)
 {
-    const QSize size(kPlotWidth, kPlotHeight);
-    if (path.endsWith(QStringLiteral(".svg"), Qt::CaseInsensitive)) {
-        QSvgGenerator svg;
-        svg.setFileName(path);
-        svg.setSize(size);
-        svg.setViewBox(QRect(QPoint(0, 0), size));
-        svg.setTitle(QStringLiteral("Pyyhkäisyprofiili %1").arg(symbol.gradeText));
-        QPainter painter;
-        if (!painter.begin(&svg)) {
-            *error = QStringLiteral("Kuvaajaa %1 ei voi kirjoittaa.").arg(path);
-            return false;
-        }
-        drawProfile(painter, symbol, line, size);
-        painter.end();
-        return true;
-    }
-    if (!path.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive)) {
+    const bool svg = path.endsWith(QStringLiteral(".svg"), Qt::CaseInsensitive);
+    if (!svg && !path.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive)) {
         *error = QStringLiteral("Kuvaajan tiedostonimen pitää päättyä .png tai .svg: %1").arg(path);
         return false;
     }
-    QImage image(size, QImage::Format_RGB32);
-    QPainter painter(&image);
-    drawProfile(painter, symbol, line, size);
-    painter.end();
-    if (!image.save(path, "PNG")) {
-        *error = QStringLiteral("Kuvaajaa %1 ei voi kirjoittaa.").arg(path);
+    // Written beside the target and renamed over it only when whole: an
+    // existing file is replaced whole or not at all. Unbuffered, so that a
+    // write the disk refuses is seen by the save file itself.
+    QSaveFile file(path);
+    const auto fail = [&](const QString& why) {
+        file.cancelWriting();
+        *error = QStringLiteral("Kuvaajaa %1 ei voi kirjoittaa: %2. Tarkista, että kansio on olemassa ja siihen saa "
+                                "kirjoittaa ja että levyllä on tilaa.")
+                     .arg(path, why);
         return false;
+    };
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return fail(file.errorString());
+    if (svg) {
+        // Drawn in CSS pixels at their size on screen, so that the file
+        // opens as wide as the plot in the window (about 32 cm), not the
+        // PNG's 2400 pixels taken as points.
+        const QSize size(kSvgPlotWidth, kSvgPlotHeight);
+        QSvgGenerator generator;
+        generator.setOutputDevice(&file);
+        generator.setResolution(kSvgPixelsPerInch);
+        generator.setSize(size);
+        generator.setViewBox(QRect(QPoint(0, 0), size));
+        generator.setTitle(QStringLiteral("Pyyhkäisyprofiili %1").arg(symbol.gradeText));
+        QPainter painter;
+        if (!painter.begin(&generator))
+            return fail(file.errorString());
+        drawProfile(painter, symbol, line, size);
+        painter.end();
+    } else {
+        const QSize size(kPlotWidth, kPlotHeight);
+        QImage image(size, QImage::Format_RGB32);
+        QPainter painter(&image);
+        drawProfile(painter, symbol, line, size);
+        painter.end();
+        if (!image.save(&file, "PNG"))
+            return fail(file.errorString());
     }
+    if (file.error() != QFileDevice::NoError || !file.commit())
+        return fail(file.errorString());
     return true;
 }
 

@@ -1,135 +1,272 @@
 #include "grading/ScanImage.h"
 
-#include <poppler-qt6.h>
+#include "grading/PdfScan.h"
+#include "grading/PngRows.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QRegularExpression>
+#include <QLocale>
 
 #include <cmath>
-#include <memory>
+#include <new>
 
 namespace raitakone::grading {
 namespace {
 
 constexpr double kMetresPerInch = 0.0254;
-constexpr int kScanAllocationLimitMb = 8192; // an A4 page at 2400 dpi in RGB32 is 2.2 GB
+// Rows converted at a time to the measured plane: a few megabytes of RGB32.
+constexpr int kConversionRows = 64;
 
 // Files keep dots per metre as whole numbers: 600 dpi comes back as
 // 599.9988. A resolution that close to a whole number is that number.
-double dpiFromDotsPerMetre(int dotsPerMetre)
+double dpiFromDotsPerMetre(double dotsPerMetre)
 {
     const double dpi = dotsPerMetre * kMetresPerInch;
     return std::fabs(dpi - std::round(dpi)) < 0.02 ? std::round(dpi) : dpi;
 }
 
-// A PNG states its resolution only in a pHYs chunk; Qt reports a default
-// when it has none.
-bool pngHasPhys(const QString& path)
+QString dpiText(double dpi) { return QLocale(QLocale::Finnish).toString(dpi, 'g', 6); }
+
+quint32 bigEndian32(const char* at)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray head = file.read(8);
-    if (head.size() < 8)
-        return false;
-    for (;;) {
-        const QByteArray chunk = file.read(8);
-        if (chunk.size() < 8)
-            return false;
-        const quint32 length = (quint32(uchar(chunk[0])) << 24) | (quint32(uchar(chunk[1])) << 16) |
-                               (quint32(uchar(chunk[2])) << 8) | quint32(uchar(chunk[3]));
-        const QByteArray type = chunk.mid(4, 4);
-        if (type == "pHYs")
-            return true;
-        if (type == "IDAT" || type == "IEND")
-            return false;
-        if (!file.seek(file.pos() + qint64(length) + 4))
-            return false;
-    }
+    const auto* b = reinterpret_cast<const uchar*>(at);
+    return (quint32(b[0]) << 24) | (quint32(b[1]) << 16) | (quint32(b[2]) << 8) | quint32(b[3]);
 }
 
-// The size in pixels of the largest image a PDF holds. Image streams are
-// never inside object streams, so their dictionaries are plain text.
-std::optional<QSize> largestPdfImage(const QString& path)
+// A PNG's pHYs chunk, in dots per metre: Qt reports a default when there is
+// none, and drops a zero, so the chunk is read as the file has it.
+struct PngPhys {
+    quint32 x = 0, y = 0;
+};
+std::optional<PngPhys> pngPhys(QIODevice& file)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray bytes = file.readAll();
-    static const QRegularExpression width(QStringLiteral("/Width\\s+(\\d+)"));
-    static const QRegularExpression height(QStringLiteral("/Height\\s+(\\d+)"));
-    std::optional<QSize> best;
-    for (qsizetype at = bytes.indexOf("/Image"); at >= 0; at = bytes.indexOf("/Image", at + 6)) {
-        const qsizetype open = bytes.lastIndexOf("<<", at);
-        const qsizetype close = bytes.indexOf("stream", at);
-        if (open < 0 || close < 0)
-            continue;
-        const QString dictionary = QString::fromLatin1(bytes.mid(open, close - open));
-        const auto w = width.match(dictionary);
-        const auto h = height.match(dictionary);
-        if (!w.hasMatch() || !h.hasMatch())
-            continue;
-        const QSize size(w.captured(1).toInt(), h.captured(1).toInt());
-        if (!best || qint64(size.width()) * size.height() > qint64(best->width()) * best->height())
-            best = size;
+    const qint64 start = file.pos();
+    std::optional<PngPhys> found;
+    if (file.read(8).size() == 8) {
+        for (;;) {
+            const QByteArray chunk = file.read(8);
+            if (chunk.size() < 8)
+                break;
+            const quint32 length = bigEndian32(chunk.constData());
+            const QByteArray type = chunk.mid(4, 4);
+            if (type == "pHYs") {
+                const QByteArray data = file.read(9);
+                if (data.size() == 9 && data[8] == 1) // unit: the metre; 0 gives only the aspect
+                    found = PngPhys{bigEndian32(data.constData()), bigEndian32(data.constData() + 4)};
+                break;
+            }
+            if (type == "IDAT" || type == "IEND" || !file.seek(file.pos() + qint64(length) + 4))
+                break;
+        }
     }
-    return best;
+    file.seek(start);
+    return found;
 }
 
-ScanLoad loadPdf(const QString& path)
+// A JPEG ends with its EOI marker. The entropy-coded data never holds one
+// (a 0xFF there is followed by 0x00), so a file cut short has none after its
+// last start-of-scan marker; Qt's decoder fills the missing rows with grey
+// and says so only on stderr.
+bool jpegIsWhole(QIODevice& file)
+{
+    constexpr qint64 kTail = 64 * 1024;
+    const qint64 start = file.pos();
+    const qint64 from = std::max<qint64>(0, file.size() - kTail);
+    file.seek(from);
+    const QByteArray tail = file.read(kTail);
+    file.seek(start);
+    const qsizetype scan = tail.lastIndexOf("\xFF\xDA");
+    return tail.indexOf("\xFF\xD9", scan < 0 ? 0 : scan) >= 0;
+}
+
+ScanLoad failed(const QString& error)
 {
     ScanLoad load;
-    std::unique_ptr<Poppler::Document> document = Poppler::Document::load(path);
-    if (!document || document->isLocked() || document->numPages() < 1) {
-        load.error = QStringLiteral("PDF-tiedostoa %1 ei voi lukea.").arg(path);
-        return load;
-    }
-    std::unique_ptr<Poppler::Page> page = document->page(0);
-    const std::optional<QSize> image = largestPdfImage(path);
-    if (!page || !image) {
-        load.error = QStringLiteral("PDF-tiedostossa %1 ei ole skannattua kuvaa. Tallenna skannaus PNG- tai "
-                                    "TIFF-kuvana.")
-                         .arg(path);
-        return load;
-    }
-    // Rendered at the image's own resolution the page is the image, pixel
-    // for pixel, provided the scale is a hair under 1: at exactly 1 poppler
-    // interpolates the image by part of a pixel.
-    const QSizeF points = page->pageSizeF();
-    const double dpiX = image->width() / (points.width() / 72.0);
-    const double dpiY = image->height() / (points.height() / 72.0);
-    constexpr double kHairUnder = 1.0 - 2e-6;
-    document->setRenderHint(Poppler::Document::Antialiasing, false);
-    document->setRenderHint(Poppler::Document::TextAntialiasing, false);
-    const QImage rendered = page->renderToImage(dpiX * kHairUnder, dpiY * kHairUnder);
-    if (rendered.isNull()) {
-        load.error = QStringLiteral("PDF-tiedoston %1 sivua ei voi piirtää.").arg(path);
-        return load;
-    }
-    auto nearWhole = [](double dpi) { return std::fabs(dpi - std::round(dpi)) < 0.01 ? std::round(dpi) : dpi; };
-    load.scan = Scan{measuredPlane(rendered), nearWhole(dpiX), nearWhole(dpiY)};
-    load.resolutionFromFile = true;
-    load.fileDpi = load.scan->dpiX;
+    load.error = error;
     return load;
+}
+
+ScanLoad stoppedLoad()
+{
+    ScanLoad load;
+    load.stopped = true;
+    load.error = QStringLiteral("Skannauksen lukeminen keskeytettiin.");
+    return load;
+}
+
+QString damagedError(const QString& path, const QString& why)
+{
+    return QStringLiteral("Kuvaa %1 ei voi lukea: tiedosto on vioittunut tai katkennut kesken (%2). Kopioi tai "
+                          "tallenna skannaus uudelleen.")
+        .arg(path, why);
+}
+
+// Why Qt's plugin could not decode an image, in Finnish: its own text is English.
+QString readerFailure(const QImageReader& reader)
+{
+    switch (reader.error()) {
+    case QImageReader::DeviceError:
+        return QStringLiteral("tiedoston lukeminen keskeytyi");
+    case QImageReader::UnsupportedFormatError:
+        return QStringLiteral("kuvamuotoa ei tunnistettu");
+    case QImageReader::InvalidDataError:
+        return QStringLiteral("kuvan tiedot ovat viallisia");
+    default:
+        return QStringLiteral("kuvaa ei voi purkaa");
+    }
+}
+
+// The whole image through Qt's plugin, for what is not read a row at a time.
+QImage readWhole(QImageReader& reader)
+{
+    // Qt refuses images over 128 MB by default, counted at the bytes a pixel
+    // of the format it decodes to (four for colour): the size was checked
+    // before, so the limit only has to let a scan that large through.
+    const int limit = QImageReader::allocationLimit();
+    QImageReader::setAllocationLimit(int(kMaxScanPixels * 4 / (1024 * 1024)) + 1);
+    QImage image;
+    try {
+        image = reader.read();
+    } catch (const std::bad_alloc&) {
+        image = QImage();
+    }
+    QImageReader::setAllocationLimit(limit);
+    return image;
+}
+
+ScanLoad loadRaster(StoppableFile& file, const QString& path, const StopRequest& stop)
+{
+    const std::optional<PngPhys> phys = pngPhys(file);
+    QImageReader reader(&file);
+    if (!reader.canRead())
+        return failed(QStringLiteral("Tiedosto %1 ei ole PNG-, TIFF- eikä JPEG-kuva eikä PDF-tiedosto. Tallenna "
+                                     "skannaus jossakin näistä muodoista.")
+                          .arg(path));
+    const QSize size = reader.size();
+    if (!size.isValid())
+        return failed(QStringLiteral("Kuvan %1 otsake on vioittunut: kuvan kokoa ei voi lukea. Kopioi tai tallenna "
+                                     "skannaus uudelleen.")
+                          .arg(path));
+    if (qint64(size.width()) * size.height() > kMaxScanPixels)
+        return failed(scanTooLargeError(path, size));
+    const QByteArray format = reader.format();
+    if (format == "jpeg" && !jpegIsWhole(file))
+        return failed(QStringLiteral("JPEG-kuva %1 on katkennut kesken: sen loppu puuttuu, joten osa sivusta "
+                                     "puuttuisi mittauksesta. Kopioi tai tallenna skannaus uudelleen kokonaisena.")
+                          .arg(path));
+
+    ScanLoad load;
+    // Qt's TIFF plugin counts pages from wherever the file stands.
+    const qint64 header = file.pos();
+    file.seek(0);
+    const int pages = reader.imageCount();
+    file.seek(header);
+    if (pages > 1)
+        load.notice = QStringLiteral("Huom: tiedostossa %1 on %2 sivua; arvioitiin vain ensimmäinen sivu.")
+                          .arg(path)
+                          .arg(pages);
+
+    std::optional<double> stated;
+    double statedY = 0.0;
+    QImage plane;
+    if (format == "png") {
+        if (phys) {
+            stated = dpiFromDotsPerMetre(phys->x);
+            statedY = dpiFromDotsPerMetre(phys->y);
+        }
+        const PngRows rows = decodePngRows(file, stop);
+        if (rows.stopped)
+            return stoppedLoad();
+        if (rows.outOfMemory)
+            return failed(outOfMemoryError(path, size));
+        if (!rows.interlaced && rows.plane.isNull())
+            return failed(damagedError(path, rows.error));
+        plane = rows.plane;
+    }
+    if (plane.isNull()) {
+        QImage image = readWhole(reader);
+        if (stop && stop())
+            return stoppedLoad();
+        if (image.isNull()) {
+            // Qt says no more than that the data could not be read; a decoder
+            // out of memory looks the same, so the two are told apart here.
+            if (QImage(size, QImage::Format_RGB32).isNull())
+                return failed(outOfMemoryError(path, size));
+            return failed(damagedError(path, readerFailure(reader)));
+        }
+        if (format != "png") {
+            stated = statedResolution(image, true);
+            statedY = stated && image.dotsPerMeterY() > 0 ? dpiFromDotsPerMetre(image.dotsPerMeterY()) : stated.value_or(0.0);
+        }
+        plane = measuredPlane(image);
+        image = QImage();
+        if (plane.isNull())
+            return failed(outOfMemoryError(path, size));
+    }
+    // The 72 and 96 dpi that programs write when they do not know count as none.
+    if (stated && statedY == *stated && (std::fabs(*stated - 72.0) < 0.5 || std::fabs(*stated - 96.0) < 0.5))
+        stated.reset();
+
+    load.scan = Scan{plane, 0.0, 0.0};
+    if (stated) {
+        load.resolutionFromFile = true;
+        load.fileDpi = *stated;
+        load.scan->dpiX = *stated;
+        load.scan->dpiY = statedY;
+    }
+    return load;
+}
+
+bool isPdf(QIODevice& file)
+{
+    const qint64 start = file.pos();
+    const QByteArray head = file.read(1024);
+    file.seek(start);
+    return head.contains("%PDF-");
 }
 
 } // namespace
 
+QString scanTooLargeError(const QString& path, QSize size)
+{
+    const QLocale finnish(QLocale::Finnish);
+    return QStringLiteral("Kuva %1 on %2 × %3 pikseliä (%4 megapikseliä); suurin luettava skannaus on %5 "
+                          "megapikseliä (A3-arkki 2400 dpi:n tarkkuudella). Skannaa sivu pienemmällä tarkkuudella, "
+                          "esimerkiksi 600 dpi.")
+        .arg(path, finnish.toString(size.width()), finnish.toString(size.height()),
+             finnish.toString(qint64(size.width()) * size.height() / 1'000'000),
+             finnish.toString(kMaxScanPixels / 1'000'000));
+}
+
+QString outOfMemoryError(const QString& path, QSize size)
+{
+    const QLocale finnish(QLocale::Finnish);
+    return QStringLiteral("Muisti ei riitä %1 × %2 pikselin skannauksen %3 lukemiseen. Sulje muita ohjelmia tai "
+                          "skannaa sivu pienemmällä tarkkuudella, esimerkiksi 600 dpi.")
+        .arg(finnish.toString(size.width()), finnish.toString(size.height()), path);
+}
+
 QImage measuredPlane(const QImage& image)
 {
-    if (image.format() == QImage::Format_Grayscale8)
+    if (image.isNull() || image.format() == QImage::Format_Grayscale8)
         return image;
-    if (image.format() == QImage::Format_Grayscale16)
-        return image.convertToFormat(QImage::Format_Grayscale8);
-    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
-    QImage plane(rgb.size(), QImage::Format_Grayscale8);
-    for (int y = 0; y < rgb.height(); ++y) {
-        const QRgb* in = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
-        uchar* out = plane.scanLine(y);
-        for (int x = 0; x < rgb.width(); ++x)
-            out[x] = uchar(qRed(in[x]));
+    // A band at a time through RGB32, whatever the format (1-bit, palette,
+    // 16-bit grey, colour): the red of each pixel, which for grey is the grey.
+    QImage plane(image.size(), QImage::Format_Grayscale8);
+    if (plane.isNull())
+        return plane;
+    for (int y0 = 0; y0 < image.height(); y0 += kConversionRows) {
+        const int rows = std::min(kConversionRows, image.height() - y0);
+        const QImage band = image.copy(0, y0, image.width(), rows).convertToFormat(QImage::Format_RGB32);
+        if (band.isNull())
+            return QImage();
+        for (int y = 0; y < rows; ++y) {
+            const QRgb* in = reinterpret_cast<const QRgb*>(band.constScanLine(y));
+            uchar* out = plane.scanLine(y0 + y);
+            for (int x = 0; x < band.width(); ++x)
+                out[x] = uchar(qRed(in[x]));
+        }
     }
     return plane;
 }
@@ -144,53 +281,57 @@ std::optional<double> statedResolution(const QImage& image, bool fileHasResoluti
     return dpi;
 }
 
-ScanLoad loadScan(const QString& path, std::optional<double> dpi)
+ScanLoad loadScan(const QString& path, std::optional<double> dpi, const StopRequest& stop)
 {
-    ScanLoad load;
-    if (!QFileInfo::exists(path)) {
-        load.error = QStringLiteral("Skannattua tiedostoa %1 ei ole.").arg(path);
-        return load;
-    }
-    if (path.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive)) {
-        load = loadPdf(path);
-    } else {
-        // Qt refuses images over 128 MB by default, counted at four bytes a
-        // pixel: an A4 page scanned at 600 dpi already is. A scan is as large
-        // as it is.
-        const int limit = QImageReader::allocationLimit();
-        QImageReader::setAllocationLimit(kScanAllocationLimitMb);
-        QImageReader reader(path);
-        const QImage image = reader.read();
-        QImageReader::setAllocationLimit(limit);
-        if (image.isNull()) {
-            load.error = QStringLiteral("Kuvaa %1 ei voi lukea (%2). Tallenna skannaus PNG-, TIFF-, JPEG- tai "
-                                        "PDF-tiedostona.")
-                             .arg(path, reader.errorString());
-            return load;
-        }
-        const bool isPng = reader.format() == "png";
-        const std::optional<double> stated = statedResolution(image, !isPng || pngHasPhys(path));
-        load.scan = Scan{measuredPlane(image), 0.0, 0.0};
-        if (stated) {
-            load.resolutionFromFile = true;
-            load.fileDpi = *stated;
-            load.scan->dpiX = *stated;
-            load.scan->dpiY = image.dotsPerMeterY() > 0 ? dpiFromDotsPerMetre(image.dotsPerMeterY()) : *stated;
-        }
-    }
+    OpenedScanFile opened = openScanFile(path, stop);
+    if (!opened.file)
+        return failed(opened.error);
+    ScanLoad load = isPdf(*opened.file) ? loadPdf(*opened.file, path, stop) : loadRaster(*opened.file, path, stop);
     if (!load.scan)
         return load;
     if (dpi) {
         load.scan->dpiX = *dpi;
         load.scan->dpiY = *dpi;
+        return load;
     }
-    if (load.scan->dpiX <= 0.0) {
+    if (!load.resolutionFromFile) {
         load.scan.reset();
+        load.resolutionMissing = true;
         load.error = QStringLiteral("Tiedosto %1 ei kerro skannauksen tarkkuutta. Anna se valitsimella "
                                     "--scan-dpi, esimerkiksi --scan-dpi 600 (tarkkuus, jolla skannasit sivun).")
                          .arg(path);
+        return load;
+    }
+    const auto plausible = [](double v) { return v >= kMinScanDpi && v <= kMaxScanDpi; };
+    if (!plausible(load.scan->dpiX) || !plausible(load.scan->dpiY)) {
+        const QString stated = load.scan->dpiX == load.scan->dpiY
+                                   ? dpiText(load.scan->dpiX)
+                                   : QStringLiteral("%1 × %2").arg(dpiText(load.scan->dpiX), dpiText(load.scan->dpiY));
+        load.scan.reset();
+        load.error = QStringLiteral("Tiedosto %1 kertoo skannauksen tarkkuudeksi %2 dpi, mikä ei voi pitää paikkaansa "
+                                    "(skannerit skannaavat %3–%4 dpi). Anna oikea tarkkuus valitsimella --scan-dpi, "
+                                    "esimerkiksi --scan-dpi 600.")
+                         .arg(path, stated, dpiText(kMinScanDpi), QLocale(QLocale::Finnish).toString(int(kMaxScanDpi)));
     }
     return load;
+}
+
+std::optional<double> scanFileResolution(const QString& path)
+{
+    // A PNG says it in one chunk before its pixels: a page-sized scan need
+    // not be decoded for it.
+    QFile file(path);
+    if (QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly) && file.peek(8).startsWith("\x89PNG")) {
+        const std::optional<PngPhys> phys = pngPhys(file);
+        if (!phys)
+            return std::nullopt;
+        const double dpi = dpiFromDotsPerMetre(phys->x);
+        if (std::fabs(dpi - 72.0) < 0.5 || std::fabs(dpi - 96.0) < 0.5 || dpi < kMinScanDpi || dpi > kMaxScanDpi)
+            return std::nullopt;
+        return dpi;
+    }
+    const ScanLoad load = loadScan(path, std::nullopt);
+    return load.resolutionFromFile ? std::optional<double>(load.fileDpi) : std::nullopt;
 }
 
 } // namespace raitakone::grading

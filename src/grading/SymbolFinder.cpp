@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 
 namespace raitakone::grading {
 namespace {
@@ -146,8 +147,11 @@ std::vector<Segment> segments(int lines, int length, int step, int gap, int thre
 
 // Segments on neighbouring lines that overlap most of their length are one
 // run of bars, kept where its middle segment looks like Code 128.
-template <typename Keep>
-std::vector<FoundSymbol> cluster(const std::vector<Segment>& all, int step, bool columns, Keep keep)
+// Segments on neighbouring lines that overlap most of their length are one
+// run of bars, kept where its middle segment looks like Code 128. place maps
+// a position along a line and the line's number to the pixel it reads.
+template <typename Keep, typename Place>
+std::vector<FoundSymbol> cluster(const std::vector<Segment>& all, int step, Keep keep, Place place)
 {
     std::vector<std::vector<Segment>> groups;
     for (const Segment& s : all) {
@@ -166,61 +170,110 @@ std::vector<FoundSymbol> cluster(const std::vector<Segment>& all, int step, bool
     }
     std::vector<FoundSymbol> found;
     for (const auto& g : groups) {
-        if (int(g.size()) < kMinimumRows || !keep(g[g.size() / 2]))
+        const int ends = int(g.size()) < kMinimumRows ? 0 : keep(g[g.size() / 2]);
+        if (ends == 0)
             continue;
-        // Leave out the first and last line, which may graze the bars' ends.
-        const Segment& first = g[1];
-        const Segment& last = g[g.size() - 2];
-        auto point = [columns](double along, double line) {
-            return columns ? QPointF(line + 0.5, along) : QPointF(along, line + 0.5);
-        };
+        // The first and last lines that cross nearly the whole run: lines
+        // near the bars' ends graze them, and askew ones cross only part.
+        int longest = 0;
+        for (const Segment& s : g)
+            longest = std::max(longest, s.to - s.from);
+        std::vector<const Segment*> whole;
+        for (const Segment& s : g)
+            if (s.to - s.from >= 0.95 * longest)
+                whole.push_back(&s);
+        const Segment& first = *whole[whole.size() > 2 ? 1 : 0];
+        const Segment& last = *whole[whole.size() > 2 ? whole.size() - 2 : whole.size() - 1];
         const bool atEdge = std::any_of(g.begin(), g.end(), [](const Segment& s) { return s.atEdge; });
-        found.push_back({point(first.from, first.line), point(first.to, first.line), point(last.to, last.line),
-                         point(last.from, last.line), {}, false, atEdge});
+        found.push_back({place(first.from, first.line), place(first.to, first.line), place(last.to, last.line),
+                         place(last.from, last.line), {}, false, atEdge, ends == 2});
     }
     return found;
 }
 
-std::vector<FoundSymbol> barRuns(const QImage& plane, double pixelsPerMm)
+// Runs of bars along rows (or columns) read askew by a slope: a row read
+// across a long, low symbol turned by more than its height over its length
+// leaves the bars before it reaches the other end.
+std::vector<FoundSymbol> runsAlong(const QImage& plane, double pixelsPerMm, int threshold, double slope,
+                                   bool columns)
 {
     const int step = std::max(1, int(kRowSpacingMm * pixelsPerMm));
     const int gap = int(kGapMm * pixelsPerMm);
-    const int threshold = inkThreshold(plane, step);
     const uchar* bits = plane.constBits();
     const qsizetype stride = plane.bytesPerLine();
-    auto rowPixel = [=](int y, int x) { return bits[y * stride + x]; };
-    auto columnPixel = [=](int x, int y) { return bits[y * stride + x]; };
-    // A line of text, a grating: runs without a start or stop character at
-    // either end.
-    auto codeLike = [&](auto pixel) {
-        return [&, pixel](const Segment& s) {
-            std::vector<double> elements;
-            bool dark = true;
-            for (int i = s.from; i < s.to; ++i) {
-                if ((pixel(s.line, i) < threshold) != dark || elements.empty()) {
-                    if (!elements.empty())
-                        dark = !dark;
-                    elements.push_back(0.0);
-                }
-                ++elements.back();
-            }
-            if (hasStartOrStop(elements))
-                return true;
-            std::reverse(elements.begin(), elements.end());
-            return hasStartOrStop(elements);
-        };
+    const int width = plane.width(), height = plane.height();
+    // Along line `line`, position i; off the scan is paper.
+    const int lengthAlong = columns ? height : width, linesAcross = columns ? width : height;
+    std::vector<int> shift(static_cast<size_t>(lengthAlong));
+    for (int i = 0; i < lengthAlong; ++i)
+        shift[size_t(i)] = int(std::lround(i * slope));
+    auto pixel = [=, shift = shift.data()](int line, int i) -> uchar {
+        const int across = line + shift[i];
+        const int x = columns ? across : i, y = columns ? i : across;
+        return x < 0 || y < 0 || x >= width || y >= height ? 255 : bits[y * stride + x];
     };
-    std::vector<FoundSymbol> found = cluster(segments(plane.height(), plane.width(), step, gap, threshold, rowPixel),
-                                             step, false, codeLike(rowPixel));
-    if (found.empty())
-        found = cluster(segments(plane.width(), plane.height(), step, gap, threshold, columnPixel), step, true,
-                        codeLike(columnPixel));
-    return found;
+    auto place = [=](double along, int line) {
+        const double across = line + 0.5 + along * slope;
+        return columns ? QPointF(across, along) : QPointF(along, across);
+    };
+    // How many ends of the run a start or stop character stands at, read
+    // either way: a line of text or a grating has none, a run askew across a
+    // symbol one.
+    auto codeLike = [&](const Segment& s) {
+        std::vector<double> elements;
+        bool dark = true;
+        for (int i = s.from; i < s.to; ++i) {
+            if ((pixel(s.line, i) < threshold) != dark || elements.empty()) {
+                if (!elements.empty())
+                    dark = !dark;
+                elements.push_back(0.0);
+            }
+            ++elements.back();
+        }
+        const int forward = characterEnds(elements);
+        std::reverse(elements.begin(), elements.end());
+        return std::max(forward, characterEnds(elements));
+    };
+    // Askew lines start beyond the scan's edge so that they cover it all.
+    const int reach = int(std::ceil(std::fabs(slope) * lengthAlong));
+    std::vector<Segment> all;
+    for (Segment s : segments(linesAcross + 2 * reach, lengthAlong, step, gap, threshold,
+                              [&](int line, int i) { return pixel(line - reach, i); })) {
+        s.line -= reach;
+        all.push_back(s);
+    }
+    return cluster(all, step, codeLike, place);
+}
+
+std::vector<FoundSymbol> barRuns(const QImage& plane, double pixelsPerMm, double aspect, bool askew)
+{
+    // Straight first; where no run has a start and a stop character at its
+    // two ends, turned by up to 15 degrees either way in steps a row of the
+    // pages' symbol still crosses whole; rows, then columns. Runs with one
+    // end only (a damaged symbol) are kept where nothing better is found.
+    // Beside symbols ZXing read, only straight runs are looked for.
+    const int threshold = inkThreshold(plane, std::max(1, int(kRowSpacingMm * pixelsPerMm)));
+    std::vector<FoundSymbol> partial;
+    for (bool columns : {false, true})
+        for (double degrees : {0.0, 5.0, -5.0, 10.0, -10.0, 15.0, -15.0}) {
+            if (degrees != 0.0 && !askew)
+                continue;
+            const double slope = std::tan(degrees * 3.14159265358979323846 / 180.0);
+            std::vector<FoundSymbol> found =
+                runsAlong(plane, pixelsPerMm, threshold, columns ? slope / aspect : slope * aspect, columns);
+            if (!askew && !found.empty())
+                return found;
+            if (std::any_of(found.begin(), found.end(), [](const FoundSymbol& f) { return f.whole; }))
+                return found;
+            if (partial.empty())
+                partial = std::move(found);
+        }
+    return partial;
 }
 
 } // namespace
 
-std::vector<FoundSymbol> findSymbols(const QImage& plane, double pixelsPerMm)
+std::vector<FoundSymbol> findSymbols(const QImage& plane, double pixelsPerMm, double aspect)
 {
     std::vector<FoundSymbol> found = readSymbols(plane);
     auto bounds = [](const FoundSymbol& s, double margin) {
@@ -235,7 +288,7 @@ std::vector<FoundSymbol> findSymbols(const QImage& plane, double pixelsPerMm)
     // almost close (or thinned until the narrow bars almost vanish) are read
     // on a copy of their surroundings where light (or ink) spreads back; the
     // position is the same, and the measuring is done on the scan itself.
-    for (FoundSymbol candidate : barRuns(plane, pixelsPerMm)) {
+    for (FoundSymbol candidate : barRuns(plane, pixelsPerMm, aspect, found.empty())) {
         const QPointF centre = (candidate.topLeft + candidate.bottomRight) / 2.0;
         if (std::any_of(taken.begin(), taken.end(), [&](const QRectF& r) { return r.contains(centre); }))
             continue;

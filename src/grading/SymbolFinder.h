@@ -23,9 +23,11 @@ struct FoundSymbol {
     std::string text; // empty when the symbol was not read
     bool read = false;
     bool atImageEdge = false; // its bars reach nearer the scan's edge than a quiet zone
+    bool whole = true;        // a start and a stop character stand at its two ends
 };
 
-// plane: Format_Grayscale8; pixelsPerMm: the scan's finer resolution.
-std::vector<FoundSymbol> findSymbols(const QImage& plane, double pixelsPerMm);
+// plane: Format_Grayscale8; pixelsPerMm: the scan's finer resolution;
+// aspect: pixels down the scan for each pixel across over the same length.
+std::vector<FoundSymbol> findSymbols(const QImage& plane, double pixelsPerMm, double aspect = 1.0);
 
 } // namespace raitakone::grading

@@ -541,7 +541,9 @@ Delivery CupsPrinter::deliver(const PageRaster& page, const JobSettings& job)
 
     if (cupsFinishDestDocument(CUPS_HTTP_DEFAULT, d.dest, d.info) >= IPP_STATUS_REDIRECTION_OTHER_SITE)
         fail("asiakirjan lopetus");
-    return {d.name, jobId, {}, stoppedQueueNotice(d.name, jobId)};
+    Delivery delivery{d.name, jobId, {}, stoppedQueueNotice(d.name, jobId)};
+    delivery.held = !delivery.notice.empty();
+    return delivery;
 }
 
 } // namespace raitakone

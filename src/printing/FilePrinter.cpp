@@ -32,7 +32,7 @@ std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
 [[noreturn]] void failDirectory(const std::string& dir, const std::string& reason)
 {
-    throw RuntimeError("Sivutiedostojen hakemistoa " + quoted(dir) + " ei voi käyttää: " + reason);
+    throw RuntimeError("Sivutiedostojen kansiota " + quoted(dir) + " ei voi käyttää: " + reason);
 }
 
 void ensureDirectory(const std::string& dir)

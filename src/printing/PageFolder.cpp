@@ -24,9 +24,31 @@ namespace fs = std::filesystem;
 
 std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
+// The cause of a failed write in Finnish, and what to do about it.
+std::string writeFailure(int error)
+{
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return "levy on täynnä. Vapauta levytilaa tai valitse toinen kansio.";
+    case EACCES:
+    case EPERM:
+        return "kansioon ei ole kirjoitusoikeutta. Valitse kansio, johon saat kirjoittaa.";
+    case EROFS:
+        return "kansio on vain luettavissa. Valitse toinen kansio.";
+    case ENOENT: // the folder exists, yet no file can be made in it
+    case EINVAL:
+    case EOPNOTSUPP:
+        return "kansioon ei voi luoda tiedostoja (järjestelmän erikoiskansio, kuten /proc). Valitse tavallinen "
+               "kansio.";
+    default:
+        return std::string(std::strerror(error)) + ". Valitse toinen kansio.";
+    }
+}
+
 [[noreturn]] void failWrite(const std::string& dir, int error)
 {
-    throw RuntimeError("Sivua ei voitu tallentaa hakemistoon " + quoted(dir) + ": " + std::strerror(error));
+    throw RuntimeError("Sivua ei voitu tallentaa kansioon " + quoted(dir) + ": " + writeFailure(error));
 }
 
 bool endsWith(const std::string& text, const std::string& end)
@@ -77,7 +99,7 @@ long long highestPageNumber(const std::string& dir)
         if (const auto page = parsePageFileName(it->path().filename().string()))
             highest = std::max(highest, page->number);
     if (error)
-        throw RuntimeError("Sivutiedostojen hakemistoa " + quoted(dir) + " ei voi käyttää: " + error.message());
+        throw RuntimeError("Sivutiedostojen kansiota " + quoted(dir) + " ei voi käyttää: " + error.message());
     return highest;
 }
 

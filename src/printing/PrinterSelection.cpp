@@ -68,7 +68,7 @@ void applyPageFileValues(PrinterChoice& choice, const ChoiceValues& values, Choi
     if (values.dpi) {
         if (choice.kind != PrinterChoice::Kind::Files)
             badValue(source, Value::Dpi, *values.dpi,
-                     "tarkkuuden voi antaa vain sivutiedostoille (file:HAKEMISTO). CUPS-tulostin tulostaa aina "
+                     "tarkkuuden voi antaa vain sivutiedostoille (file:KANSIO). CUPS-tulostin tulostaa aina "
                      "omalla tarkkuudellaan; poista tarkkuus tai vaihda tulostimen oletustarkkuus "
                      "(lpoptions -p NIMI -o Resolution=...).");
         const std::string expected =
@@ -84,7 +84,7 @@ void applyPageFileValues(PrinterChoice& choice, const ChoiceValues& values, Choi
     if (values.paper) {
         if (choice.kind != PrinterChoice::Kind::Files)
             badValue(source, Value::Paper, *values.paper,
-                     "paperin voi antaa vain sivutiedostoille (file:HAKEMISTO). CUPS-tulostin tulostaa aina "
+                     "paperin voi antaa vain sivutiedostoille (file:KANSIO). CUPS-tulostin tulostaa aina "
                      "oletuspaperilleen; poista paperi tai vaihda tulostimen oletuspaperi "
                      "(lpoptions -p NIMI -o media=...).");
         const std::optional<Paper> paper = parsePaper(*values.paper);
@@ -104,12 +104,12 @@ PrinterChoice parsePrinterChoice(const ChoiceValues& values, ChoiceSource source
     if (values.printer) {
         const std::string& value = *values.printer;
         if (value.empty())
-            badValue(source, Value::Printer, value, "anna CUPS-tulostimen nimi tai file:HAKEMISTO");
+            badValue(source, Value::Printer, value, "anna CUPS-tulostimen nimi tai file:KANSIO");
         if (value.rfind(kFilePrefix, 0) == 0) {
             choice.kind = PrinterChoice::Kind::Files;
             choice.name = value.substr(std::string(kFilePrefix).size());
             if (choice.name.empty())
-                badValue(source, Value::Printer, value, "file: tarvitsee hakemiston, esimerkiksi file:/tmp/sivut");
+                badValue(source, Value::Printer, value, "file: tarvitsee kansion, esimerkiksi file:/tmp/sivut");
         } else {
             choice.kind = PrinterChoice::Kind::NamedCups;
             choice.name = value;
@@ -122,21 +122,32 @@ PrinterChoice parsePrinterChoice(const ChoiceValues& values, ChoiceSource source
 StartingPrinter startingPrinter(const ChoiceValues& commandLine, const std::optional<PrinterChoice>& saved)
 {
     const ChoiceValues env = environmentValues();
-    if (commandLine.printer)
-        return {parsePrinterChoice(commandLine, ChoiceSource::CommandLine), true};
-    if (commandLine.dpi || commandLine.paper) {
-        // A resolution or paper alone changes the page-file printer the
-        // environment or the saved choice names, the rest of it as named there.
-        PrinterChoice choice =
-            env.printer ? parsePrinterChoice(env, ChoiceSource::Environment) : saved.value_or(PrinterChoice{});
-        applyPageFileValues(choice, commandLine, ChoiceSource::CommandLine);
-        return {choice, true};
-    }
-    if (env.printer || env.dpi || env.paper)
-        return {parsePrinterChoice(env, ChoiceSource::Environment), true};
-    if (saved)
-        return {*saved, false};
-    return {};
+    // A bad value is an error wherever it is written, also where another
+    // source overrides it.
+    if (env.printer)
+        parsePrinterChoice({env.printer, std::nullopt, std::nullopt}, ChoiceSource::Environment);
+    if (env.dpi || env.paper)
+        parsePrinterChoice({std::string(kFilePrefix) + ".", env.dpi, env.paper}, ChoiceSource::Environment);
+    if (!commandLine.printer && !commandLine.dpi && !commandLine.paper && !env.printer && !env.dpi && !env.paper)
+        return {saved.value_or(PrinterChoice{}), false};
+
+    // Each setting on its own: the printer from the command line, else the
+    // environment, else the saved choice; the page-file printer's resolution
+    // and paper each from the command line, else the environment, else the
+    // saved choice's when the printer is the saved one, else 600 dpi and A4.
+    const ChoiceValues printerOnly{commandLine.printer ? commandLine.printer : env.printer, std::nullopt, std::nullopt};
+    PrinterChoice choice = commandLine.printer ? parsePrinterChoice(printerOnly, ChoiceSource::CommandLine)
+                           : env.printer       ? parsePrinterChoice(printerOnly, ChoiceSource::Environment)
+                                               : saved.value_or(PrinterChoice{});
+    applyPageFileValues(choice, {std::nullopt, commandLine.dpi, commandLine.paper}, ChoiceSource::CommandLine);
+    // A CUPS printer named on the command line prints at its own resolution
+    // on its own media, whatever the environment says the page files' are.
+    if (!(commandLine.printer && choice.kind != PrinterChoice::Kind::Files))
+        applyPageFileValues(choice,
+                            {std::nullopt, commandLine.dpi ? std::nullopt : env.dpi,
+                             commandLine.paper ? std::nullopt : env.paper},
+                            ChoiceSource::Environment);
+    return {choice, true};
 }
 
 std::optional<PrinterChoice> loadPrinterChoice(QSettings& settings)

@@ -1,7 +1,7 @@
 #pragma once
 
-// Which printer the Printer's pages go to. Four places can name it, the
-// first that does wins:
+// Which printer the Printer's pages go to, and each of its settings. Four
+// places can name them; for each setting the first that does wins:
 //
 //   the command line   --printer NAME | file:DIR, --dpi 600 | 600x1200,
 //                      --paper A4 | Letter | 100x150mm | 4x6in ...
@@ -50,12 +50,16 @@ struct ChoiceValues {
 // Reads one source's values.
 PrinterChoice parsePrinterChoice(const ChoiceValues& values, ChoiceSource source = ChoiceSource::Environment);
 
-// The printer the program starts on: the command line's, else the
-// environment's, else the saved one (nullopt = none saved), else the CUPS
-// default. A resolution or paper given on the command line without a printer
-// changes the page-file printer that the environment or the saved choice
-// names. `fixed` tells whether the command line or the environment named
-// it, in which case a choice made in the window is not saved.
+// The printer the program starts on, each setting on its own: the printer
+// from the command line, else the environment, else the saved one (nullopt =
+// none saved), else the CUPS default; the page-file printer's resolution and
+// paper each from the command line, else the environment, else the saved
+// choice's when the printer is the saved one, else 600 dpi and A4. A bad
+// value in the environment is an error even where the command line overrides
+// it; the environment's resolution and paper do not apply to a CUPS printer
+// named on the command line. `fixed` tells whether the command line or the
+// environment named anything, in which case a choice made in the window is
+// not saved.
 struct StartingPrinter {
     PrinterChoice choice;
     bool fixed = false;

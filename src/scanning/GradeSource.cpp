@@ -3,7 +3,7 @@
 namespace raitakone::scanning {
 namespace {
 
-const QString kCancelled = QStringLiteral("Arviointi peruttiin. Aloita uudelleen valinnalla Arvioi skannaus….");
+const QString kCancelled = QStringLiteral("Arviointi peruttiin. Painikkeella Arvioi skannaus… voit aloittaa alusta.");
 
 } // namespace
 
@@ -29,9 +29,16 @@ GradeOutcome gradeFromSource(const GradeSource& source, const std::atomic<bool>&
         scan = std::move(acquired.scan);
     } else {
         outcome.source = source.file;
-        grading::ScanLoad load = grading::loadScan(source.file, std::nullopt);
+        grading::ScanLoad load = grading::loadScan(source.file, source.fileDpi, [&cancel] { return cancel.load(); });
+        if (load.resolutionMissing) {
+            outcome.error = QStringLiteral("Tiedosto %1 ei kerro skannauksen tarkkuutta. Anna tarkkuus, jolla "
+                                           "skannasit sivun, kohtaan Skannauksen tarkkuus ja arvioi uudelleen.")
+                                .arg(source.file);
+            return outcome;
+        }
         if (!load.scan) {
-            outcome.error = load.error;
+            outcome.cancelled = load.stopped;
+            outcome.error = load.stopped ? kCancelled : load.error;
             return outcome;
         }
         scan = std::move(load.scan);
@@ -46,9 +53,13 @@ GradeOutcome gradeFromSource(const GradeSource& source, const std::atomic<bool>&
         progress(GradeStage::Grading, 0.0);
     grading::GradeOptions options;
     options.printerDpi = source.printerDpi;
+    options.stopRequested = [&cancel] { return cancel.load(); };
     grading::GradeResult result = grading::gradeScan(*scan, options);
+    result.printerDpi = source.printerDpi;
     if (result.status == grading::GradeStatus::Graded)
         outcome.result = std::move(result);
+    else if (result.status == grading::GradeStatus::Stopped)
+        outcome = {std::nullopt, kCancelled, true, outcome.source};
     else
         outcome.error = result.message;
     return outcome;

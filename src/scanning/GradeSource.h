@@ -18,6 +18,7 @@ struct GradeSource {
     enum class Kind { File, Scanner };
     Kind kind = Kind::File;
     QString file;                      // Kind::File: PNG, TIFF, JPEG or PDF
+    std::optional<double> fileDpi;     // Kind::File: replaces the resolution the file states
     QString device;                    // Kind::Scanner: empty for the first one
     int scanDpi = kDefaultScanDpi;     // Kind::Scanner: the resolution asked for
     std::optional<double> printerDpi;  // gives the bar gain in printer pixels
@@ -35,8 +36,8 @@ struct GradeOutcome {
 enum class GradeStage { Scanning, Grading };
 using GradeProgress = std::function<void(GradeStage stage, double fraction)>;
 
-// Reads or scans the page and grades it. cancel stops a scan between reads
-// and drops a grading that has not yet begun.
+// Reads or scans the page and grades it. cancel stops a scan between reads,
+// the reading of a file, and the grading between its steps.
 GradeOutcome gradeFromSource(const GradeSource& source, const std::atomic<bool>& cancel,
                              const GradeProgress& progress = {});
 

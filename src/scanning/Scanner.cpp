@@ -1,5 +1,8 @@
 #include "scanning/Scanner.h"
 
+#include "app/TerminationSignals.h"
+#include "grading/FileErrorText.h"
+
 #include <sane/sane.h>
 #include <sane/saneopts.h>
 
@@ -33,7 +36,29 @@ std::mutex& saneLock()
     return lock;
 }
 
-QString statusText(SANE_Status status) { return QString::fromUtf8(sane_strstatus(status)); }
+// The cause a status names, in Finnish: SANE's own text is English.
+QString statusText(SANE_Status status)
+{
+    switch (status) {
+    case SANE_STATUS_UNSUPPORTED: return QString::fromUtf8("skanneri ei tue toimintoa");
+    case SANE_STATUS_INVAL: return QString::fromUtf8("skanneri ei hyväksy asetusta");
+    case SANE_STATUS_IO_ERROR: return QString::fromUtf8("tiedonsiirto skanneriin katkesi");
+    case SANE_STATUS_NO_MEM: return QString::fromUtf8("muisti loppui");
+    case SANE_STATUS_ACCESS_DENIED: return QString::fromUtf8("ei käyttöoikeutta");
+    case SANE_STATUS_EOF: return QString::fromUtf8("kuva loppui kesken");
+    default: return QString::fromUtf8("SANE-tila %1").arg(int(status));
+    }
+}
+
+// Backends change the process's signal actions (the test backend's reader
+// thread sets SIGTERM back to its default): the program's own are put back
+// after every call that may start or end such a thread, and when SANE is left.
+struct SignalHandlersKept {
+    SignalHandlersKept() = default;
+    SignalHandlersKept(const SignalHandlersKept&) = delete;
+    SignalHandlersKept& operator=(const SignalHandlersKept&) = delete;
+    ~SignalHandlersKept() { restoreTerminationHandlers(); }
+};
 
 // sane_init and sane_exit around one operation, so that each one reads the
 // configuration as it is then.
@@ -388,8 +413,10 @@ Acquisition scanWith(SANE_Handle handle, const QString& name, const ScanRequest&
     for (int frame = 0;; ++frame) {
         if (cancel)
             return failure(SANE_STATUS_CANCELLED);
-        if (const SANE_Status status = sane_start(handle); status != SANE_STATUS_GOOD)
-            return failure(status);
+        const SANE_Status started = sane_start(handle);
+        restoreTerminationHandlers();
+        if (started != SANE_STATUS_GOOD)
+            return failure(started);
         SANE_Parameters p{};
         if (const SANE_Status status = sane_get_parameters(handle, &p); status != SANE_STATUS_GOOD)
             return failure(status);
@@ -416,6 +443,7 @@ Acquisition scanWith(SANE_Handle handle, const QString& name, const ScanRequest&
             data.resize(used + size_t(kReadChunk));
             SANE_Int length = 0;
             const SANE_Status status = sane_read(handle, data.data() + used, kReadChunk, &length);
+            restoreTerminationHandlers();
             data.resize(used + size_t(std::max<SANE_Int>(length, 0)));
             if (status == SANE_STATUS_EOF)
                 break;
@@ -471,6 +499,7 @@ Acquisition scanWith(SANE_Handle handle, const QString& name, const ScanRequest&
 
 std::vector<ScannerDevice> listScanners(QString* error)
 {
+    const SignalHandlersKept handlers; // last out: after SANE has been left
     const std::lock_guard<std::mutex> lock(saneLock());
     const SaneSession session;
     if (!session.ok()) {
@@ -484,13 +513,14 @@ std::vector<ScannerDevice> listScanners(QString* error)
 Acquisition acquireScan(const ScanRequest& request, const std::atomic<bool>& cancel,
                         const std::function<void(double)>& progress)
 {
+    const SignalHandlersKept handlers; // last out: after SANE has been left
     const std::lock_guard<std::mutex> lock(saneLock());
     const SaneSession session;
     if (!session.ok())
         return failure(ScanProblem::Failed, session.error());
 
     const std::vector<ScannerDevice> devices = devicesPresent();
-    const QString noScanner = QString::fromUtf8("Skanneria ei löytynyt. Liitä skanneri ja kytke siihen virta, tai "
+    const QString noScanner = QString::fromUtf8("Skanneria ei löytynyt. Liitä skanneri ja kytke siihen virta tai "
                                                 "tarkista komennolla scanimage -L, että SANE löytää sen.");
     const QString unknown = QString::fromUtf8("Skanneria \"%1\" ei löytynyt. Tarkista nimi komennolla scanimage -L, "
                                               "tai jätä nimi pois, niin käytetään ensimmäistä skanneria.")
@@ -527,22 +557,25 @@ bool saveScan(const QImage& image, const QString& path, QString* error)
     const auto fail = [&](const QString& why) {
         if (error)
             *error = QString::fromUtf8("Skannausta ei voitu tallentaa tiedostoon %1: %2. Tarkista, että kansio on "
-                                       "olemassa ja siihen saa kirjoittaa, ja että levyllä on tilaa.")
+                                       "olemassa ja siihen saa kirjoittaa ja että levyllä on tilaa.")
                          .arg(path, why);
         return false;
     };
     if (image.isNull())
         return fail(QString::fromUtf8("kuva puuttuu"));
-    // Written beside the target and renamed over it only when whole.
+    // Written beside the target and renamed over it only when whole;
+    // unbuffered, so that a write the disk refuses is seen by the save file
+    // itself and not lost in a flush that commit would not notice.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(file.errorString());
-    if (!image.save(&file, "PNG")) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return fail(writeFailureReason(path, file.error()));
+    if (!image.save(&file, "PNG") || file.error() != QFileDevice::NoError) {
+        const QFileDevice::FileError error = file.error() != QFileDevice::NoError ? file.error() : QFileDevice::WriteError;
         file.cancelWriting();
-        return fail(file.errorString().isEmpty() ? QString::fromUtf8("PNG-kirjoitus epäonnistui") : file.errorString());
+        return fail(writeFailureReason(path, error));
     }
     if (!file.commit())
-        return fail(file.errorString());
+        return fail(writeFailureReason(path, file.error()));
     return true;
 }
 

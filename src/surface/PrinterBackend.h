@@ -24,6 +24,10 @@ struct Delivery {
     int job = 0;        // the CUPS job number
     std::string file;   // the page-file printer: the PNG written
     std::string notice; // what the user must also hear (a stopped queue); empty when nothing
+    bool held = false;  // the queue took the job but will not print it until resumed
+    // PrinterSurface puts what of the page fell outside the printable area in
+    // front of the notice, and keeps the printer's own part here.
+    std::string printerNotice;
 };
 
 class PrinterBackend {

@@ -75,6 +75,7 @@ void PrinterSurface::EndDoc()
         try {
             lastDelivery_ = backend_->deliver(*page_, job);
             std::string& notice = lastDelivery_->notice;
+            lastDelivery_->printerNotice = notice;
             notice = fit + (fit.empty() || notice.empty() ? "" : " ") + notice;
         } catch (...) {
             KillDoc();

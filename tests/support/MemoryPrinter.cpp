@@ -24,7 +24,8 @@ Delivery MemoryPrinter::deliver(const PageRaster& page, const JobSettings& job)
         throw RuntimeError("Tulostus epäonnistui (testi)");
     }
     record_->pages.push_back({page, job});
-    return {record_->name, int(record_->pages.size()), {}, record_->notice};
+    // The notice plays a held queue's.
+    return {record_->name, int(record_->pages.size()), {}, record_->notice, !record_->notice.empty()};
 }
 
 PageGeometry a4Geometry(double dpiX, double dpiY) { return a4Sheet(dpiX, dpiY); }

@@ -18,7 +18,7 @@ struct MemoryPrinterRecord {
     std::vector<DeliveredPage> pages;
     int failDeliveries = 0; // the next N deliveries throw
     std::string name = "muisti";
-    std::string notice;        // what every delivery also has to say
+    std::string notice;        // what every delivery also has to say, as a held queue does
     std::string openingNotice; // what the printer says when it is found
 };
 

@@ -171,12 +171,21 @@ QImage scan(const Coverage& coverage, const ScanModel& model)
     blur(scanned, model.blurSigmaMm / kMmPerInch * model.dpi);
     scanned = rotate(scanned, model.rotationDegrees);
 
+    // Mottle: a fixed pseudo-random level for each 0.1 mm cell.
+    const double cellPixels = 0.1 / kMmPerInch * model.dpi;
+    auto mottle = [&](int x, int y) {
+        uint32_t h = uint32_t(x / cellPixels) * 73856093u ^ uint32_t(y / cellPixels) * 19349663u;
+        h = (h ^ (h >> 13)) * 0x5bd1e995u;
+        return model.inkMottle * double((h ^ (h >> 15)) % 1000u) / 999.0;
+    };
     QImage image(scanned.width, scanned.height, QImage::Format_Grayscale8);
     for (int y = 0; y < scanned.height; ++y) {
         uchar* row = image.scanLine(y);
-        for (int x = 0; x < scanned.width; ++x)
-            row[x] = uchar(encode(model.paper + (model.ink - model.paper) * std::clamp(scanned.at(x, y), 0.0f, 1.0f),
-                                  model.srgb));
+        for (int x = 0; x < scanned.width; ++x) {
+            const double paper = model.paper - model.paperFall * x / scanned.width;
+            const double ink = model.ink + mottle(x, y);
+            row[x] = uchar(encode(paper + (ink - paper) * std::clamp(scanned.at(x, y), 0.0f, 1.0f), model.srgb));
+        }
     }
     if (model.writeResolution) {
         const int dpm = int(std::lround(model.dpi / 0.0254));

@@ -4,7 +4,8 @@
 // known in advance. Print: each bar widened by g printer pixels. Scan: area
 // averaging down (or up) to the scan resolution, a Gaussian blur, white to
 // the paper's reflectance and ink to the ink's in linear light, sRGB 8-bit
-// encoding (or linear values), paper margins around the page, a rotation.
+// encoding (or linear values), paper margins around the page, a rotation,
+// paper falling off across the scan and mottled ink.
 
 #include "surface/PageRaster.h"
 
@@ -39,6 +40,8 @@ struct ScanModel {
     double marginMm = 6.0; // paper around the printed region
     double rotationDegrees = 0.0;
     bool writeResolution = true;
+    double paperFall = 0.0; // the paper's reflectance falls by this (per cent) from the scan's left edge to its right
+    double inkMottle = 0.0; // the ink's reflectance rises by up to this (per cent), fixed in 0.1 mm cells
 };
 
 // The scan: Format_Grayscale8 with the scan resolution recorded.

@@ -1,0 +1,27 @@
+#include "grading/FileErrorText.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace raitakone {
+
+QString writeFailureReason(const QString& path, QFileDevice::FileError error)
+{
+    const QFileInfo file(path);
+    const QFileInfo folder(file.absolutePath());
+    if (!folder.exists())
+        return QStringLiteral("kansiota %1 ei ole").arg(QDir::toNativeSeparators(folder.filePath()));
+    if (!folder.isDir())
+        return QStringLiteral("%1 ei ole kansio").arg(QDir::toNativeSeparators(folder.filePath()));
+    if (file.isDir())
+        return QStringLiteral("samanniminen kansio on jo olemassa");
+    if (file.exists() && !file.isWritable())
+        return QStringLiteral("tiedostoon ei ole kirjoitusoikeutta");
+    if (!folder.isWritable())
+        return QStringLiteral("kansioon ei ole kirjoitusoikeutta");
+    if (error == QFileDevice::WriteError || error == QFileDevice::ResizeError)
+        return QStringLiteral("kirjoitus keskeytyi, levy voi olla täynnä");
+    return QStringLiteral("tiedostoa ei voi kirjoittaa");
+}
+
+} // namespace raitakone

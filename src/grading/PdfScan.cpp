@@ -1,0 +1,215 @@
+#include "grading/PdfScan.h"
+
+#include <Error.h>
+#include <GfxState.h>
+#include <GlobalParams.h>
+#include <OutputDev.h>
+#include <PDFDoc.h>
+#include <Stream.h>
+#include <goo/gfile.h>
+
+#include <QFile>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include <unistd.h>
+
+namespace raitakone::grading {
+namespace {
+
+// poppler's complaints about a damaged file would go to stderr; the
+// loader says what is wrong in its own words.
+void quietly(ErrorCategory, Goffset, const char*) {}
+
+bool abortRequested(void* stop)
+{
+    const auto* request = static_cast<const StopRequest*>(stop);
+    return *request && (*request)();
+}
+
+struct DrawnImage {
+    QSize pixels;
+    double a = 0, b = 0, c = 0, d = 0; // where the page draws it: the unit square's matrix at 72 dpi, y down
+};
+
+// Sees the images a page draws, in drawing order, and reads the one asked
+// for into a plane: its red channel (the grey of a grey image), one row at
+// a time, turned upright as the page draws it.
+class ImageReader : public OutputDev {
+public:
+    explicit ImageReader(const StopRequest& stop) : stop_(stop) {}
+
+    bool upsideDown() override { return true; }
+    bool useDrawChar() override { return false; }
+    bool interpretType3Chars() override { return false; }
+
+    void drawImage(GfxState* state, Object*, Stream* str, int width, int height, GfxImageColorMap* colorMap, bool,
+                   const int*, bool) override
+    {
+        take(state, str, width, height, colorMap);
+    }
+    void drawMaskedImage(GfxState* state, Object*, Stream* str, int width, int height, GfxImageColorMap* colorMap,
+                         bool, Stream*, int, int, bool, bool) override
+    {
+        take(state, str, width, height, colorMap);
+    }
+    void drawSoftMaskedImage(GfxState* state, Object*, Stream* str, int width, int height,
+                             GfxImageColorMap* colorMap, bool, Stream*, int, int, GfxImageColorMap*, bool) override
+    {
+        take(state, str, width, height, colorMap);
+    }
+
+    std::vector<DrawnImage> drawn;
+    int readIndex = -1; // the drawn image to read
+    QImage plane;       // its size; filled when read
+    bool stopped = false;
+    bool damaged = false;
+
+private:
+    void take(GfxState* state, Stream* str, int width, int height, GfxImageColorMap* colorMap)
+    {
+        const double* m = state->getCTM();
+        const int index = int(drawn.size());
+        drawn.push_back({QSize(width, height), m[0], m[1], m[2], m[3]});
+        if (index == readIndex && colorMap && colorMap->isOk())
+            read(drawn.back(), str, colorMap);
+    }
+
+    void read(const DrawnImage& image, Stream* str, GfxImageColorMap* colorMap)
+    {
+        const int width = image.pixels.width(), height = image.pixels.height();
+        // Image row 0 is the top of the unit square; the page may mirror it.
+        const bool flipX = image.a < 0, flipY = image.d > 0;
+        const int comps = colorMap->getNumPixelComps(), bits = colorMap->getBits();
+        const size_t samples = size_t(width) * size_t(comps);
+        const size_t rowBytes = (samples * size_t(bits) + 7) / 8;
+        std::vector<unsigned char> raw(rowBytes), unpacked(samples), rgb(size_t(width) * 3);
+        // Read here rather than through poppler's ImageStream, which pads a
+        // stream that ends early and so would grade a page of made-up rows.
+        str->reset();
+        for (int y = 0; y < height; ++y) {
+            if ((y & 63) == 0 && stop_ && stop_()) {
+                stopped = true;
+                break;
+            }
+            if (str->doGetChars(int(rowBytes), raw.data()) != int(rowBytes)) {
+                damaged = true;
+                break;
+            }
+            unpack(raw, bits, unpacked);
+            colorMap->getRGBLine(unpacked.data(), rgb.data(), width);
+            uchar* out = plane.scanLine(flipY ? height - 1 - y : y);
+            for (int x = 0; x < width; ++x)
+                out[flipX ? width - 1 - x : x] = rgb[size_t(x) * 3];
+        }
+        str->close();
+    }
+
+    // One byte a sample, as the colour map takes them; 16-bit samples by
+    // their high byte, as poppler's colour maps read them.
+    static void unpack(const std::vector<unsigned char>& raw, int bits, std::vector<unsigned char>& samples)
+    {
+        if (bits == 8) {
+            std::copy_n(raw.begin(), samples.size(), samples.begin());
+            return;
+        }
+        if (bits == 16) {
+            for (size_t i = 0; i < samples.size(); ++i)
+                samples[i] = raw[2 * i];
+            return;
+        }
+        const unsigned mask = (1u << bits) - 1;
+        for (size_t i = 0; i < samples.size(); ++i) {
+            const size_t bit = i * size_t(bits);
+            samples[i] = (raw[bit >> 3] >> (8 - bits - int(bit & 7))) & mask;
+        }
+    }
+
+    const StopRequest& stop_;
+};
+
+ScanLoad failed(const QString& error)
+{
+    ScanLoad load;
+    load.error = error;
+    return load;
+}
+
+} // namespace
+
+ScanLoad loadPdf(QFile& file, const QString& path, const StopRequest& stop)
+{
+    const GlobalParamsIniter params(quietly);
+    // poppler reads the file already opened and checked, through a handle of its own.
+    const int fd = ::dup(file.handle());
+    std::unique_ptr<GooFile> goo = fd < 0 ? nullptr : GooFile::open(fd);
+    if (!goo)
+        return failed(QStringLiteral("PDF-tiedostoa %1 ei voi avata.").arg(path));
+    PDFDoc document(new FileStream(goo.get(), 0, false, goo->size(), Object(objNull)));
+    if (!document.isOk() && document.getErrorCode() == errEncrypted)
+        return failed(QStringLiteral("PDF-tiedosto %1 on suojattu salasanalla, joten sitä ei voi lukea. Tallenna "
+                                     "skannaus uudelleen ilman salasanaa (tai PNG- tai TIFF-kuvana).")
+                          .arg(path));
+    if (!document.isOk() || document.getNumPages() < 1)
+        return failed(QStringLiteral("PDF-tiedostoa %1 ei voi lukea: se on vioittunut tai katkennut kesken. Kopioi "
+                                     "tai tallenna skannaus uudelleen.")
+                          .arg(path));
+
+    // First the images the page draws, none of them read.
+    ImageReader reader(stop);
+    document.displayPage(&reader, 1, 72, 72, 0, true, false, false, abortRequested,
+                         const_cast<StopRequest*>(&stop));
+    ScanLoad load;
+    if (stop && stop()) {
+        load.stopped = true;
+        return load;
+    }
+    if (reader.drawn.empty())
+        return failed(QStringLiteral("PDF-tiedoston %1 ensimmäinen sivu ei näytä skannattua kuvaa. Tallenna skannaus "
+                                     "PNG- tai TIFF-kuvana.")
+                          .arg(path));
+    // The scan is the largest image the page draws.
+    const auto chosen = std::max_element(reader.drawn.begin(), reader.drawn.end(), [](const auto& p, const auto& q) {
+        return qint64(p.pixels.width()) * p.pixels.height() < qint64(q.pixels.width()) * q.pixels.height();
+    });
+    const DrawnImage image = *chosen;
+    if (qint64(image.pixels.width()) * image.pixels.height() > kMaxScanPixels)
+        return failed(scanTooLargeError(path, image.pixels));
+    const bool upright = std::fabs(image.b) + std::fabs(image.c) < 1e-6 * (std::fabs(image.a) + std::fabs(image.d));
+    if (!upright || image.a == 0.0 || image.d == 0.0)
+        return failed(QStringLiteral("PDF-tiedoston %1 sivu näyttää skannatun kuvan kierrettynä. Tallenna skannaus "
+                                     "PNG- tai TIFF-kuvana tai suoraan skannerilta PDF:ksi kiertämättä.")
+                          .arg(path));
+
+    reader.plane = QImage(image.pixels, QImage::Format_Grayscale8);
+    if (reader.plane.isNull())
+        return failed(outOfMemoryError(path, image.pixels));
+    reader.readIndex = int(chosen - reader.drawn.begin());
+    reader.drawn.clear();
+    document.displayPage(&reader, 1, 72, 72, 0, true, false, false, abortRequested, const_cast<StopRequest*>(&stop));
+    if (reader.stopped || (stop && stop())) {
+        load.stopped = true;
+        return load;
+    }
+    if (reader.damaged)
+        return failed(QStringLiteral("PDF-tiedoston %1 kuva on vioittunut tai katkennut kesken. Kopioi tai tallenna "
+                                     "skannaus uudelleen.")
+                          .arg(path));
+    if (int(document.getNumPages()) > 1)
+        load.notice = QStringLiteral("Huom: PDF-tiedostossa %1 on %2 sivua; arvioitiin vain ensimmäinen sivu.")
+                          .arg(path)
+                          .arg(document.getNumPages());
+    // Drawn w points wide, an image of n pixels is n / (w / 72) dpi.
+    const auto nearWhole = [](double dpi) { return std::fabs(dpi - std::round(dpi)) < 0.01 ? std::round(dpi) : dpi; };
+    const double dpiX = nearWhole(image.pixels.width() / (std::fabs(image.a) / 72.0));
+    const double dpiY = nearWhole(image.pixels.height() / (std::fabs(image.d) / 72.0));
+    load.scan = Scan{reader.plane, dpiX, dpiY};
+    load.resolutionFromFile = true;
+    load.fileDpi = dpiX;
+    return load;
+}
+
+} // namespace raitakone::grading
