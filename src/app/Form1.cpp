@@ -7,6 +7,7 @@
 
 #include "app/GradeDialog.h"
 #include "app/GradeRun.h"
+#include "app/PageSeries.h"
 #include "app/ScanSourceDialog.h"
 #include "grading/GradeReport.h"
 #include "printing/PrinterSelection.h"
@@ -133,12 +134,23 @@ void Form1::createStatusLine()
     gradeScan_ = new QPushButton(QString::fromUtf8("Arvioi skannaus…"), line);
     gradeScan_->setObjectName("gradeScan");
     connect(gradeScan_, &QPushButton::clicked, this, &Form1::chooseScanSource);
+    markPages_ = new QCheckBox(QString::fromUtf8("Merkitse sivut"), line);
+    markPages_->setObjectName("markPages");
+    connect(markPages_, &QCheckBox::clicked, this, [this](bool checked) {
+        if (markChanged_)
+            markChanged_(checked);
+    });
+    printLadder_ = new QPushButton(QString::fromUtf8("Kavennustikkaat"), line);
+    printLadder_->setObjectName("printLadder");
+    connect(printLadder_, &QPushButton::clicked, this, &Form1::printLadder);
     auto* separator = new QFrame(line);
     separator->setFrameStyle(QFrame::VLine | QFrame::Sunken);
     layout->setSpacing(8);
     layout->addWidget(printerStatus_);
     layout->addWidget(separator);
     layout->addWidget(pageStatus_, 1);
+    layout->addWidget(markPages_);
+    layout->addWidget(printLadder_);
     layout->addWidget(choosePrinter_);
     layout->addWidget(gradeScan_);
 
@@ -254,16 +266,26 @@ void Form1::print(const PrintPage& page)
         endProgram();
     };
     const bool printed = guarded([&] {
-        printPage(page, printer_, *picture_, end, [this](const std::string& text) { message(text); });
+        printMarkedPage(page, markPages_->isChecked(), marker_, std::to_string(pagesPrinted_ + 1), printer_,
+                        *picture_, end, [this](const std::string& text) { message(text); });
     });
     const std::optional<Delivery> delivered = printer_.takeLastDelivery();
     if (printed && delivered) {
+        ++pagesPrinted_;
         const Delivery& delivery = *delivered;
         QString status = QString::fromStdString(page.caption + " " + deliveryText(delivery));
         if (!delivery.notice.empty())
             status += QString::fromStdString(" — " + delivery.notice);
         showNotice(status);
     }
+}
+
+void Form1::printLadder()
+{
+    std::vector<PrintPage> sheets;
+    if (guarded([&] { sheets = withLadderSheets({ladderPrintPage()}, printer_); }))
+        for (const PrintPage& sheet : sheets)
+            print(sheet);
 }
 
 bool Form1::guarded(const std::function<void()>& action)
