@@ -236,6 +236,8 @@ void Form1::showGrade(const scanning::GradeOutcome& outcome)
     if (symbol.barGain.printerPixels)
         status += QString::fromUtf8(" · levenemä %1 tulostimen pikseliä")
                       .arg(grading::signedReportNumber(*symbol.barGain.printerPixels, 2));
+    if (outcome.result->ladder)
+        status = outcome.result->ladder->recommendation;
     showNotice(status + QString::fromUtf8(" — ") + outcome.source);
     auto* dialog = new GradeDialog(*outcome.result, outcome.source, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);

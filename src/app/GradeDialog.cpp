@@ -1,5 +1,6 @@
 #include "app/GradeDialog.h"
 
+#include "app/PageResultPanel.h"
 #include "grading/GradeReport.h"
 #include "grading/ProfilePlot.h"
 
@@ -96,6 +97,7 @@ GradeDialog::GradeDialog(grading::GradeResult result, const QString& source, QWi
     setWindowTitle(QStringLiteral("Skannauksen arvio — %1").arg(sourceName.isEmpty() ? source : sourceName));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(createHeader(source));
+    layout->addWidget(new PageResultPanel(result_, this));
 
     auto* splitter = new QSplitter(Qt::Horizontal, this);
     auto* tables = new QWidget(splitter);

@@ -2,6 +2,7 @@
 
 #include "grading/GradeReport.h"
 #include "grading/Grading.h"
+#include "grading/PageGrade.h"
 #include "grading/ProfilePlot.h"
 #include "app/TerminationSignals.h"
 #include "grading/ScanImage.h"
@@ -86,7 +87,7 @@ QString readSettings(const QCommandLineParser& parser, GradeSettings* settings)
 // Grades one page and writes its report: what --grade and --scan share.
 int gradeAndReport(const grading::Scan& scan, const GradeSettings& settings, QTextStream& out, QTextStream& err)
 {
-    const grading::GradeResult result = grading::gradeScan(scan, settings.options);
+    const grading::GradeResult result = grading::gradePage(scan, settings.options);
     if (result.status != grading::GradeStatus::Graded) {
         err << result.message << Qt::endl;
         return result.status == grading::GradeStatus::NoSymbol ? kNoSymbol : kBadInput;

@@ -1,5 +1,7 @@
 #include "scanning/GradeSource.h"
 
+#include "grading/PageGrade.h"
+
 namespace raitakone::scanning {
 namespace {
 
@@ -46,7 +48,7 @@ GradeOutcome gradeFromSource(const GradeSource& source, const std::atomic<bool>&
         progress(GradeStage::Grading, 0.0);
     grading::GradeOptions options;
     options.printerDpi = source.printerDpi;
-    grading::GradeResult result = grading::gradeScan(*scan, options);
+    grading::GradeResult result = grading::gradePage(*scan, options);
     if (result.status == grading::GradeStatus::Graded)
         outcome.result = std::move(result);
     else
