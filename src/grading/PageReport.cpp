@@ -27,12 +27,21 @@ QString pageReport(const GradeResult& result)
     return out;
 }
 
+size_t shownSymbol(const GradeResult& result)
+{
+    if (result.ladder && result.ladder->recommendedPx)
+        for (const ladder::RungGrade& r : result.ladder->rungs)
+            if (r.found && r.reduction == *result.ladder->recommendedPx && r.symbol >= 0)
+                return size_t(r.symbol);
+    return 0;
+}
+
 std::vector<QString> rungColumns(const ladder::RungGrade& r)
 {
     const QString dash = QStringLiteral("–");
     if (!r.found)
-        return {QString::number(r.reduction), QStringLiteral("ei löytynyt"), dash, dash, dash};
-    return {QString::number(r.reduction),
+        return {reportNumber(r.reduction, 0), QStringLiteral("ei löytynyt"), dash, dash, dash};
+    return {reportNumber(r.reduction, 0),
             QStringLiteral("%1 (%2)").arg(r.gradeText).arg(QLatin1Char(r.letter)),
             r.deviationUm ? signedReportNumber(*r.deviationUm, 1) : dash,
             r.deviationPx ? signedReportNumber(*r.deviationPx, 2) : dash,

@@ -18,6 +18,10 @@ QString ladderReport(const GradeResult& result);
 // Adds "page" and "ladder" to the JSON's top level where the result has them.
 void addPageJson(QJsonObject& top, const GradeResult& result);
 
+// The symbol a view shows of the result: on a ladder the recommended
+// rung's, else the first.
+size_t shownSymbol(const GradeResult& result);
+
 // One rung's columns as the report and the window show them: k, grade,
 // deviation in µm, in printer pixels, and whether it decoded.
 std::vector<QString> rungColumns(const ladder::RungGrade& rung);

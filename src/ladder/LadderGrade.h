@@ -19,6 +19,7 @@ struct RungGrade {
     bool decoded = false;       // read as the pages' 54 digits
     std::optional<double> deviationUm; // bar width less the ideal n × X
     std::optional<double> deviationPx; // the same in printer pixels
+    int symbol = -1;            // its symbol among the result's symbols
 };
 
 struct LadderGrade {

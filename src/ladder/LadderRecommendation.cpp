@@ -35,10 +35,11 @@ std::vector<double> placesDownThePage(const std::vector<grading::SymbolGrade>& s
     return places;
 }
 
-RungGrade rungOf(int reduction, const grading::SymbolGrade& s)
+RungGrade rungOf(int reduction, const grading::SymbolGrade& s, int index)
 {
     RungGrade rung;
     rung.reduction = reduction;
+    rung.symbol = index;
     rung.found = true;
     rung.grade = s.grade;
     rung.letter = s.letter;
@@ -70,7 +71,7 @@ LadderGrade gradeLadder(const std::vector<grading::SymbolGrade>& symbols, const 
     for (size_t i = 0; i < symbols.size(); ++i) {
         const long slot = std::lround((places[i] - top) / pitch);
         if (slot >= 0 && slot < long(ladder.rungs.size()) && !ladder.rungs[size_t(slot)].found)
-            ladder.rungs[size_t(slot)] = rungOf(page.rungs[size_t(slot)], symbols[i]);
+            ladder.rungs[size_t(slot)] = rungOf(page.rungs[size_t(slot)], symbols[i], int(i));
     }
 
     std::vector<double> spreads;

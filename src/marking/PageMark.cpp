@@ -41,12 +41,12 @@ std::optional<std::vector<std::string>> wrapped(const std::vector<std::string>& 
     for (const std::string& part : parts) {
         if (!lines.empty()) {
             const std::string joined = lines.back() + kSeparator + part;
-            if (renderText(joined, font, g.dpiX, g.dpiY).width <= width) {
+            if (textWidth(joined, font, g.dpiX, g.dpiY) <= width) {
                 lines.back() = joined;
                 continue;
             }
         }
-        if (renderText(part, font, g.dpiX, g.dpiY).width > width)
+        if (textWidth(part, font, g.dpiX, g.dpiY) > width)
             return std::nullopt;
         lines.push_back(part);
     }
@@ -87,15 +87,15 @@ std::optional<Layout> layOut(const PageGeometry& g, const PageIdentity& page, co
     const auto lines = wrapped(markTextParts(page), font, g, textRight - textLeft);
     if (!lines)
         return std::nullopt;
-    int textWidth = 0;
+    int widest = 0;
     for (const std::string& line : *lines)
-        textWidth = std::max(textWidth, renderText(line, font, g.dpiX, g.dpiY).width);
+        widest = std::max(widest, textWidth(line, font, g.dpiX, g.dpiY));
     const int textHeight = int(lines->size()) * lineHeight(font, g.dpiX, g.dpiY);
 
     MarkPlacement& p = layout.placement;
     p.code = code;
     p.textLines = int(lines->size());
-    p.rect = {std::min(block.left, textRight - textWidth), std::min(block.top, code.bottom - textHeight), block.right,
+    p.rect = {std::min(block.left, textRight - widest), std::min(block.top, code.bottom - textHeight), block.right,
               block.bottom};
     layout.lines = *lines;
     if (p.rect.left < g.printable.left || p.rect.top < g.printable.top || p.rect.empty())
@@ -105,6 +105,16 @@ std::optional<Layout> layOut(const PageGeometry& g, const PageIdentity& page, co
 
 bool blank(const PageRaster& page, const PixelRect& rect)
 {
+    if (page.isBilevel()) {
+        // Index 1 is black, eight pixels a byte, the first in the high bit.
+        for (int y = rect.top; y < rect.bottom; ++y) {
+            const uchar* line = page.image().constScanLine(y);
+            for (int x = rect.left; x < rect.right; ++x)
+                if ((line[x >> 3] >> (7 - (x & 7))) & 1)
+                    return false;
+        }
+        return true;
+    }
     for (int y = rect.top; y < rect.bottom; ++y)
         for (int x = rect.left; x < rect.right; ++x)
             if (page.pixel(x, y) != kWhite)
