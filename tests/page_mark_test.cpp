@@ -163,6 +163,9 @@ TEST_P(MarkOnEveryPage, ChangesOnlyItsOwnBlankRectangleAndReadsBackAsThePage)
             const PageRaster& a = plain.lastPage();
             const PageRaster& b = marked.lastPage();
             const std::optional<marking::MarkPlacement> placed = marker.lastPlacement();
+            const std::optional<Delivery> delivered = marked.printer.takeLastDelivery();
+            ASSERT_TRUE(delivered);
+            EXPECT_EQ(delivered->notice.find("Merkintä jäi pois") != std::string::npos, !placed);
             if (!placed) {
                 EXPECT_TRUE(!paper.markFits || page.control == paper.crowded);
                 EXPECT_TRUE(sameOutside(a, b, {0, 0, 0, 0}));
