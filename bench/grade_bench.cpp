@@ -11,6 +11,8 @@
 // mark before the first grading.
 
 #include "grading/Grading.h"
+#include "grading/PageGrade.h"
+#include "marking/PageMarker.h"
 #include "printtests/PrintTests.h"
 #include "surface/PrinterBackend.h"
 
@@ -50,11 +52,15 @@ private:
 };
 
 // The sheet as a flatbed scanner gives it: paper and ink at their sRGB
-// values, each edge softened over a pixel, a little noise.
-QImage scannedSheet()
+// values, each edge softened over a pixel, a little noise. Marked, it
+// carries the page mark in its bottom-right corner.
+QImage scannedSheet(bool marked = false)
 {
     std::optional<PageRaster> page;
     PrinterSurface printer([&page] { return std::make_unique<KeepingPrinter>(&page); });
+    marking::PageMarker marker;
+    if (marked)
+        marker.markNext(printer, {"Command10:2", "Valkea 3 (bf)", "1/1", {}});
     Command10_Click(printer, 2);
     // The raster is the whole sheet, its margins left white; a bilevel page
     // (index 1 black) is read bit by bit, without a converted copy.
@@ -102,6 +108,22 @@ void BM_GradeA4Scan(benchmark::State& state)
     reportPeakMemory(state);
 }
 BENCHMARK(BM_GradeA4Scan)->Unit(benchmark::kMillisecond);
+
+// The same page marked, graded as --grade grades it: the mark read first.
+void BM_GradeMarkedA4Scan(benchmark::State& state)
+{
+    const grading::Scan scan{scannedSheet(true), kDpi, kDpi};
+    for (auto _ : state) {
+        const grading::GradeResult result = grading::gradePage(scan, {});
+        if (result.status != grading::GradeStatus::Graded || !result.page) {
+            state.SkipWithError("the marked page was not graded with its mark");
+            break;
+        }
+        benchmark::DoNotOptimize(result.symbols.front().grade);
+    }
+    reportPeakMemory(state);
+}
+BENCHMARK(BM_GradeMarkedA4Scan)->Unit(benchmark::kMillisecond);
 
 // The same scan from its PNG file, as --grade reads it: decoding the file
 // and taking its resolution included.
