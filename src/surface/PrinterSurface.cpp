@@ -70,7 +70,10 @@ void PrinterSurface::EndDoc()
     if (page_) {
         const JobSettings job{jobTitle_, printQuality_, colorMode_};
         try {
+            const std::string finished = finisher_ ? finisher_(*page_, *geometry_, *backend_) : std::string();
             lastDelivery_ = backend_->deliver(*page_, job);
+            if (!finished.empty())
+                lastDelivery_->notice += (lastDelivery_->notice.empty() ? "" : " ") + finished;
         } catch (...) {
             KillDoc();
             throw;

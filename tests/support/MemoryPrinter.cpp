@@ -32,6 +32,15 @@ PageGeometry a4Geometry(double dpiX, double dpiY) { return a4Sheet(dpiX, dpiY); 
 
 PageGeometry a4Geometry(double dpi) { return a4Geometry(dpi, dpi); }
 
+PageGeometry sheetGeometry(double dpi, double widthMm, double heightMm)
+{
+    const int w = int(std::lround(widthMm / 25.4 * dpi)), h = int(std::lround(heightMm / 25.4 * dpi));
+    PageGeometry g{dpi, dpi, w, h, PixelRect{0, 0, w, h}};
+    g.sheetWidthPoints = widthMm / 25.4 * 72;
+    g.sheetHeightPoints = heightMm / 25.4 * 72;
+    return g;
+}
+
 TestPrinter::TestPrinter(PageGeometry geometry)
     : printer([geometry, record = record] { return std::make_unique<MemoryPrinter>(geometry, record); })
 {
