@@ -4,6 +4,7 @@
 // the "Valkea 3" page printed at the scan's resolution, paper and ink at
 // their sRGB values, each edge softened over a pixel, a little noise.
 
+#include "marking/PageMarker.h"
 #include "printtests/PrintTests.h"
 #include "surface/PrinterBackend.h"
 
@@ -39,10 +40,14 @@ private:
     std::optional<PageRaster>* page_;
 };
 
-inline QImage scannedA4Sheet(double dpi)
+// Marked, the sheet carries the page mark in its bottom-right corner.
+inline QImage scannedA4Sheet(double dpi, bool marked = false)
 {
     std::optional<PageRaster> page;
     PrinterSurface printer([&page, dpi] { return std::make_unique<KeepingPrinter>(dpi, &page); });
+    marking::PageMarker marker;
+    if (marked)
+        marker.markNext(printer, {"Command10:2", "Valkea 3 (bf)", "1/1", {}});
     Command10_Click(printer, 2);
     // The raster is the whole sheet, its margins left white; a bilevel page
     // (index 1 black) is read bit by bit, without a converted copy.

@@ -11,6 +11,7 @@
 // mark before the first grading.
 
 #include "grading/Grading.h"
+#include "grading/PageGrade.h"
 
 #include "BenchSupport.h"
 #include "ScannedSheet.h"
@@ -25,7 +26,7 @@ namespace {
 
 constexpr double kDpi = 600;
 
-QImage scannedSheet() { return scannedA4Sheet(kDpi); }
+QImage scannedSheet(bool marked = false) { return scannedA4Sheet(kDpi, marked); }
 
 void BM_GradeA4Scan(benchmark::State& state)
 {
@@ -42,6 +43,22 @@ void BM_GradeA4Scan(benchmark::State& state)
     reportPeakMemory(state);
 }
 BENCHMARK(BM_GradeA4Scan)->Unit(benchmark::kMillisecond);
+
+// The same page marked, graded as --grade grades it: the mark read first.
+void BM_GradeMarkedA4Scan(benchmark::State& state)
+{
+    const grading::Scan scan{scannedSheet(true), kDpi, kDpi};
+    for (auto _ : state) {
+        const grading::GradeResult result = grading::gradePage(scan, {});
+        if (result.status != grading::GradeStatus::Graded || !result.page) {
+            state.SkipWithError("the marked page was not graded with its mark");
+            break;
+        }
+        benchmark::DoNotOptimize(result.symbols.front().grade);
+    }
+    reportPeakMemory(state);
+}
+BENCHMARK(BM_GradeMarkedA4Scan)->Unit(benchmark::kMillisecond);
 
 // The same scan from its PNG file, as --grade reads it: decoding the file
 // and taking its resolution included.

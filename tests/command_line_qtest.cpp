@@ -4,6 +4,7 @@
 
 #include "app/Controls.h"
 #include "app/Form1.h"
+#include "marking/MarkReader.h"
 #include "printing/FilePrinter.h"
 #include "support/CupsJobs.h"
 #include "support/SyntheticScan.h"
@@ -74,6 +75,7 @@ private slots:
         row("not a print button", {"--print", "Command8"}, 2, "", "Command8");
         row("index out of range", {"--print", "Command10:4"}, 2, "", "Command10:4");
         row("no pages", {"--print"}, 2, "", "--print");
+        row("mark without print", {"--mark"}, 2, "", "--print");
         const QString pages = "file:" + QDir::temp().filePath("raitakone-ei-sivuja");
         row("bad dpi", {"--printer", pages, "--dpi", "600q", "--print", "all"}, 2, "", "600q");
         row("dpi for CUPS", {"--printer", "Toimisto", "--dpi", "300", "--print", "all"}, 2, "", "300");
@@ -169,6 +171,26 @@ private slots:
                      run.out.contains(QString::fromUtf8("[2/3] twips 1 → ")) &&
                      run.out.contains(QString::fromUtf8("[3/3] Valkea 4 (rgb) → ")),
                  qPrintable(run.out + run.err));
+    }
+
+    // --mark marks every page of the series, numbered in it; the ladder is
+    // marked all the same.
+    void markedSeriesWithTheLadder()
+    {
+        QTemporaryDir work;
+        const Run run = runProgram({"--printer", "file:" + work.path(), "--dpi", "203", "--print", "Valkea 3 (bf)",
+                                    "ladder", "--mark"});
+        QCOMPARE(run.status, 0);
+        QVERIFY2(run.out.contains(QString::fromUtf8("[2/2] Kavennustikkaat → ")), qPrintable(run.out));
+        const char* controls[] = {"Command10:2", "ladder"};
+        for (int n = 1; n <= 2; ++n) {
+            const QImage page(work.filePath(QString("%1.png").arg(n, 4, 10, QLatin1Char('0'))));
+            const auto mark = marking::readMark(page.convertToFormat(QImage::Format_Grayscale8), 203);
+            QVERIFY(mark);
+            QCOMPARE(mark->page.control, std::string(controls[n - 1]));
+            QCOMPARE(mark->page.n, std::to_string(n) + "/2");
+            QCOMPARE(mark->page.dpiX, 203.0);
+        }
     }
 
     // At 50 dpi a module is 0 pixels, so the pages drawn with a pen a module

@@ -5,6 +5,7 @@
 #include "app/PrinterDialog.h"
 #include "app/QtTranslations.h"
 #include "printing/CupsPrinter.h"
+#include "marking/MarkReader.h"
 #include "printing/PrinterSelection.h"
 #include "printtests/PrintTests.h"
 #include "surface/RuntimeError.h"
@@ -18,6 +19,7 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QCheckBox>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QLabel>
@@ -445,6 +447,48 @@ private slots:
         w.click("Command10", 3);
         QCOMPARE(w.messages.size(), size_t(2));
         QCOMPARE(w.messages[1].text, QString::fromStdString(w.record->notice));
+    }
+
+    // "Merkitse sivut" marks the pages that follow, numbered in the window's
+    // series, and tells its handler; "Kavennustikkaat" prints the ladder,
+    // always marked.
+    void markedPagesAndTheLadder()
+    {
+        Window w(300);
+        const auto markOf = [&w](size_t page) {
+            const PageRaster& raster = w.record->pages.at(page).raster;
+            return marking::readMark(raster.image().convertToFormat(QImage::Format_Grayscale8), 300);
+        };
+        std::vector<bool> saved;
+        w.form.setMarkPagesHandler([&saved](bool mark) { saved.push_back(mark); });
+        auto* mark = w.form.findChild<QCheckBox*>("markPages");
+        QVERIFY(mark != nullptr);
+        QCOMPARE(mark->text(), QString::fromUtf8("Merkitse sivut"));
+        QVERIFY(!w.form.markPages());
+
+        w.click("Command10", 2);
+        QVERIFY(!markOf(0));
+        QTest::mouseClick(mark, Qt::LeftButton);
+        QCOMPARE(saved, std::vector<bool>{true});
+        w.click("Command10", 2);
+        const auto marked = markOf(1);
+        QVERIFY(marked);
+        QCOMPARE(marked->page.control, std::string("Command10:2"));
+        QCOMPARE(marked->page.n, std::string("2"));
+
+        QTest::mouseClick(mark, Qt::LeftButton);
+        auto* ladder = w.form.findChild<QPushButton*>("printLadder");
+        QVERIFY(ladder != nullptr);
+        QCOMPARE(ladder->text(), QString::fromUtf8("Kavennustikkaat"));
+        QTest::mouseClick(ladder, Qt::LeftButton);
+        QCOMPARE(w.record->pages.size(), size_t(3));
+        const auto rungs = markOf(2);
+        QVERIFY(rungs);
+        QCOMPARE(rungs->page.control, std::string("ladder"));
+        QCOMPARE(rungs->page.series, marked->page.series);
+        QCOMPARE(rungs->page.rungs, (std::vector<int>{-1, 0, 1}));
+        QCOMPARE(w.form.pageStatus(), QString::fromUtf8("Kavennustikkaat → muisti, työ 3"));
+        QVERIFY(w.messages.empty());
     }
 
     // Each click finds the printer current when it starts: a diagnostic must

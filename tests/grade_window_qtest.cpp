@@ -6,6 +6,7 @@
 #include "app/GradeDialog.h"
 #include "app/GradeRun.h"
 #include "app/ScanSourceDialog.h"
+#include "app/PageSeries.h"
 #include "support/MemoryPrinter.h"
 #include "support/SyntheticScan.h"
 
@@ -189,6 +190,39 @@ private slots:
 
     // Picking another scan line in the table redraws the plot for that line,
     // and the saved plot is the line picked.
+    // A ladder scan opens with the recommendation on top, in large type, over
+    // the rungs; the status line gives the recommendation too.
+    void ladderScanShowsTheRecommendationOverTheRungs()
+    {
+        testing::TestPrinter printer(testing::sheetGeometry(300, 120, 125));
+        PictureSurface picture(kPictureWidth, kPictureHeight);
+        marking::PageMarker marker;
+        printMarkedPage(ladderPrintPage(0), false, marker, "1/1", printer.printer, picture, [] {},
+                        [](const std::string&) {});
+        const PageRaster& page = printer.lastPage();
+        QTemporaryDir work;
+        const QString file = work.filePath("tikkaat.png");
+        QVERIFY(testing::scan(testing::printed(page, 300, QRect(0, 0, page.width(), page.height()), 1), {.dpi = 600})
+                    .save(file));
+
+        Window window;
+        window.grade(fileSource(file));
+        QVERIFY2(window.messages.isEmpty(), qPrintable(window.messages.join('\n')));
+        GradeDialog* dialog = window.dialog();
+        QVERIFY(dialog != nullptr);
+        auto* recommendation = dialog->findChild<QLabel*>("ladderRecommendation");
+        QVERIFY(recommendation != nullptr);
+        QVERIFY2(recommendation->text().startsWith(QString::fromUtf8("Kavenna palkkeja 1 tulostimen pikselillä")),
+                 qPrintable(recommendation->text()));
+        QVERIFY(recommendation->font().pointSizeF() > dialog->font().pointSizeF() * 1.5);
+        auto* rungs = dialog->findChild<QTableWidget*>("ladderRungs");
+        QVERIFY(rungs != nullptr);
+        QCOMPARE(rungs->rowCount(), 3);
+        QCOMPARE(rungs->item(2, 0)->text(), QString("1"));
+        QVERIFY(recommendation->mapTo(dialog, QPoint()).y() < rungs->mapTo(dialog, QPoint()).y());
+        QCOMPARE(window.form.pageStatus(), recommendation->text() + QString::fromUtf8(" — ") + file);
+    }
+
     void profileFollowsTheChosenLine()
     {
         QTemporaryDir work;

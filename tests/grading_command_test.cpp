@@ -163,7 +163,7 @@ TEST_F(GradeCommand, ExitStatusSaysWhatWentWrong)
         {{saved(scan(printed(symbolPage(300), 300, symbolRegion(300)), {.dpi = 200}), "coarse.png")}, 2, "600 dpi"},
         {{saved(pageScan().copy(cut, 0, pageScan().width() - cut, pageScan().height()), "cut.png")}, 2,
          "hiljaiset alueet"},
-        {{cutShort.fileName()}, 2, "tiedosto on katkennut"},
+        {{cutShort.fileName()}, 2, "katkennut kesken (tiedoston loppu puuttuu)"},
         {{notImage.fileName()}, 2, "ei ole PNG-, TIFF- eikä JPEG-kuva"},
         {{file, "--aperture", "leveä"}, 2, "--aperture"},
         {{file, "--scan-dpi", "0"}, 2, "--scan-dpi"},

@@ -1,7 +1,9 @@
 #include "app/Controls.h"
 
+#include "ladder/LadderPage.h"
 #include "surface/RuntimeError.h"
 
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -111,6 +113,8 @@ void printPage(const PrintPage& page, PrinterSurface& Printer, Surface& picViiva
     const auto index = int16_t(page.index);
     if (page.control == kTransferPage)
         return siirra(Printer);
+    if (page.control == kLadderControl)
+        return ladder::printLadderSheet(Printer, std::max(0, page.index));
     switch (commandNumber(page.control)) {
     case 3: return Command3_Click(picViivakoodi, Printer, end);
     case 4: return Command4_Click(Printer, end);

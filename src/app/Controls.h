@@ -45,6 +45,9 @@ struct PrintPage {
     std::string name() const;
 };
 
+// The ladder page; its PrintPage's index is the sheet, from 0.
+inline constexpr const char* kLadderControl = "ladder";
+
 // The print buttons in the window's tab order, then the transfer page.
 std::span<const PrintPage> allPrintPages();
 

@@ -7,6 +7,7 @@
 
 #include "app/GradeDialog.h"
 #include "app/GradeRun.h"
+#include "app/PageSeries.h"
 #include "app/ScanSourceDialog.h"
 #include "grading/GradeReport.h"
 #include "printing/PrinterSelection.h"
@@ -145,7 +146,18 @@ void Form1::createStatusLine()
     gradeScan_ = new QPushButton(QString::fromUtf8("Arvioi skannaus…"), statusLine_);
     gradeScan_->setObjectName("gradeScan");
     connect(gradeScan_, &QPushButton::clicked, this, &Form1::chooseScanSource);
+    markPages_ = new QCheckBox(QString::fromUtf8("Merkitse sivut"), statusLine_);
+    markPages_->setObjectName("markPages");
+    connect(markPages_, &QCheckBox::clicked, this, [this](bool checked) {
+        if (markChanged_)
+            markChanged_(checked);
+    });
+    printLadder_ = new QPushButton(QString::fromUtf8("Kavennustikkaat"), statusLine_);
+    printLadder_->setObjectName("printLadder");
+    connect(printLadder_, &QPushButton::clicked, this, &Form1::printLadder);
     printerRow->addWidget(printerStatus_, 1);
+    printerRow->addWidget(markPages_);
+    printerRow->addWidget(printLadder_);
     printerRow->addWidget(choosePrinter_);
     printerRow->addWidget(gradeScan_);
     rows->addLayout(printerRow);
@@ -248,6 +260,8 @@ void Form1::showGrade(const scanning::GradeOutcome& outcome)
     if (symbol.barGain.printerPixels)
         status += QString::fromUtf8(" · levenemä ") +
                   grading::printerPixelsText(*outcome.result, *symbol.barGain.printerPixels, true);
+    if (outcome.result->ladder)
+        status = outcome.result->ladder->recommendation;
     showNotice(status + QString::fromUtf8(" — ") + outcome.source);
     auto* dialog = new GradeDialog(*outcome.result, outcome.source, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -278,10 +292,12 @@ void Form1::print(const PrintPage& page)
         endProgram();
     };
     const bool printed = guarded([&] {
-        printPage(page, printer_, *picture_, end, [this](const std::string& text) { message(text); });
+        printMarkedPage(page, markPages_->isChecked(), marker_, std::to_string(pagesPrinted_ + 1), printer_,
+                        *picture_, end, [this](const std::string& text) { message(text); });
     });
     const std::optional<Delivery> delivered = printer_.takeLastDelivery();
     if (printed && delivered) {
+        ++pagesPrinted_;
         const Delivery& delivery = *delivered;
         QString status = QString::fromStdString(page.caption + " " + deliveryText(delivery));
         if (!delivery.notice.empty())
@@ -304,6 +320,14 @@ void Form1::warnOfHeldQueue(const Delivery& delivery)
     }
     if (heldQueues_.insert(delivery.queue).second)
         message(delivery.printerNotice);
+}
+
+void Form1::printLadder()
+{
+    std::vector<PrintPage> sheets;
+    if (guarded([&] { sheets = withLadderSheets({ladderPrintPage()}, printer_); }))
+        for (const PrintPage& sheet : sheets)
+            print(sheet);
 }
 
 bool Form1::guarded(const std::function<void()>& action)

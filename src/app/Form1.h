@@ -6,10 +6,12 @@
 // page is thrown away, never sent.
 
 #include "app/Controls.h"
+#include "marking/PageMarker.h"
 #include "scanning/GradeSource.h"
 #include "surface/PictureSurface.h"
 #include "surface/PrinterSurface.h"
 
+#include <QCheckBox>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
@@ -91,6 +93,14 @@ public:
     // The window procedure no control calls: prints the transfer page.
     void siirra();
 
+    // "Merkitse sivut": whether the pages carry their mark. The handler
+    // hears every change the user makes (to save it with the printer).
+    bool markPages() const { return markPages_->isChecked(); }
+    void setMarkPages(bool mark) { markPages_->setChecked(mark); }
+    void setMarkPagesHandler(std::function<void(bool)> changed) { markChanged_ = std::move(changed); }
+    // "Kavennustikkaat": the ladder's sheets, always marked.
+    void printLadder();
+
     // The status line under the controls: the printer, and where the last
     // page went or why it failed.
     QString printerStatus() const { return printerStatus_->text(); }
@@ -130,6 +140,11 @@ private:
     QLabel* pageStatus_ = nullptr;
     QPushButton* choosePrinter_ = nullptr;
     QPushButton* gradeScan_ = nullptr;
+    QCheckBox* markPages_ = nullptr;
+    QPushButton* printLadder_ = nullptr;
+    std::function<void(bool)> markChanged_;
+    marking::PageMarker marker_; // one series for the window's session
+    int pagesPrinted_ = 0;
     PrinterChooser chooser_;
     ScanSourceChooser sourceChooser_;
     GradeRun* gradeRun_ = nullptr;

@@ -1,7 +1,9 @@
 #include "app/GradeDialog.h"
 
 #include "grading/FileErrorText.h"
+#include "app/PageResultPanel.h"
 #include "grading/GradeReport.h"
+#include "grading/PageReport.h"
 #include "grading/ProfilePlot.h"
 
 #include <QDialogButtonBox>
@@ -94,13 +96,20 @@ private:
 };
 
 GradeDialog::GradeDialog(grading::GradeResult result, const QString& source, QWidget* parent)
-    : QDialog(parent), result_(std::move(result)), symbol_(result_.symbols.at(0)), source_(source)
+    : QDialog(parent), result_(std::move(result)), symbol_(result_.symbols.at(grading::shownSymbol(result_))),
+      source_(source)
 {
     setObjectName("gradeDialog");
     const QString sourceName = QFileInfo(source).fileName();
     setWindowTitle(QStringLiteral("Skannauksen arvio — %1").arg(sourceName.isEmpty() ? source : sourceName));
     auto* layout = new QVBoxLayout(this);
+    // A ladder's answer comes first; the header and tables show its recommended rung.
+    auto* page = new PageResultPanel(result_, this);
+    if (result_.ladder)
+        layout->addWidget(page);
     layout->addWidget(createHeader(source));
+    if (!result_.ladder)
+        layout->addWidget(page);
 
     auto* splitter = new QSplitter(Qt::Horizontal, this);
     // On a short screen the tables scroll as one, so that neither is
@@ -258,7 +267,9 @@ QWidget* GradeDialog::createHeader(const QString& source)
     texts->addWidget(gainLabel);
     texts->addWidget(meaning);
     QString notes = result_.message;
-    if (result_.symbols.size() > 1)
+    if (result_.ladder)
+        notes += QStringLiteral(" Tässä näkyy suositellun askelman viivakoodi; JSON sisältää kaikki.");
+    else if (result_.symbols.size() > 1)
         notes += QStringLiteral(" Skannauksessa on %1 viivakoodia; tässä näkyy ensimmäinen, JSON sisältää kaikki.")
                      .arg(result_.symbols.size());
     if (!notes.trimmed().isEmpty()) {

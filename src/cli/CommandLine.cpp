@@ -1,11 +1,13 @@
 #include "cli/CommandLine.h"
 
 #include "app/Form1.h"
+#include "app/PageSeries.h"
 #include "app/PrinterDialog.h"
 #include "app/QtTranslations.h"
 #include "app/TerminationSignals.h"
 #include "cli/GradeCommand.h"
 #include "grading/ScanFile.h"
+#include "ladder/LadderPage.h"
 #include "printing/CupsPrinter.h"
 #include "printing/PrinterSelection.h"
 #include "surface/PictureSurface.h"
@@ -51,6 +53,9 @@ struct Options {
                              "PAPERI"};
     QCommandLineOption print{"print", QString::fromUtf8("Tulosta sivut ilman ikkunaa: all (kaikki 20 sivua) tai "
                                                         "sivujen nimet (luettelo alla).")};
+    QCommandLineOption mark{"mark", QString::fromUtf8("Merkitse sivut (--print): sivun nimi, tulostin, tarkkuus, "
+                                                      "paperi, aika ja järjestysnumero tekstinä ja QR-koodina "
+                                                      "oikeaan alakulmaan.")};
     QCommandLineOption listPrinters{"list-printers", QString::fromUtf8("Luettele CUPS-tulostimet.")};
     QCommandLineOption help{QStringList{"h", "help"}, QString::fromUtf8("Näytä tämä ohje.")};
     QCommandLineOption version{QStringList{"v", "version"}, QString::fromUtf8("Näytä versio.")};
@@ -60,7 +65,7 @@ struct Options {
         parser.setApplicationDescription(
             QString::fromUtf8("Raitakone tulostaa saman Code 128 -viivakoodin eri piirtotavoin ja testaa, miten "
                               "tulostin sen toistaa. Ilman valintoja avautuu ikkuna."));
-        parser.addOptions({printer, dpi, paper, print, listPrinters});
+        parser.addOptions({printer, dpi, paper, print, mark, listPrinters});
         addGradeOptions(parser);
         parser.addOptions({help, version});
         parser.addPositionalArgument(QString::fromUtf8("SIVU"), QString::fromUtf8("Tulostettava sivu (--print)."),
@@ -174,6 +179,8 @@ std::vector<PrintPage> pagesNamed(const QStringList& names)
     for (const QString& name : names) {
         if (name == "all") {
             pages.insert(pages.end(), allPrintPages().begin(), allPrintPages().end());
+        } else if (name == kLadderControl || name == ladder::kLadderCaption) {
+            pages.push_back(ladderPrintPage());
         } else {
             pages.push_back(pageNamed(name));
         }
@@ -194,6 +201,8 @@ std::unique_ptr<QSettings> programSettings()
 {
     return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, "raitakone", "raitakone");
 }
+
+constexpr const char* kMarkPagesKey = "pages/mark";
 
 // The printer the pages go to, chosen in the window while it runs.
 struct CurrentPrinter {
@@ -219,6 +228,9 @@ int runWindow(CurrentPrinter& current)
         }
         return true;
     });
+    // "Merkitse sivut" is kept beside the printer choice, whoever named the printer.
+    form.setMarkPages(programSettings()->value(kMarkPagesKey, false).toBool());
+    form.setMarkPagesHandler([](bool mark) { programSettings()->setValue(kMarkPagesKey, mark); });
     // A stop request closes the window as Poistu does, once the page in hand
     // is finished.
     onTermination(&form, [&form] { form.endProgram(); });
@@ -228,10 +240,17 @@ int runWindow(CurrentPrinter& current)
 
 } // namespace
 
-int printSeries(const std::vector<PrintPage>& pages, const PrinterSurface::Connector& connector, QTextStream& out,
-                QTextStream& err, const std::function<bool()>& stopRequested, int* handled)
+int printSeries(const std::vector<PrintPage>& named, const PrinterSurface::Connector& connector, QTextStream& out,
+                QTextStream& err, const std::function<bool()>& stopRequested, int* handled, bool mark)
 {
     PrinterSurface printer(connector);
+    marking::PageMarker marker;
+    std::vector<PrintPage> pages = named;
+    try {
+        pages = withLadderSheets(named, printer);
+    } catch (const std::exception&) {
+        // The ladder's first sheet says why when it fails to print.
+    }
     // Command3's preview needs a picture box; here nobody sees it.
     PictureSurface preview(kPictureWidth, kPictureHeight);
     const auto nothingEnds = [] {};
@@ -248,7 +267,8 @@ int printSeries(const std::vector<PrintPage>& pages, const PrinterSurface::Conne
         const PrintPage& page = pages[i];
         const QString counter = QString("[%1/%2] ").arg(i + 1).arg(total);
         try {
-            printPage(page, printer, preview, nothingEnds, say);
+            printMarkedPage(page, mark, marker, std::to_string(i + 1) + "/" + total.toStdString(), printer, preview,
+                            nothingEnds, say);
             printer.releasePrinter();
             const std::optional<Delivery> delivery = printer.takeLastDelivery();
             out << counter << QString::fromStdString(page.caption + " " + (delivery ? deliveryText(*delivery) : "→ ?"))
@@ -318,6 +338,8 @@ int runProgram(int argc, char** argv)
             return kDone;
         }
         checkCombinations(parser, options);
+        if (parser.isSet(options.mark) && !parser.isSet(options.print))
+            throw UsageError{QString::fromUtf8("--mark merkitsee sivut, jotka tulostetaan valinnalla --print.")};
         if (parser.isSet(options.print))
             pages = pagesNamed(parser.positionalArguments());
         else if (scanRequested(parser) && parser.positionalArguments().size() > 1)
@@ -376,7 +398,8 @@ int runProgram(int argc, char** argv)
 
     if (parser.isSet(options.print)) {
         int handled = 0;
-        const int status = printSeries(pages, current.connector(), out, err, terminationRequested, &handled);
+        const int status = printSeries(pages, current.connector(), out, err, terminationRequested, &handled,
+                                       parser.isSet(options.mark));
         if (!terminationRequested())
             return status;
         if (handled == int(pages.size()))

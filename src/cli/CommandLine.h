@@ -22,10 +22,13 @@ int runProgram(int argc, char** argv);
 // did not fit the paper, a stopped queue) and a page that fails are reported
 // on err after the page's caption, and the series goes on. Pages that end the program when
 // clicked end nothing here. Stops early, after a whole page, when
-// stopRequested answers true. Returns 0 when every page was delivered, else 1;
-// handled, when given, gets how many pages were printed or failed.
+// stopRequested answers true. With mark every page carries its mark (the
+// ladder always does), numbered in the series. Returns 0 when every page was
+// delivered, else 1; handled, when given, gets how many pages were printed or
+// failed.
 int printSeries(const std::vector<PrintPage>& pages, const PrinterSurface::Connector& connector, QTextStream& out,
-                QTextStream& err, const std::function<bool()>& stopRequested = {}, int* handled = nullptr);
+                QTextStream& err, const std::function<bool()>& stopRequested = {}, int* handled = nullptr,
+                bool mark = false);
 
 // The CUPS destinations, one line each; 1 when the scheduler does not answer.
 int listPrinters(QTextStream& out, QTextStream& err);

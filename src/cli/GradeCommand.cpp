@@ -2,6 +2,7 @@
 
 #include "grading/GradeReport.h"
 #include "grading/Grading.h"
+#include "grading/PageGrade.h"
 #include "grading/ProfilePlot.h"
 #include "app/TerminationSignals.h"
 #include "grading/ScanImage.h"
@@ -157,9 +158,7 @@ int stoppedStatus(QTextStream& err)
 grading::GradeResult gradeWithinMemory(const grading::Scan& scan, const grading::GradeOptions& options)
 {
     try {
-        grading::GradeResult result = grading::gradeScan(scan, options);
-        result.printerDpi = options.printerDpi;
-        return result;
+        return grading::gradePage(scan, options);
     } catch (const std::bad_alloc&) {
         grading::GradeResult result;
         result.status = grading::GradeStatus::BadInput;

@@ -1,5 +1,7 @@
 #include "grading/GradeReport.h"
 
+#include "grading/PageReport.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -106,6 +108,7 @@ QString gradeReport(const GradeResult& result)
     if (std::fabs(result.dpiX - result.dpiY) > 0.5)
         out += QStringLiteral(" × %1 dpi").arg(reportNumber(result.dpiY, 0));
     out += QStringLiteral("\n");
+    out += pageReport(result) + ladderReport(result);
     int index = 0;
     for (const SymbolGrade& s : result.symbols) {
         ++index;
@@ -217,6 +220,7 @@ QByteArray gradeJson(const GradeResult& result)
     QJsonObject top{{"standard", QString::fromLatin1(kGradingStandard)}, {"scan_dpi", result.dpiX}, {"symbols", symbols}};
     if (std::fabs(result.dpiX - result.dpiY) > 0.5)
         top.insert("scan_dpi_y", result.dpiY);
+    addPageJson(top, result);
     return QJsonDocument(top).toJson(QJsonDocument::Indented);
 }
 

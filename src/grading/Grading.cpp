@@ -240,6 +240,8 @@ GradeResult gradeScan(const Scan& scan, const GradeOptions& options)
         grade.modulePixels = p.moduleMm / pixelMm;
         grade.angleDegrees = std::atan2(p.axis.y, p.axis.x) * 180.0 / kPi;
         grade.barHeightMm = p.barHeightMm;
+        grade.centreXMm = p.centre.x;
+        grade.centreYMm = p.centre.y;
         grade.apertureMm = options.apertureMm.value_or(referenceAperture(p.moduleMm));
         grade.apertureReference = apertureReference(grade.apertureMm);
 

@@ -7,6 +7,8 @@
 // text report, the JSON, the plot and the window read.
 
 #include "grading/ScanImage.h"
+#include "ladder/LadderGrade.h"
+#include "marking/PageIdentity.h"
 
 #include <QString>
 
@@ -95,6 +97,8 @@ struct SymbolGrade {
     double modulePixels = 0.0;
     double angleDegrees = 0.0; // of the symbol's axis in the scan
     double barHeightMm = 0.0;
+    double centreXMm = 0.0;    // the middle of the bars, from the scan's top-left corner
+    double centreYMm = 0.0;
     Parameters worst;         // worst value of each parameter over the scan lines
     ParameterGrades worstGrades;
     std::vector<ScanLine> lines;
@@ -109,7 +113,10 @@ struct GradeResult {
     double dpiX = 0.0;
     double dpiY = 0.0;
     std::vector<SymbolGrade> symbols;
-    std::optional<double> printerDpi; // the printer resolution the bar gain in printer pixels assumes
+    std::optional<marking::PageIdentity> page; // what the page's mark says it is
+    std::optional<double> printerDpi;          // the bar gain's printer pixels: the option's, else the mark's
+    QString printerDpiNote;                    // the option and the mark disagree; the option was used
+    std::optional<ladder::LadderGrade> ladder; // a scan of the ladder
 };
 
 inline constexpr int kScanLineCount = 10;

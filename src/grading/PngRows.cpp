@@ -5,21 +5,26 @@
 #include <png.h>
 
 #include <csetjmp>
+#include <string_view>
 #include <vector>
 
 namespace raitakone::grading {
 namespace {
 
+constexpr const char* kEndsEarly = "the file ends before its image does";
+
 void readFromDevice(png_structp png, png_bytep data, png_size_t length)
 {
     auto* device = static_cast<QIODevice*>(png_get_io_ptr(png));
     if (device->read(reinterpret_cast<char*>(data), qint64(length)) != qint64(length))
-        png_error(png, "the file ends before its image does");
+        png_error(png, kEndsEarly);
 }
 
+// libpng's own messages are English: the user is told the cause in Finnish.
 void fail(png_structp png, png_const_charp message)
 {
-    *static_cast<QString*>(png_get_error_ptr(png)) = QString::fromUtf8(message);
+    *static_cast<QString*>(png_get_error_ptr(png)) = QString::fromUtf8(
+        std::string_view(message) == kEndsEarly ? "tiedoston loppu puuttuu" : "PNG-kuvan tiedot ovat viallisia");
     png_longjmp(png, 1);
 }
 

@@ -95,11 +95,15 @@ void drawProfile(QPainter& painter, const SymbolGrade& symbol, int line, QSizeF 
         bounds.push_back(std::min(p.reflectance.size(), size_t(std::ceil(e / p.stepMm))));
     bounds.push_back(p.reflectance.size());
     painter.setPen(Qt::NoPen);
+    // Elements alternate from the line's start: the edges lie at the
+    // midpoints between neighbours, so a narrow space may dip below GT
+    // before its edge.
+    const bool startsDark = !p.reflectance.empty() && p.reflectance.front() < p.gt;
     for (size_t k = 0; k + 1 < bounds.size(); ++k) {
         if (bounds[k + 1] <= bounds[k])
             continue;
         const auto from = p.reflectance.begin() + long(bounds[k]), to = p.reflectance.begin() + long(bounds[k + 1]);
-        const bool dark = *std::min_element(from, to) < p.gt;
+        const bool dark = (k % 2 == 0) == startsDark;
         const auto at = dark ? std::min_element(from, to) : std::max_element(from, to);
         painter.setBrush(dark ? QColor(0, 0, 200) : QColor(0, 140, 0));
         painter.drawEllipse(QPointF(x(double(at - p.reflectance.begin()) * p.stepMm), y(*at)), 2.5, 2.5);

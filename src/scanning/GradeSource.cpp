@@ -1,5 +1,7 @@
 #include "scanning/GradeSource.h"
 
+#include "grading/PageGrade.h"
+
 namespace raitakone::scanning {
 namespace {
 
@@ -54,8 +56,7 @@ GradeOutcome gradeFromSource(const GradeSource& source, const std::atomic<bool>&
     grading::GradeOptions options;
     options.printerDpi = source.printerDpi;
     options.stopRequested = [&cancel] { return cancel.load(); };
-    grading::GradeResult result = grading::gradeScan(*scan, options);
-    result.printerDpi = source.printerDpi;
+    grading::GradeResult result = grading::gradePage(*scan, options);
     if (result.status == grading::GradeStatus::Graded)
         outcome.result = std::move(result);
     else if (result.status == grading::GradeStatus::Stopped)

@@ -70,13 +70,16 @@ void PrinterSurface::EndDoc()
     if (page_) {
         const JobSettings job{jobTitle_, printQuality_, colorMode_};
         // What fell outside the printable area is said first, then what the
-        // printer has to say.
+        // printer has to say, then what finishing the page did.
         const std::string fit = pageFitNotice(drawnExtent(), *geometry_);
         try {
+            const std::string finished = finisher_ ? finisher_(*page_, *geometry_, *backend_) : std::string();
             lastDelivery_ = backend_->deliver(*page_, job);
             std::string& notice = lastDelivery_->notice;
-            lastDelivery_->printerNotice = notice;
-            notice = fit + (fit.empty() || notice.empty() ? "" : " ") + notice;
+            lastDelivery_->printerNotice = std::exchange(notice, {});
+            for (const std::string& part : {fit, lastDelivery_->printerNotice, finished})
+                if (!part.empty())
+                    notice += (notice.empty() ? "" : " ") + part;
         } catch (...) {
             KillDoc();
             throw;

@@ -18,6 +18,10 @@ namespace raitakone {
 class PrinterSurface : public Surface {
 public:
     using Connector = std::function<std::unique_ptr<PrinterBackend>()>;
+    // Adds to a page as it ends, before it is delivered (the page mark).
+    // Returns what the user must hear about it; empty when nothing.
+    using PageFinisher =
+        std::function<std::string(PageRaster& page, const PageGeometry& geometry, const PrinterBackend& printer)>;
 
     // The connector finds the printer when the surface is first used; when it
     // throws (no printer), the access that needed the printer fails and the
@@ -39,6 +43,11 @@ public:
     // Names the job of the documents that follow (the test being printed).
     void setJobTitle(std::string title) { jobTitle_ = std::move(title); }
     bool documentOpen() const { return page_.has_value(); }
+    // Finishes every page that ends from now on; an empty one leaves the
+    // pages exactly as drawn.
+    void setPageFinisher(PageFinisher finisher) { finisher_ = std::move(finisher); }
+    // The printer's resolution, sheet and printable area.
+    PageGeometry pageGeometry() { return geometry(); }
     // Where the page the last EndDoc delivered went, its notice also saying
     // what of the drawing fell outside the printable area; nullopt once taken.
     std::optional<Delivery> takeLastDelivery() { return std::exchange(lastDelivery_, std::nullopt); }
@@ -61,6 +70,7 @@ private:
     int16_t printQuality_ = 0;
     int16_t colorMode_ = 0;
     std::optional<Delivery> lastDelivery_;
+    PageFinisher finisher_;
 };
 
 } // namespace raitakone

@@ -28,6 +28,12 @@ int lineHeight(const TextFont& font, double, double dpiY)
     return int(std::ceil(QFontMetricsF(deviceFont(font, dpiY)).height()));
 }
 
+int textWidth(const std::string& text, const TextFont& font, double dpiX, double dpiY)
+{
+    const QFontMetricsF metrics(deviceFont(font, dpiY));
+    return int(std::lround(metrics.horizontalAdvance(QString::fromStdString(text)) * dpiX / dpiY));
+}
+
 TextRun renderText(const std::string& text, const TextFont& font, double dpiX, double dpiY)
 {
     const QFont f = deviceFont(font, dpiY);
@@ -36,7 +42,7 @@ TextRun renderText(const std::string& text, const TextFont& font, double dpiX, d
     const double stretch = dpiX / dpiY;
 
     TextRun run;
-    run.width = int(std::lround(metrics.horizontalAdvance(qtext) * stretch));
+    run.width = textWidth(text, font, dpiX, dpiY);
     run.height = int(std::ceil(metrics.height()));
     if (run.width <= 0)
         return run;

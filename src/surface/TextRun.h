@@ -23,6 +23,9 @@ struct TextRun {
 // The line height of the font at the given resolution, in device pixels.
 int lineHeight(const TextFont& font, double dpiX, double dpiY);
 
+// The advance of one text item (UTF-8), device pixels: renderText's width.
+int textWidth(const std::string& text, const TextFont& font, double dpiX, double dpiY);
+
 // Renders one text item (UTF-8) into a cell of the font's line height.
 TextRun renderText(const std::string& text, const TextFont& font, double dpiX, double dpiY);
 

@@ -25,12 +25,21 @@ Delivery MemoryPrinter::deliver(const PageRaster& page, const JobSettings& job)
     }
     record_->pages.push_back({page, job});
     // The notice plays a held queue's.
-    return {record_->name, int(record_->pages.size()), {}, record_->notice, !record_->notice.empty()};
+    return {record_->name, int(record_->pages.size()), {}, record_->notice, !record_->notice.empty(), {}};
 }
 
 PageGeometry a4Geometry(double dpiX, double dpiY) { return a4Sheet(dpiX, dpiY); }
 
 PageGeometry a4Geometry(double dpi) { return a4Geometry(dpi, dpi); }
+
+PageGeometry sheetGeometry(double dpi, double widthMm, double heightMm)
+{
+    const int w = int(std::lround(widthMm / 25.4 * dpi)), h = int(std::lround(heightMm / 25.4 * dpi));
+    PageGeometry g{dpi, dpi, w, h, PixelRect{0, 0, w, h}};
+    g.sheetWidthPoints = widthMm / 25.4 * 72;
+    g.sheetHeightPoints = heightMm / 25.4 * 72;
+    return g;
+}
 
 TestPrinter::TestPrinter(PageGeometry geometry)
     : printer([geometry, record = record] { return std::make_unique<MemoryPrinter>(geometry, record); })

@@ -42,6 +42,8 @@ private:
 // in points as the page-file printer does.
 PageGeometry a4Geometry(double dpiX, double dpiY);
 PageGeometry a4Geometry(double dpi);
+// Any sheet (A4, Letter, a label) at dpi, all of it printable, its size in points.
+PageGeometry sheetGeometry(double dpi, double widthMm, double heightMm);
 
 // A Printer surface on a memory printer; pages land in record.
 struct TestPrinter {

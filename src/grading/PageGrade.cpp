@@ -1,0 +1,70 @@
+#include "grading/PageGrade.h"
+
+#include "grading/GradeReport.h"
+#include "ladder/LadderRecommendation.h"
+#include "ladder/RungBands.h"
+#include "marking/MarkReader.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace raitakone::grading {
+namespace {
+
+constexpr double kBandMarginMm = 5.0; // paper kept above and below a rung's bars
+
+// Grades each rung of a ladder scan on its own band of rows; the symbols'
+// places are those in the whole scan. Nothing when no band is found.
+std::optional<GradeResult> gradeRungs(const Scan& scan, const GradeOptions& options)
+{
+    const std::vector<ladder::RowBand> bands = ladder::rungBands(scan.plane, scan.dpiX, scan.dpiY, kBandMarginMm);
+    if (bands.empty())
+        return std::nullopt;
+    GradeResult all;
+    all.dpiX = scan.dpiX;
+    all.dpiY = scan.dpiY;
+    for (const ladder::RowBand& band : bands) {
+        const Scan strip{scan.plane.copy(0, band.top, scan.plane.width(), band.bottom - band.top), scan.dpiX,
+                         scan.dpiY};
+        GradeResult part = gradeScan(strip, options);
+        if (all.message.isEmpty())
+            all.message = part.message;
+        for (SymbolGrade& symbol : part.symbols) {
+            symbol.centreYMm += band.top * 25.4 / scan.dpiY;
+            all.symbols.push_back(std::move(symbol));
+        }
+    }
+    if (all.symbols.empty())
+        return std::nullopt;
+    all.status = GradeStatus::Graded;
+    return all;
+}
+
+} // namespace
+
+GradeResult gradePage(const Scan& scan, GradeOptions options)
+{
+    const std::optional<marking::ReadMark> mark = marking::readMark(scan.plane, std::max(scan.dpiX, scan.dpiY));
+    QString note;
+    if (mark && !options.printerDpi) {
+        options.printerDpi = mark->page.dpiX;
+    } else if (mark && std::fabs(*options.printerDpi - mark->page.dpiX) > 0.5) {
+        note = QStringLiteral("Tulostimen tarkkuudeksi on annettu %1 dpi, mutta sivun merkinnän mukaan se "
+                              "tulostettiin tarkkuudella %2 dpi; tulostimen pikselit lasketaan annetusta.")
+                   .arg(reportNumber(*options.printerDpi, 0), reportNumber(mark->page.dpiX, 0));
+    }
+    std::optional<GradeResult> rungs;
+    if (mark && !mark->page.rungs.empty())
+        rungs = gradeRungs(scan, options);
+    GradeResult result = rungs ? std::move(*rungs) : gradeScan(scan, options);
+    result.printerDpi = options.printerDpi;
+    result.printerDpiNote = note;
+    if (mark) {
+        result.page = mark->page;
+        if (!mark->page.rungs.empty() && result.status == GradeStatus::Graded)
+            result.ladder = ladder::gradeLadder(result.symbols, mark->page);
+    }
+    return result;
+}
+
+} // namespace raitakone::grading

@@ -1,0 +1,14 @@
+#pragma once
+
+// Grading a scan of a page that may carry its mark: the mark says which
+// page it is and at what resolution it was printed, which gives the bar
+// gain in printer pixels when no resolution is given; a ladder sheet is
+// graded rung by rung.
+
+#include "grading/Grading.h"
+
+namespace raitakone::grading {
+
+GradeResult gradePage(const Scan& scan, GradeOptions options);
+
+} // namespace raitakone::grading

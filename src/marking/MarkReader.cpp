@@ -1,0 +1,64 @@
+#include "marking/MarkReader.h"
+
+#include <ZXing/ReadBarcode.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace raitakone::marking {
+namespace {
+
+// The mark's modules are at least 0.5 mm; ZXing finds a code fastest with a
+// few pixels a module, so a fine scan is read at a fraction of its size.
+constexpr double kModuleMm = 0.5;
+constexpr double kPixelsPerModuleRead = 3.0;
+
+// The mean of each factor x factor block: a fine scan at a fraction of its
+// size, as a coarser scan would have seen it.
+QImage shrunk(const QImage& plane, int factor)
+{
+    QImage out(plane.width() / factor, plane.height() / factor, QImage::Format_Grayscale8);
+    std::vector<int> sums(size_t(out.width()));
+    for (int y = 0; y < out.height(); ++y) {
+        std::fill(sums.begin(), sums.end(), 0);
+        for (int k = 0; k < factor; ++k) {
+            const uchar* in = plane.constScanLine(y * factor + k);
+            for (int x = 0; x < out.width() * factor; ++x)
+                sums[size_t(x / factor)] += in[x];
+        }
+        uchar* row = out.scanLine(y);
+        for (int x = 0; x < out.width(); ++x)
+            row[x] = uchar(sums[size_t(x)] / (factor * factor));
+    }
+    return out;
+}
+
+} // namespace
+
+std::optional<ReadMark> readMark(const QImage& plane, double dpi)
+{
+    const int factor = std::max(1, int(kModuleMm * dpi / 25.4 / kPixelsPerModuleRead));
+    const QImage read = factor == 1 ? plane : shrunk(plane, factor);
+    ZXing::DecodeHints hints;
+    hints.setFormats(ZXing::BarcodeFormat::QRCode);
+    // The scan is already as small as it can be read; a QR code reads the
+    // same way round whichever way up the page lies.
+    hints.setTryRotate(false);
+    hints.setTryDownscale(false);
+    const ZXing::ImageView view(read.constBits(), read.width(), read.height(), ZXing::ImageFormat::Lum,
+                                int(read.bytesPerLine()));
+    for (const ZXing::Result& result : ZXing::ReadBarcodes(view, hints)) {
+        if (!result.isValid())
+            continue;
+        if (std::optional<PageIdentity> page = parseMarkPayload(result.text())) {
+            const auto& p = result.position();
+            const QPointF centre((p.topLeft().x + p.topRight().x + p.bottomLeft().x + p.bottomRight().x) / 4.0,
+                                 (p.topLeft().y + p.topRight().y + p.bottomLeft().y + p.bottomRight().y) / 4.0);
+            return ReadMark{*page, centre * factor};
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace raitakone::marking

@@ -1,0 +1,179 @@
+#include "marking/PageIdentity.h"
+
+#include "printing/PrinterSelection.h"
+
+#include <QDateTime>
+#include <QRandomGenerator>
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <sstream>
+
+namespace raitakone::marking {
+namespace {
+
+std::string escaped(const std::string& value)
+{
+    std::string out;
+    for (char c : value) {
+        switch (c) {
+        case ';': out += "%3B"; break;
+        case '=': out += "%3D"; break;
+        case '%': out += "%25"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> unescaped(const std::string& value)
+{
+    std::string out;
+    for (size_t i = 0; i < value.size(); ++i) {
+        if (value[i] != '%') {
+            out += value[i];
+            continue;
+        }
+        const std::string code = value.substr(i + 1, 2);
+        if (code == "3B") out += ';';
+        else if (code == "3D") out += '=';
+        else if (code == "25") out += '%';
+        else return std::nullopt;
+        i += 2;
+    }
+    return out;
+}
+
+std::string number(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+std::optional<double> positiveNumber(const std::string& text)
+{
+    try {
+        size_t used = 0;
+        const double value = std::stod(text, &used);
+        if (used == text.size() && value > 0 && std::isfinite(value))
+            return value;
+    } catch (const std::exception&) {
+    }
+    return std::nullopt;
+}
+
+// "210x297" -> 210, 297.
+std::optional<std::pair<double, double>> pairOf(const std::string& text)
+{
+    const size_t x = text.find('x');
+    if (x == std::string::npos)
+        return std::nullopt;
+    const auto a = positiveNumber(text.substr(0, x));
+    const auto b = positiveNumber(text.substr(x + 1));
+    if (!a || !b)
+        return std::nullopt;
+    return std::pair{*a, *b};
+}
+
+std::optional<std::vector<int>> rungList(const std::string& text)
+{
+    std::vector<int> rungs;
+    std::stringstream in(text);
+    for (std::string item; std::getline(in, item, ',');) {
+        try {
+            size_t used = 0;
+            rungs.push_back(std::stoi(item, &used));
+            if (used != item.size())
+                return std::nullopt;
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+    }
+    return rungs;
+}
+
+} // namespace
+
+std::string dpiField(double dpiX, double dpiY) { return number(dpiX) + "x" + number(dpiY); }
+
+std::string markPayload(const PageIdentity& page)
+{
+    std::string text = std::string(kMarkVersion) + ";page=" + escaped(page.control) +
+                       ";caption=" + escaped(page.caption) + ";printer=" + escaped(page.printer) +
+                       ";dpi=" + dpiField(page.dpiX, page.dpiY) + ";paper=" + std::to_string(page.paperWidthMm) +
+                       "x" + std::to_string(page.paperHeightMm) + ";time=" + escaped(page.time) +
+                       ";series=" + escaped(page.series) + ";n=" + escaped(page.n);
+    if (!page.rungs.empty()) {
+        text += ";k=";
+        for (size_t i = 0; i < page.rungs.size(); ++i)
+            text += (i ? "," : "") + std::to_string(page.rungs[i]);
+    }
+    return text;
+}
+
+std::optional<PageIdentity> parseMarkPayload(const std::string& payload)
+{
+    std::stringstream in(payload);
+    std::string field;
+    if (!std::getline(in, field, ';') || field != kMarkVersion)
+        return std::nullopt;
+    std::map<std::string, std::string> fields;
+    while (std::getline(in, field, ';')) {
+        const size_t equals = field.find('=');
+        if (equals == std::string::npos)
+            return std::nullopt;
+        const std::optional<std::string> value = unescaped(field.substr(equals + 1));
+        if (!value)
+            return std::nullopt;
+        fields[field.substr(0, equals)] = *value;
+    }
+    for (const char* required : {"page", "printer", "dpi", "paper", "time", "series", "n"})
+        if (!fields.contains(required))
+            return std::nullopt;
+    const auto dpi = pairOf(fields["dpi"]);
+    const auto paper = pairOf(fields["paper"]);
+    if (!dpi || !paper)
+        return std::nullopt;
+    PageIdentity page;
+    page.control = fields["page"];
+    page.caption = fields["caption"];
+    page.printer = fields["printer"];
+    page.dpiX = dpi->first;
+    page.dpiY = dpi->second;
+    page.paperWidthMm = int(std::lround(paper->first));
+    page.paperHeightMm = int(std::lround(paper->second));
+    page.time = fields["time"];
+    page.series = fields["series"];
+    page.n = fields["n"];
+    if (fields.contains("k")) {
+        const auto rungs = rungList(fields["k"]);
+        if (!rungs)
+            return std::nullopt;
+        page.rungs = *rungs;
+    }
+    return page;
+}
+
+std::vector<std::string> markTextParts(const PageIdentity& page)
+{
+    const QDateTime time = QDateTime::fromString(QString::fromStdString(page.time), Qt::ISODate);
+    const std::string when =
+        time.isValid() ? time.toString(QStringLiteral("d.M.yyyy H.mm")).toStdString() : page.time;
+    return {page.caption + " · " + page.control,
+            page.printer,
+            resolutionText(page.dpiX, page.dpiY),
+            std::to_string(page.paperWidthMm) + " × " + std::to_string(page.paperHeightMm) + " mm",
+            when,
+            page.n};
+}
+
+std::string newSeriesId()
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%08x", QRandomGenerator::system()->generate());
+    return text;
+}
+
+} // namespace raitakone::marking

@@ -1,0 +1,135 @@
+// Grading scans of marked pages: the mark names the page and gives the
+// printer's resolution; a scan of the ladder, printed by a printer that
+// widens every bar by g pixels, recommends drawing them g pixels narrower.
+
+#include "app/PageSeries.h"
+#include "grading/GradeReport.h"
+#include "grading/PageGrade.h"
+#include "ladder/LadderPage.h"
+#include "support/MemoryPrinter.h"
+#include "support/SyntheticScan.h"
+#include "surface/PictureSurface.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+namespace raitakone {
+namespace {
+
+using namespace raitakone::testing;
+
+// A ladder on a sheet just large enough for one sheet of rungs.
+PageGeometry ladderPaper(double dpi) { return testing::sheetGeometry(dpi, 120, dpi >= 600 ? 170 : 125); }
+
+grading::Scan scanOf(const QImage& image) { return {grading::measuredPlane(image), image.dotsPerMeterX() * 0.0254, image.dotsPerMeterY() * 0.0254}; }
+
+// The ladder printed with every bar widened by gain printer pixels and
+// scanned at 600 dpi.
+QImage ladderScan(double dpi, int gain, double blurMm = 0.02)
+{
+    TestPrinter printer(ladderPaper(dpi));
+    PictureSurface picture(kPictureWidth, kPictureHeight);
+    marking::PageMarker marker("5eed5eed");
+    printMarkedPage(ladderPrintPage(0), false, marker, "1/1", printer.printer, picture, [] {},
+                    [](const std::string&) {});
+    const PageRaster& page = printer.lastPage();
+    return scan(printed(page, dpi, QRect(0, 0, page.width(), page.height()), gain),
+                {.dpi = 600, .blurSigmaMm = blurMm});
+}
+
+TEST(LadderGrading, RecommendsTheReductionThatUndoesThePrintersSpread)
+{
+    const struct {
+        double dpi;
+        int gain;
+    } cases[] = {{600, 0}, {600, 1}, {600, 2}, {300, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(int(c.dpi)) + " dpi, g = " + std::to_string(c.gain));
+        const grading::GradeResult result = grading::gradePage(scanOf(ladderScan(c.dpi, c.gain)), {});
+        ASSERT_EQ(result.status, grading::GradeStatus::Graded) << result.message.toStdString();
+        ASSERT_TRUE(result.page);
+        EXPECT_EQ(result.page->control, "ladder");
+        ASSERT_TRUE(result.printerDpi);
+        EXPECT_EQ(*result.printerDpi, c.dpi); // from the mark
+        ASSERT_TRUE(result.ladder);
+        const ladder::LadderGrade& l = *result.ladder;
+        EXPECT_EQ(l.rungs.size(), ladder::ladderReductions(c.dpi).size());
+        for (const ladder::RungGrade& r : l.rungs)
+            EXPECT_TRUE(r.found) << "k " << r.reduction;
+        ASSERT_TRUE(l.recommendedPx);
+        EXPECT_EQ(*l.recommendedPx, c.gain) << grading::gradeReport(result).toStdString();
+        ASSERT_TRUE(l.spreadPx);
+        EXPECT_NEAR(*l.spreadPx, c.gain, 0.3);
+        EXPECT_NEAR(*l.spreadUm, *l.spreadPx * 25400 / c.dpi, 1e-6);
+        EXPECT_FALSE(l.recommendation.isEmpty());
+
+        const QJsonObject json = QJsonDocument::fromJson(grading::gradeJson(result)).object();
+        EXPECT_EQ(json["page"]["control"].toString(), "ladder");
+        EXPECT_EQ(json["page"]["series"].toString(), "5eed5eed");
+        EXPECT_EQ(json["ladder"]["recommended_px"].toInt(), c.gain);
+        EXPECT_EQ(json["ladder"]["rungs"].toArray().size(), qsizetype(l.rungs.size()));
+    }
+}
+
+// Smears the rows of one rung along them, past any reader.
+void smearRung(QImage& scan, double dpi, int rung)
+{
+    const ladder::LadderLayout layout = ladder::ladderLayout(ladderPaper(dpi));
+    const double toScan = 600.0 / dpi;
+    const int margin = int(std::lround(6.0 / 25.4 * 600));
+    const int top = margin + int((layout.firstRungTop + rung * layout.pitch) * toScan);
+    const int bottom = top + int(layout.barHeight * toScan);
+    const int radius = int(layout.modulePixels * toScan * 1.5);
+    for (int y = top; y < bottom; ++y) {
+        uchar* row = scan.scanLine(y);
+        const std::vector<uchar> source(row, row + scan.width());
+        for (int x = radius; x < scan.width() - radius; ++x) {
+            int sum = 0;
+            for (int d = -radius; d <= radius; ++d)
+                sum += source[size_t(x + d)];
+            row[x] = uchar(sum / (2 * radius + 1));
+        }
+    }
+}
+
+TEST(LadderGrading, ARungBlurredPastDecodingLeavesTheRecommendationToTheOthers)
+{
+    QImage image = ladderScan(600, 1);
+    smearRung(image, 600, 3); // k = 2
+    const grading::GradeResult result = grading::gradePage(scanOf(image), {});
+    ASSERT_TRUE(result.ladder) << result.message.toStdString();
+    const ladder::LadderGrade& l = *result.ladder;
+    EXPECT_FALSE(l.rungs[3].decoded);
+    ASSERT_TRUE(l.recommendedPx);
+    EXPECT_EQ(*l.recommendedPx, 1);
+    ASSERT_TRUE(l.spreadPx);
+    EXPECT_NEAR(*l.spreadPx, 1.0, 0.3);
+}
+
+TEST(MarkedGrading, AnUnmarkedPageGradesAsBeforeAndAGivenResolutionWinsOverTheMark)
+{
+    const QImage plain = scan(printed(symbolPage(600), 600, symbolRegion(600), 1), {.dpi = 1200});
+    grading::GradeResult before = grading::gradeScan(scanOf(plain), {.apertureMm = {}, .printerDpi = 600});
+    before.printerDpi = 600; // the resolution the bar gain's printer pixels assume
+    const grading::GradeResult now = grading::gradePage(scanOf(plain), {.apertureMm = {}, .printerDpi = 600});
+    EXPECT_FALSE(now.page);
+    EXPECT_FALSE(now.ladder);
+    EXPECT_TRUE(now.printerDpiNote.isEmpty());
+    QJsonObject nowJson = QJsonDocument::fromJson(grading::gradeJson(now)).object();
+    EXPECT_EQ(nowJson.take("printer_dpi").toDouble(), 600);
+    QJsonObject beforeJson = QJsonDocument::fromJson(grading::gradeJson(before)).object();
+    beforeJson.remove("printer_dpi");
+    EXPECT_EQ(nowJson, beforeJson);
+
+    const grading::GradeResult marked = grading::gradePage(scanOf(ladderScan(600, 0)), {.apertureMm = {}, .printerDpi = 300});
+    ASSERT_TRUE(marked.page);
+    EXPECT_EQ(*marked.printerDpi, 300);
+    EXPECT_FALSE(marked.printerDpiNote.isEmpty());
+    EXPECT_TRUE(grading::gradeReport(marked).contains(marked.printerDpiNote));
+}
+
+} // namespace
+} // namespace raitakone
