@@ -2,6 +2,7 @@
 
 #include "app/TerminationSignals.h"
 #include "grading/FileErrorText.h"
+#include "scanning/ScannerOptions.h"
 
 #include <sane/sane.h>
 #include <sane/saneopts.h>
@@ -152,184 +153,6 @@ Acquisition failure(SANE_Status status)
     }
 }
 
-// The options of an open device, found by name each time: setting one may
-// change the others.
-class Options {
-public:
-    explicit Options(SANE_Handle handle) : handle_(handle) {}
-
-    // An active option of that name, or -1.
-    SANE_Int find(const char* name) const
-    {
-        SANE_Int count = 0;
-        if (sane_control_option(handle_, 0, SANE_ACTION_GET_VALUE, &count, nullptr) != SANE_STATUS_GOOD)
-            return -1;
-        for (SANE_Int i = 1; i < count; ++i) {
-            const SANE_Option_Descriptor* d = sane_get_option_descriptor(handle_, i);
-            if (d && d->name && std::strcmp(d->name, name) == 0 && SANE_OPTION_IS_ACTIVE(d->cap))
-                return i;
-        }
-        return -1;
-    }
-
-    const SANE_Option_Descriptor* settable(const char* name, SANE_Int* index) const
-    {
-        *index = find(name);
-        if (*index < 0)
-            return nullptr;
-        const SANE_Option_Descriptor* d = sane_get_option_descriptor(handle_, *index);
-        return d && SANE_OPTION_IS_SETTABLE(d->cap) ? d : nullptr;
-    }
-
-    // The number an option holds (its first element), in its own unit.
-    std::optional<double> number(const char* name) const
-    {
-        const SANE_Int index = find(name);
-        const SANE_Option_Descriptor* d = index < 0 ? nullptr : sane_get_option_descriptor(handle_, index);
-        if (!d || (d->type != SANE_TYPE_INT && d->type != SANE_TYPE_FIXED) || d->size < SANE_Int(sizeof(SANE_Word)) ||
-            !(d->cap & SANE_CAP_SOFT_DETECT))
-            return std::nullopt;
-        std::vector<SANE_Word> value(size_t(d->size) / sizeof(SANE_Word));
-        if (sane_control_option(handle_, index, SANE_ACTION_GET_VALUE, value.data(), nullptr) != SANE_STATUS_GOOD)
-            return std::nullopt;
-        return d->type == SANE_TYPE_FIXED ? SANE_UNFIX(value[0]) : double(value[0]);
-    }
-
-    // Sets a number option to the allowed value nearest `wanted`; options the
-    // device lacks or fixes are left. Only a status that stops the scan is
-    // returned: a value the backend refuses leaves its own.
-    SANE_Status setNumber(const char* name, double wanted)
-    {
-        SANE_Int index = -1;
-        const SANE_Option_Descriptor* d = settable(name, &index);
-        if (!d || (d->type != SANE_TYPE_INT && d->type != SANE_TYPE_FIXED) || d->size < SANE_Int(sizeof(SANE_Word)))
-            return SANE_STATUS_GOOD;
-        const SANE_Word word = toWord(*d, nearestAllowed(*d, wanted));
-        std::vector<SANE_Word> value(size_t(d->size) / sizeof(SANE_Word), word);
-        return stopping(sane_control_option(handle_, index, SANE_ACTION_SET_VALUE, value.data(), nullptr));
-    }
-
-    // Sets a number option to the least or the greatest value it allows.
-    SANE_Status setExtreme(const char* name, bool greatest)
-    {
-        SANE_Int index = -1;
-        const SANE_Option_Descriptor* d = settable(name, &index);
-        if (!d)
-            return SANE_STATUS_GOOD;
-        const std::vector<double> bounds = allowedBounds(*d);
-        return bounds.empty() ? SANE_STATUS_GOOD : setNumber(name, greatest ? bounds[1] : bounds[0]);
-    }
-
-    // Sets a string option to the first listed value that `accept` takes.
-    SANE_Status setString(const char* name, const std::function<bool(const QString&)>& accept, bool* set)
-    {
-        *set = false;
-        SANE_Int index = -1;
-        const SANE_Option_Descriptor* d = settable(name, &index);
-        if (!d || d->type != SANE_TYPE_STRING || d->constraint_type != SANE_CONSTRAINT_STRING_LIST)
-            return SANE_STATUS_GOOD;
-        for (const SANE_String_Const* s = d->constraint.string_list; s && *s; ++s) {
-            if (!accept(QString::fromUtf8(*s)))
-                continue;
-            std::vector<char> value(std::max<size_t>(size_t(d->size), std::strlen(*s) + 1), '\0');
-            std::memcpy(value.data(), *s, std::strlen(*s));
-            const SANE_Status status = sane_control_option(handle_, index, SANE_ACTION_SET_VALUE, value.data(), nullptr);
-            *set = status == SANE_STATUS_GOOD;
-            return stopping(status);
-        }
-        return SANE_STATUS_GOOD;
-    }
-
-    static double nearestAllowed(const SANE_Option_Descriptor& d, double wanted)
-    {
-        const auto value = [&d](SANE_Word w) { return d.type == SANE_TYPE_FIXED ? SANE_UNFIX(w) : double(w); };
-        if (d.constraint_type == SANE_CONSTRAINT_RANGE && d.constraint.range) {
-            const double min = value(d.constraint.range->min), max = value(d.constraint.range->max);
-            const double quant = value(d.constraint.range->quant);
-            double v = std::clamp(wanted, min, max);
-            if (quant > 0.0)
-                v = std::clamp(min + std::round((v - min) / quant) * quant, min, max);
-            return v;
-        }
-        if (d.constraint_type == SANE_CONSTRAINT_WORD_LIST && d.constraint.word_list &&
-            d.constraint.word_list[0] > 0) {
-            double best = value(d.constraint.word_list[1]);
-            for (SANE_Int i = 2; i <= d.constraint.word_list[0]; ++i) {
-                const double v = value(d.constraint.word_list[i]);
-                if (std::fabs(v - wanted) < std::fabs(best - wanted))
-                    best = v;
-            }
-            return best;
-        }
-        return wanted;
-    }
-
-private:
-    static SANE_Word toWord(const SANE_Option_Descriptor& d, double v)
-    {
-        return d.type == SANE_TYPE_FIXED ? SANE_FIX(v) : SANE_Word(std::lround(v));
-    }
-
-    // Least and greatest allowed, or nothing when the option is unbounded.
-    static std::vector<double> allowedBounds(const SANE_Option_Descriptor& d)
-    {
-        const auto value = [&d](SANE_Word w) { return d.type == SANE_TYPE_FIXED ? SANE_UNFIX(w) : double(w); };
-        if (d.constraint_type == SANE_CONSTRAINT_RANGE && d.constraint.range)
-            return {value(d.constraint.range->min), value(d.constraint.range->max)};
-        if (d.constraint_type == SANE_CONSTRAINT_WORD_LIST && d.constraint.word_list && d.constraint.word_list[0] > 0) {
-            std::vector<double> all;
-            for (SANE_Int i = 1; i <= d.constraint.word_list[0]; ++i)
-                all.push_back(value(d.constraint.word_list[i]));
-            return {*std::min_element(all.begin(), all.end()), *std::max_element(all.begin(), all.end())};
-        }
-        return {};
-    }
-
-    static SANE_Status stopping(SANE_Status status)
-    {
-        return status == SANE_STATUS_DEVICE_BUSY || status == SANE_STATUS_IO_ERROR || status == SANE_STATUS_NO_MEM
-                   ? status
-                   : SANE_STATUS_GOOD;
-    }
-
-    SANE_Handle handle_;
-};
-
-// Grey preferred; colour, read through its red channel, when grey is not
-// offered or colour is asked for.
-bool isGreyMode(const QString& mode)
-{
-    return mode.contains(QLatin1String("gray"), Qt::CaseInsensitive) ||
-           mode.contains(QLatin1String("grey"), Qt::CaseInsensitive);
-}
-bool isColourMode(const QString& mode)
-{
-    return mode.contains(QLatin1String("color"), Qt::CaseInsensitive) ||
-           mode.contains(QLatin1String("colour"), Qt::CaseInsensitive);
-}
-
-SANE_Status configure(Options& options, const ScanRequest& request)
-{
-    bool set = false;
-    SANE_Status status = SANE_STATUS_GOOD;
-    if (!request.colour)
-        status = options.setString(SANE_NAME_SCAN_MODE, isGreyMode, &set);
-    if (status == SANE_STATUS_GOOD && !set)
-        status = options.setString(SANE_NAME_SCAN_MODE, isColourMode, &set);
-    if (status == SANE_STATUS_GOOD)
-        status = options.setNumber(SANE_NAME_BIT_DEPTH, 8);
-    for (const char* name : {SANE_NAME_SCAN_RESOLUTION, SANE_NAME_SCAN_X_RESOLUTION, SANE_NAME_SCAN_Y_RESOLUTION})
-        if (status == SANE_STATUS_GOOD)
-            status = options.setNumber(name, request.dpi);
-    for (const char* name : {SANE_NAME_SCAN_TL_X, SANE_NAME_SCAN_TL_Y})
-        if (status == SANE_STATUS_GOOD)
-            status = options.setExtreme(name, false);
-    for (const char* name : {SANE_NAME_SCAN_BR_X, SANE_NAME_SCAN_BR_Y})
-        if (status == SANE_STATUS_GOOD)
-            status = options.setExtreme(name, true);
-    return status;
-}
-
 // One frame's samples as 8-bit values, one plane per channel it carries.
 // In a grey frame of one bit, 1 is black; in colour, 1 is full intensity.
 std::vector<std::vector<uint8_t>> samples(const SANE_Parameters& p, const std::vector<uint8_t>& data, int lines)
@@ -402,7 +225,7 @@ Acquisition scanWith(SANE_Handle handle, const QString& name, const ScanRequest&
                      const std::atomic<bool>& cancel, const std::function<void(double)>& progress)
 {
     Options options(handle);
-    if (const SANE_Status status = configure(options, request); status != SANE_STATUS_GOOD)
+    if (const SANE_Status status = configureScan(options, request); status != SANE_STATUS_GOOD)
         return failure(status);
     const double dpi = options.number(SANE_NAME_SCAN_RESOLUTION).value_or(request.dpi);
     const double dpiX = options.number(SANE_NAME_SCAN_X_RESOLUTION).value_or(dpi);

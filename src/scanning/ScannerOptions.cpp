@@ -1,0 +1,43 @@
+#include "scanning/ScannerOptions.h"
+
+namespace raitakone::scanning {
+namespace {
+
+// Grey preferred; colour, read through its red channel, when grey is not
+// offered or colour is asked for.
+bool isGreyMode(const QString& mode)
+{
+    return mode.contains(QLatin1String("gray"), Qt::CaseInsensitive) ||
+           mode.contains(QLatin1String("grey"), Qt::CaseInsensitive);
+}
+bool isColourMode(const QString& mode)
+{
+    return mode.contains(QLatin1String("color"), Qt::CaseInsensitive) ||
+           mode.contains(QLatin1String("colour"), Qt::CaseInsensitive);
+}
+
+} // namespace
+
+SANE_Status configureScan(Options& options, const ScanRequest& request)
+{
+    bool set = false;
+    SANE_Status status = SANE_STATUS_GOOD;
+    if (!request.colour)
+        status = options.setString(SANE_NAME_SCAN_MODE, isGreyMode, &set);
+    if (status == SANE_STATUS_GOOD && !set)
+        status = options.setString(SANE_NAME_SCAN_MODE, isColourMode, &set);
+    if (status == SANE_STATUS_GOOD)
+        status = options.setNumber(SANE_NAME_BIT_DEPTH, 8);
+    for (const char* name : {SANE_NAME_SCAN_RESOLUTION, SANE_NAME_SCAN_X_RESOLUTION, SANE_NAME_SCAN_Y_RESOLUTION})
+        if (status == SANE_STATUS_GOOD)
+            status = options.setNumber(name, request.dpi);
+    for (const char* name : {SANE_NAME_SCAN_TL_X, SANE_NAME_SCAN_TL_Y})
+        if (status == SANE_STATUS_GOOD)
+            status = options.setExtreme(name, false);
+    for (const char* name : {SANE_NAME_SCAN_BR_X, SANE_NAME_SCAN_BR_Y})
+        if (status == SANE_STATUS_GOOD)
+            status = options.setExtreme(name, true);
+    return status;
+}
+
+} // namespace raitakone::scanning
