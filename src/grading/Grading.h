@@ -23,7 +23,7 @@ struct GradeOptions {
     std::optional<double> apertureMm;  // default: the reference aperture nearest 0.8 X
     std::optional<double> printerDpi;  // gives the bar gain in printer pixels
     bool linear = false;               // pixel values are linear reflectance, not sRGB
-    std::function<bool()> stopRequested; // asked between the long steps; true ends the grading as Stopped
+    std::function<bool()> stopRequested = {}; // asked between the long steps; true ends the grading as Stopped
 };
 
 // Reflectances in per cent, MOD, Defects and decodability as fractions.
