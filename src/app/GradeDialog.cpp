@@ -33,13 +33,7 @@ using grading::reportNumber;
 
 namespace {
 
-// The colour of grade 0..4: red for F through green for A.
-QColor gradeColour(int grade)
-{
-    static const QColor colours[] = {QColor(240, 150, 150), QColor(245, 190, 130), QColor(245, 230, 140),
-                                     QColor(200, 232, 150), QColor(150, 215, 150)};
-    return colours[std::clamp(grade, 0, 4)];
-}
+QColor gradeColour(int grade) { return QColor(grading::gradeColourName(grade)); }
 
 // A read-only cell; grade colours it, -1 leaves it plain.
 QTableWidgetItem* cell(const QString& text, int grade = -1)

@@ -153,30 +153,13 @@ int stoppedStatus(QTextStream& err)
     return 128 + terminationSignal();
 }
 
-// Grades a page; memory running out is said as such, never as a property
-// of the scan.
-grading::GradeResult gradeWithinMemory(const grading::Scan& scan, const grading::GradeOptions& options)
-{
-    try {
-        return grading::gradePage(scan, options);
-    } catch (const std::bad_alloc&) {
-        grading::GradeResult result;
-        result.status = grading::GradeStatus::BadInput;
-        const QLocale finnish(QLocale::Finnish);
-        result.message = QStringLiteral("Muisti ei riitä %1 × %2 pikselin skannauksen arviointiin. Sulje muita "
-                                        "ohjelmia tai skannaa sivu pienemmällä tarkkuudella, esimerkiksi 600 dpi.")
-                             .arg(finnish.toString(scan.plane.width()), finnish.toString(scan.plane.height()));
-        return result;
-    }
-}
-
 // Grades a page, as a stop signal allows.
 std::optional<grading::GradeResult> gradeStoppably(const grading::Scan& scan, grading::GradeOptions options,
                                                    QTextStream& err)
 {
     options.stopRequested = terminationRequested;
     return untilDoneOrStopped<grading::GradeResult>(
-        [&scan, options] { return gradeWithinMemory(scan, options); }, err);
+        [&scan, options] { return grading::gradePageWithinMemory(scan, options); }, err);
 }
 
 // Writes the report of a graded page: what --grade and --scan share.
@@ -224,7 +207,7 @@ int gradeFile(const QCommandLineParser& parser, const GradeSettings& settings, Q
             Loaded l;
             l.load = grading::loadScan(path, scanDpi, terminationRequested);
             if (l.load.scan && !terminationRequested())
-                l.result = gradeWithinMemory(*l.load.scan, options);
+                l.result = grading::gradePageWithinMemory(*l.load.scan, options);
             l.load.scan.reset(); // the page's memory goes with the thread's work
             return l;
         },

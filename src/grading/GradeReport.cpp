@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QLocale>
 
+#include <algorithm>
 #include <cmath>
 
 namespace raitakone::grading {
@@ -67,6 +68,12 @@ QString printerPixelsText(const GradeResult& result, double printerPixels, bool 
 }
 
 QChar gradeLetterOf(int grade) { return grade < 0 ? QChar(0x2013) : QLatin1Char("FDCBA"[std::min(grade, 4)]); }
+
+QString gradeColourName(int grade)
+{
+    static const char* const colours[] = {"#f09696", "#f5be82", "#f5e68c", "#c8e896", "#96d796"};
+    return QString::fromLatin1(colours[std::clamp(grade, 0, 4)]);
+}
 
 QString passFailText(bool passed) { return passed ? QStringLiteral("hyväksytty") : QStringLiteral("hylätty"); }
 

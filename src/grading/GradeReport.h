@@ -23,6 +23,9 @@ QString signedReportNumber(double value, int decimals);
 QString printerPixelsText(const GradeResult& result, double printerPixels, bool withSign);
 // F, D, C, B or A for a grade 0..4; a dash for none.
 QChar gradeLetterOf(int grade);
+// The colour that shows grade 0..4, red for F through green for A, as
+// "#rrggbb".
+QString gradeColourName(int grade);
 QString passFailText(bool passed);
 QByteArray gradeJson(const GradeResult& result);
 

@@ -5,8 +5,11 @@
 #include "ladder/RungBands.h"
 #include "marking/MarkReader.h"
 
+#include <QLocale>
+
 #include <algorithm>
 #include <cmath>
+#include <new>
 
 namespace raitakone::grading {
 namespace {
@@ -65,6 +68,21 @@ GradeResult gradePage(const Scan& scan, GradeOptions options)
             result.ladder = ladder::gradeLadder(result.symbols, mark->page);
     }
     return result;
+}
+
+GradeResult gradePageWithinMemory(const Scan& scan, const GradeOptions& options)
+{
+    try {
+        return gradePage(scan, options);
+    } catch (const std::bad_alloc&) {
+        GradeResult result;
+        result.status = GradeStatus::BadInput;
+        const QLocale finnish(QLocale::Finnish);
+        result.message = QStringLiteral("Muisti ei riitä %1 × %2 pikselin skannauksen arviointiin. Sulje muita "
+                                        "ohjelmia tai skannaa sivu pienemmällä tarkkuudella, esimerkiksi 600 dpi.")
+                             .arg(finnish.toString(scan.plane.width()), finnish.toString(scan.plane.height()));
+        return result;
+    }
 }
 
 } // namespace raitakone::grading

@@ -11,4 +11,8 @@ namespace raitakone::grading {
 
 GradeResult gradePage(const Scan& scan, GradeOptions options);
 
+// gradePage, with memory running out said as such (BadInput with a Finnish
+// message naming the scan's size), never as a property of the scan.
+GradeResult gradePageWithinMemory(const Scan& scan, const GradeOptions& options);
+
 } // namespace raitakone::grading

@@ -140,7 +140,7 @@ ScanLoad failed(const QString& error)
 
 } // namespace
 
-ScanLoad loadPdf(QFile& file, const QString& path, const StopRequest& stop)
+ScanLoad loadPdf(QFile& file, const QString& path, const StopRequest& stop, int page)
 {
     const GlobalParamsIniter params(quietly);
     // poppler reads the file already opened and checked, through a handle of its own.
@@ -158,9 +158,15 @@ ScanLoad loadPdf(QFile& file, const QString& path, const StopRequest& stop)
                                      "tai tallenna skannaus uudelleen.")
                           .arg(path));
 
+    if (page < 1 || page > document.getNumPages())
+        return failed(QStringLiteral("PDF-tiedostossa %1 ei ole sivua %2 (sivuja on %3).")
+                          .arg(path)
+                          .arg(page)
+                          .arg(document.getNumPages()));
+
     // First the images the page draws, none of them read.
     ImageReader reader(stop);
-    document.displayPage(&reader, 1, 72, 72, 0, true, false, false, abortRequested,
+    document.displayPage(&reader, page, 72, 72, 0, true, false, false, abortRequested,
                          const_cast<StopRequest*>(&stop));
     ScanLoad load;
     if (stop && stop()) {
@@ -168,9 +174,10 @@ ScanLoad loadPdf(QFile& file, const QString& path, const StopRequest& stop)
         return load;
     }
     if (reader.drawn.empty())
-        return failed(QStringLiteral("PDF-tiedoston %1 ensimmäinen sivu ei näytä skannattua kuvaa. Tallenna skannaus "
+        return failed(QStringLiteral("PDF-tiedoston %1 sivu %2 ei näytä skannattua kuvaa. Tallenna skannaus "
                                      "PNG- tai TIFF-kuvana.")
-                          .arg(path));
+                          .arg(path)
+                          .arg(page));
     // The scan is the largest image the page draws.
     const auto chosen = std::max_element(reader.drawn.begin(), reader.drawn.end(), [](const auto& p, const auto& q) {
         return qint64(p.pixels.width()) * p.pixels.height() < qint64(q.pixels.width()) * q.pixels.height();
@@ -189,7 +196,8 @@ ScanLoad loadPdf(QFile& file, const QString& path, const StopRequest& stop)
         return failed(outOfMemoryError(path, image.pixels));
     reader.readIndex = int(chosen - reader.drawn.begin());
     reader.drawn.clear();
-    document.displayPage(&reader, 1, 72, 72, 0, true, false, false, abortRequested, const_cast<StopRequest*>(&stop));
+    document.displayPage(&reader, page, 72, 72, 0, true, false, false, abortRequested,
+                         const_cast<StopRequest*>(&stop));
     if (reader.stopped || (stop && stop())) {
         load.stopped = true;
         return load;
@@ -198,7 +206,8 @@ ScanLoad loadPdf(QFile& file, const QString& path, const StopRequest& stop)
         return failed(QStringLiteral("PDF-tiedoston %1 kuva on vioittunut tai katkennut kesken. Kopioi tai tallenna "
                                      "skannaus uudelleen.")
                           .arg(path));
-    if (int(document.getNumPages()) > 1)
+    load.pages = document.getNumPages();
+    if (load.pages > 1 && page == 1)
         load.notice = QStringLiteral("Huom: PDF-tiedostossa %1 on %2 sivua; arvioitiin vain ensimmäinen sivu.")
                           .arg(path)
                           .arg(document.getNumPages());

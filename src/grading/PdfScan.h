@@ -1,6 +1,6 @@
 #pragma once
 
-// A scan saved as PDF: the image the first page draws, read pixel for pixel
+// A scan saved as PDF: the image a page draws, read pixel for pixel
 // a row at a time (nothing rendered), at the resolution at which the page
 // draws it.
 
@@ -10,6 +10,7 @@ class QFile;
 
 namespace raitakone::grading {
 
-ScanLoad loadPdf(QFile& file, const QString& path, const StopRequest& stop);
+// page counts from 1; the load says how many pages the file has.
+ScanLoad loadPdf(QFile& file, const QString& path, const StopRequest& stop, int page = 1);
 
 } // namespace raitakone::grading

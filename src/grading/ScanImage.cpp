@@ -281,12 +281,12 @@ std::optional<double> statedResolution(const QImage& image, bool fileHasResoluti
     return dpi;
 }
 
-ScanLoad loadScan(const QString& path, std::optional<double> dpi, const StopRequest& stop)
+ScanLoad loadScan(const QString& path, std::optional<double> dpi, const StopRequest& stop, int pdfPage)
 {
     OpenedScanFile opened = openScanFile(path, stop);
     if (!opened.file)
         return failed(opened.error);
-    ScanLoad load = isPdf(*opened.file) ? loadPdf(*opened.file, path, stop) : loadRaster(*opened.file, path, stop);
+    ScanLoad load = isPdf(*opened.file) ? loadPdf(*opened.file, path, stop, pdfPage) : loadRaster(*opened.file, path, stop);
     if (!load.scan)
         return load;
     if (dpi) {

@@ -55,13 +55,15 @@ struct ScanLoad {
     QString notice;        // in Finnish, what the user should know though the page loaded
     bool stopped = false;  // a stop request ended the loading
     bool resolutionMissing = false; // read, but neither the file nor dpi gave a resolution
+    int pages = 1;         // a PDF's pages
 };
 
 // Reads PNG, TIFF and JPEG through Qt's image plugins, and PDF through
 // poppler: the page's image at its own resolution. dpi, when given,
 // replaces the file's resolution. stop, when it turns true, ends the
-// loading at the decoder's next read.
-ScanLoad loadScan(const QString& path, std::optional<double> dpi, const StopRequest& stop = {});
+// loading at the decoder's next read. pdfPage, counted from 1, is the page
+// read of a PDF.
+ScanLoad loadScan(const QString& path, std::optional<double> dpi, const StopRequest& stop = {}, int pdfPage = 1);
 
 // The resolution a scan file states, as loadScan reads it; nothing when it
 // states none or cannot be read.
