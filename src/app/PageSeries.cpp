@@ -2,6 +2,8 @@
 
 #include "ladder/LadderPage.h"
 
+#include <algorithm>
+
 namespace raitakone {
 
 PrintPage ladderPrintPage(int sheet) { return {kLadderControl, sheet, ladder::kLadderCaption}; }
@@ -42,6 +44,19 @@ void printMarkedPage(const PrintPage& page, bool marked, marking::PageMarker& ma
     else
         Printer.setPageFinisher({});
     printPage(page, Printer, picViivakoodi, end, message);
+}
+
+marking::PageIdentity unmarkedPageIdentity(const PrintPage& page)
+{
+    marking::PageIdentity identity;
+    identity.control = page.name();
+    identity.caption = page.caption;
+    const std::span<const PrintPage> series = allPrintPages();
+    const auto at = std::find_if(series.begin(), series.end(),
+                                 [&page](const PrintPage& p) { return p.name() == page.name(); });
+    if (at != series.end())
+        identity.n = std::to_string(at - series.begin() + 1);
+    return identity;
 }
 
 } // namespace raitakone

@@ -24,6 +24,10 @@ std::vector<PrintPage> withLadderSheets(const std::vector<PrintPage>& pages, Pri
 // in the series, and a ladder sheet's reductions.
 marking::PageLabel markLabel(const PrintPage& page, const std::string& n, PrinterSurface& printer);
 
+// What a page is in the series as --print all prints it, for a scan whose
+// mark is missing: its control name, caption and number, "1" for the first.
+marking::PageIdentity unmarkedPageIdentity(const PrintPage& page);
+
 // Prints the page with its mark when marked is true or the page is the
 // ladder, which is always marked; without it otherwise.
 void printMarkedPage(const PrintPage& page, bool marked, marking::PageMarker& marker, const std::string& n,

@@ -6,6 +6,7 @@
 #include "app/QtTranslations.h"
 #include "app/TerminationSignals.h"
 #include "cli/GradeCommand.h"
+#include "cli/ReportCommand.h"
 #include "grading/ScanFile.h"
 #include "ladder/LadderPage.h"
 #include "printing/CupsPrinter.h"
@@ -67,9 +68,13 @@ struct Options {
                               "tulostin sen toistaa. Ilman valintoja avautuu ikkuna."));
         parser.addOptions({printer, dpi, paper, print, mark, listPrinters});
         addGradeOptions(parser);
+        addReportOptions(parser);
         parser.addOptions({help, version});
         parser.addPositionalArgument(QString::fromUtf8("SIVU"), QString::fromUtf8("Tulostettava sivu (--print)."),
                                      QString::fromUtf8("[SIVU...]"));
+        parser.addPositionalArgument(QString::fromUtf8("SKANNAUS"),
+                                     QString::fromUtf8("Raportoitava skannaus (--report): PNG, TIFF, JPEG tai PDF."),
+                                     QString::fromUtf8("[SKANNAUS...]"));
         parser.addPositionalArgument(QString::fromUtf8("LAITE"),
                                      QString::fromUtf8("Skanneri (--scan); ilman sitä ensimmäinen löytyvä."),
                                      QString::fromUtf8("[LAITE]"));
@@ -126,9 +131,9 @@ void parse(QCommandLineParser& parser, const QStringList& arguments)
 // forgotten, "valkea 2 (RGB+BF)" for "Valkea 2  (rgb+bf)".
 QString looseName(const QString& name) { return name.simplified().toCaseFolded(); }
 
-// The page a name means: exactly as the window names it, else loosely where
-// only one page fits; an error listing the names otherwise.
-PrintPage pageNamed(const QString& name)
+} // namespace
+
+std::optional<PrintPage> pageNamedLoosely(const QString& name, QString* error)
 {
     if (std::optional<PrintPage> page = findPrintPage(name.toStdString()))
         return *page;
@@ -143,24 +148,45 @@ PrintPage pageNamed(const QString& name)
     for (const PrintPage& page : fits.empty() ? std::vector<PrintPage>(allPrintPages().begin(), allPrintPages().end())
                                               : fits)
         names << pageTitle(page);
-    throw UsageError{QString::fromUtf8(fits.empty() ? "Tuntematon sivu \"%1\". Sivu on all tai jokin näistä, nimellä "
-                                                      "tai painikkeen tekstillä: %2."
-                                                    : "Sivun nimi \"%1\" sopii usealle sivulle: %2. Kirjoita nimi "
-                                                      "tarkemmin.")
-                         .arg(name, names.join(QStringLiteral(", ")))};
+    *error = QString::fromUtf8(fits.empty() ? "Tuntematon sivu \"%1\". Sivu on jokin näistä, nimellä tai painikkeen "
+                                              "tekstillä: %2."
+                                            : "Sivun nimi \"%1\" sopii usealle sivulle: %2. Kirjoita nimi "
+                                              "tarkemmin.")
+                 .arg(name, names.join(QStringLiteral(", ")));
+    return std::nullopt;
+}
+
+namespace {
+
+// The page a name means; a usage error listing the names otherwise.
+PrintPage pageNamed(const QString& name)
+{
+    QString error;
+    if (std::optional<PrintPage> page = pageNamedLoosely(name, &error))
+        return *page;
+    throw UsageError{error + QString::fromUtf8(" Kaikki sivut: all.")};
 }
 
 // Options that cannot go together, or one without the entry that reads it:
 // each is a usage error, never silently ignored.
 void checkCombinations(const QCommandLineParser& parser, const Options& options)
 {
-    const bool grading = gradeRequested(parser);
+    const bool grading = gradeRequested(parser) || reportRequested(parser);
+    if (reportRequested(parser)) {
+        for (const QString name : {QStringLiteral("grade"), QStringLiteral("plot")})
+            if (parser.isSet(name))
+                throw UsageError{QString::fromUtf8("--report arvioi koko sarjan, ja profiilit ovat raportissa; "
+                                                   "--%1 kuuluu yhden skannauksen arviointiin (--grade).")
+                                     .arg(name)};
+    }
+    if (const QString alone = reportOptionAlone(parser); !alone.isEmpty())
+        throw UsageError{QString::fromUtf8("%1 kuuluu raporttiin: lisää --report.").arg(alone)};
     if (parser.isSet(options.print) && (grading || parser.isSet(options.listPrinters)))
         throw UsageError{QString::fromUtf8("--print tulostaa sivut; sitä ei voi yhdistää valintoihin %1. Anna ne "
                                            "eri komennoilla.")
-                             .arg(grading ? "--grade/--scan" : "--list-printers")};
+                             .arg(grading ? "--grade/--scan/--report" : "--list-printers")};
     if (grading && parser.isSet(options.listPrinters))
-        throw UsageError{QString::fromUtf8("--list-printers ja --grade/--scan ovat eri komentoja; anna ne erikseen.")};
+        throw UsageError{QString::fromUtf8("--list-printers ja --grade/--scan/--report ovat eri komentoja; anna ne erikseen.")};
     for (const QCommandLineOption* printing : {&options.printer, &options.dpi, &options.paper})
         if (grading && parser.isSet(*printing))
             throw UsageError{QString::fromUtf8("--%1 valitsee tulostimen sivuille, mutta arviointi ei tulosta. "
@@ -345,11 +371,11 @@ int runProgram(int argc, char** argv)
         else if (scanRequested(parser) && parser.positionalArguments().size() > 1)
             throw UsageError{QString::fromUtf8("--scan käyttää yhtä skanneria; ylimääräinen argumentti \"%1\".")
                                  .arg(parser.positionalArguments().at(1))};
-        else if (!scanRequested(parser) && !parser.positionalArguments().isEmpty())
+        else if (!scanRequested(parser) && !reportRequested(parser) && !parser.positionalArguments().isEmpty())
             throw UsageError{QString::fromUtf8("Ylimääräinen argumentti \"%1\". Sivut tulostetaan valinnalla "
                                                "--print.")
                                  .arg(parser.positionalArguments().first())};
-        if (!parser.isSet(options.listPrinters) && !gradeRequested(parser)) {
+        if (!parser.isSet(options.listPrinters) && !gradeRequested(parser) && !reportRequested(parser)) {
             const StartingPrinter start = startingPrinter({optionValue(parser, options.printer),
                                                            optionValue(parser, options.dpi),
                                                            optionValue(parser, options.paper)},
@@ -365,7 +391,8 @@ int runProgram(int argc, char** argv)
         return kBadInput;
     }
 
-    const bool window = !parser.isSet(options.print) && !parser.isSet(options.listPrinters) && !gradeRequested(parser);
+    const bool window = !parser.isSet(options.print) && !parser.isSet(options.listPrinters) &&
+                        !gradeRequested(parser) && !reportRequested(parser);
     if (!window && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen"); // no window, so no display needed
     if (!window && qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
@@ -393,6 +420,8 @@ int runProgram(int argc, char** argv)
 
     if (parser.isSet(options.listPrinters))
         return listPrinters(out, err);
+    if (reportRequested(parser))
+        return runReport(parser, out, err);
     if (gradeRequested(parser))
         return runGrade(parser, out, err);
 

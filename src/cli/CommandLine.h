@@ -10,6 +10,7 @@
 
 #include <QTextStream>
 
+#include <optional>
 #include <vector>
 
 namespace raitakone {
@@ -29,6 +30,11 @@ int runProgram(int argc, char** argv);
 int printSeries(const std::vector<PrintPage>& pages, const PrinterSurface::Connector& connector, QTextStream& out,
                 QTextStream& err, const std::function<bool()>& stopRequested = {}, int* handled = nullptr,
                 bool mark = false);
+
+// The page a name means: a control name with its index, a caption as on its
+// button, or either written loosely (case and spacing aside) where only one
+// page fits; nothing otherwise, with *error listing the names.
+std::optional<PrintPage> pageNamedLoosely(const QString& name, QString* error);
 
 // The CUPS destinations, one line each; 1 when the scheduler does not answer.
 int listPrinters(QTextStream& out, QTextStream& err);

@@ -7,6 +7,8 @@
 #include "app/TerminationSignals.h"
 #include "grading/ScanImage.h"
 #include "scanning/Scanner.h"
+#include "cli/ReportCommand.h"
+#include "cli/UntilStopped.h"
 
 #include <QFileInfo>
 #include <QLocale>
@@ -65,16 +67,10 @@ bool sameFile(const QString& a, const QString& b)
     return QFileInfo(a).absoluteFilePath() == QFileInfo(b).absoluteFilePath();
 }
 
-// The options both entries share, read and checked.
-struct GradeSettings {
-    std::optional<double> scanDpi;
-    grading::GradeOptions options;
-    bool json = false;
-    std::optional<QString> plot;
-};
-
 // Reads the options; an error message naming the bad one, or empty.
-QString readSettings(const QCommandLineParser& parser, GradeSettings* settings)
+} // namespace
+
+QString readGradeSettings(const QCommandLineParser& parser, GradeSettings* settings)
 {
     QString error;
     settings->scanDpi = number(parser, kScanDpi, grading::kMinScanDpi, grading::kMaxScanDpi,
@@ -101,6 +97,8 @@ QString readSettings(const QCommandLineParser& parser, GradeSettings* settings)
     }
     if (parser.isSet(kGrade) && parser.isSet(kScan))
         error = QStringLiteral("Valitse joko --grade (skannattu tiedosto) tai --scan (skannaa nyt), ei molempia.");
+    if (reportRequested(parser))
+        return error; // the report reads --save-scan as a folder
     if (parser.isSet(kSaveScan) && !parser.isSet(kScan))
         error = QStringLiteral("--save-scan tallentaa valitsimen --scan skannauksen: lisää --scan.");
     if (parser.isSet(kSaveScan) && !parser.value(kSaveScan).endsWith(QStringLiteral(".png"), Qt::CaseInsensitive))
@@ -109,49 +107,7 @@ QString readSettings(const QCommandLineParser& parser, GradeSettings* settings)
     return error;
 }
 
-// Runs work on a thread of its own while this thread watches for a stop
-// signal. The work is asked to stop through terminationRequested, which
-// the loading and the grading poll; one that has not ended within
-// kStopGraceMs is left, and the process exits at once. Nothing is lost:
-// the outputs are written only after the work.
-template <typename Result>
-std::optional<Result> untilDoneOrStopped(std::function<Result()> work, QTextStream& err)
-{
-    constexpr int kPollMs = 10;
-    constexpr int kStopGraceMs = 300;
-    struct Shared {
-        std::atomic<bool> done{false};
-        std::optional<Result> result;
-    };
-    const auto shared = std::make_shared<Shared>();
-    std::thread worker([shared, work = std::move(work)] {
-        blockTerminationSignals();
-        shared->result = work();
-        shared->done = true;
-    });
-    int waitedSinceStop = 0;
-    while (!shared->done) {
-        if (terminationRequested()) {
-            if (waitedSinceStop >= kStopGraceMs) {
-                err << QStringLiteral("Keskeytetty (signaali %1): arviointi lopetettiin.").arg(terminationSignal())
-                    << Qt::endl;
-                std::_Exit(128 + terminationSignal());
-            }
-            waitedSinceStop += kPollMs;
-        }
-        QThread::msleep(kPollMs);
-    }
-    worker.join();
-    if (terminationRequested())
-        return std::nullopt;
-    return std::move(shared->result);
-}
-
-int stoppedStatus(QTextStream& err)
-{
-    err << QStringLiteral("Keskeytetty (signaali %1): arviointi lopetettiin.").arg(terminationSignal()) << Qt::endl;
-    return 128 + terminationSignal();
-}
+namespace {
 
 // Grades a page, as a stop signal allows.
 std::optional<grading::GradeResult> gradeStoppably(const grading::Scan& scan, grading::GradeOptions options,
@@ -344,7 +300,7 @@ bool scanRequested(const QCommandLineParser& parser) { return parser.isSet(kScan
 
 QString gradingOptionAlone(const QCommandLineParser& parser)
 {
-    if (parser.isSet(kGrade) || parser.isSet(kScan))
+    if (parser.isSet(kGrade) || parser.isSet(kScan) || reportRequested(parser))
         return {};
     for (const QString& name : {kScanDpi, kAperture, kPrinterDpi, kJson, kPlot, kLinear})
         if (parser.isSet(name))
@@ -355,7 +311,7 @@ QString gradingOptionAlone(const QCommandLineParser& parser)
 int runGrade(const QCommandLineParser& parser, QTextStream& out, QTextStream& err)
 {
     GradeSettings settings;
-    if (const QString error = readSettings(parser, &settings); !error.isEmpty()) {
+    if (const QString error = readGradeSettings(parser, &settings); !error.isEmpty()) {
         err << error << Qt::endl;
         return kBadInput;
     }

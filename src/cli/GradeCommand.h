@@ -6,6 +6,10 @@
 #include <QCommandLineParser>
 #include <QTextStream>
 
+#include "grading/Grading.h"
+
+#include <optional>
+
 namespace raitakone {
 
 // Adds --grade SCAN, --scan, --save-scan FILE, --scan-dpi N, --aperture MM, --printer-dpi N, --json,
@@ -18,6 +22,16 @@ bool gradeRequested(const QCommandLineParser& parser);
 QString gradingOptionAlone(const QCommandLineParser& parser);
 // Whether it asks to scan; the scanner, if named, is the one positional argument.
 bool scanRequested(const QCommandLineParser& parser);
+// The options the grading entries share, read and checked.
+struct GradeSettings {
+    std::optional<double> scanDpi;
+    grading::GradeOptions options;
+    bool json = false;
+    std::optional<QString> plot;
+};
+// Reads them; an error message naming the bad one, or empty.
+QString readGradeSettings(const QCommandLineParser& parser, GradeSettings* settings);
+
 // Grades; writes the report (or JSON) to out, messages to err; returns 0 graded, 1 no symbol, 2 bad input,
 // 3 the scanner could not scan, 128 + signal when a stop signal ended the scan.
 int runGrade(const QCommandLineParser& parser, QTextStream& out, QTextStream& err);

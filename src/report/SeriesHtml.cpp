@@ -35,8 +35,14 @@ tr { page-break-inside: avoid; break-inside: avoid; }
 table.header { width: auto; }
 table.header th { text-align: left; }
 p.recommendation { font-size: 13pt; font-weight: bold; margin: 1mm 0 2mm; }
-svg.profile { width: 42mm; height: 11mm; display: block; }
-.small { font-size: 8.5pt; color: #444; }
+table.pages { font-size: 8.5pt; }
+table.pages td { white-space: nowrap; }
+table.pages td.text { white-space: normal; }
+span.caption { font-weight: bold; }
+span.letter { font-weight: bold; }
+tr.recommended td { font-weight: bold; }
+svg.profile { width: 34mm; height: 9mm; display: block; }
+.small { font-size: 8pt; color: #444; }
 )";
 
 class HtmlWriter {
@@ -56,14 +62,27 @@ public:
         xml_.writeCharacters(text);
         close();
     }
-    // A value's cell: the JSON field it shows, and its grade's colour.
-    void value(const QString& field, const QString& text, int grade = -1, bool textual = false)
+    // A cell, coloured by its grade (-1: plain).
+    void cell(int grade = -1, bool textual = false)
     {
         open(QStringLiteral("td"), textual ? QStringLiteral("text") : QString());
-        xml_.writeAttribute("data-field", field);
         if (grade >= 0)
             xml_.writeAttribute("style", QStringLiteral("background:%1").arg(grading::gradeColourName(grade)));
+    }
+    // A value: the JSON field it shows, and its text.
+    void field(const QString& name, const QString& text, const QString& cls = {})
+    {
+        open(QStringLiteral("span"), cls);
+        xml_.writeAttribute("data-field", name);
         xml_.writeCharacters(text);
+        close();
+    }
+    void lineBreak() { xml_.writeEmptyElement("br"); }
+    // A cell holding one value.
+    void value(const QString& name, const QString& text, int grade = -1, bool textual = false)
+    {
+        cell(grade, textual);
+        field(name, text);
         close();
     }
     void headings(const QStringList& names, int textual = 0)
@@ -133,13 +152,12 @@ void profileSvg(HtmlWriter& html, const grading::SymbolGrade& symbol)
     xml.writeEndElement();
 }
 
-const QStringList kPageColumns{QStringLiteral("n"),         QStringLiteral("Tekniikka"),
-                               QStringLiteral("Ohjain"),    QStringLiteral("Laatu"),
-                               QStringLiteral(""),          QStringLiteral("SC %"),
-                               QStringLiteral("MOD"),       QStringLiteral("Defects"),
-                               QStringLiteral("Dek.-tavuus"), QStringLiteral("Dekoodaus"),
-                               QStringLiteral("Levenemä px"), QStringLiteral("Levenemä µm"),
+const QStringList kPageColumns{QStringLiteral("n"),       QStringLiteral("Tekniikka"),   QStringLiteral("Laatu"),
+                               QStringLiteral("SC %"),    QStringLiteral("MOD"),         QStringLiteral("Defects"),
+                               QStringLiteral("Dek."),    QStringLiteral("Dekoodaus"),   QStringLiteral("Levenemä px / µm"),
                                QStringLiteral("Profiili")};
+
+int letterGrade(char letter) { return int(QByteArrayView("FDCBA").indexOf(letter)); }
 
 void pageRow(HtmlWriter& html, const QString& list, size_t index, const RankedPage& p, bool withReason)
 {
@@ -147,19 +165,31 @@ void pageRow(HtmlWriter& html, const QString& list, size_t index, const RankedPa
     html.xml().writeAttribute("data-list", list);
     html.xml().writeAttribute("data-index", QString::number(index));
     html.value(QStringLiteral("n"), p.n.isEmpty() ? kDash : p.n);
-    const QString byHand = p.namedByHand ? QStringLiteral(" (nimetty käsin)") : QString();
-    html.value(QStringLiteral("caption"), p.caption.isEmpty() ? p.source : p.caption + byHand, -1, true);
-    html.value(QStringLiteral("control"), p.control.isEmpty() ? kDash : p.control, -1, true);
-    const int letterGrade = int(QByteArrayView("FDCBA").indexOf(p.letter));
-    html.value(QStringLiteral("grade"), reportNumber(p.grade, 1), letterGrade);
-    html.value(QStringLiteral("letter"), QString(QLatin1Char(p.letter)), letterGrade);
+    // The technique, its control, and the scan it was read from.
+    html.cell(-1, true);
+    html.field(QStringLiteral("caption"), p.caption.isEmpty() ? kDash : p.caption, QStringLiteral("caption"));
+    if (p.namedByHand)
+        html.element(QStringLiteral("span"), QStringLiteral(" (nimetty käsin)"), QStringLiteral("small"));
+    html.lineBreak();
+    html.field(QStringLiteral("control"), p.control.isEmpty() ? kDash : p.control, QStringLiteral("small"));
+    html.element(QStringLiteral("span"), QStringLiteral(" · "), QStringLiteral("small"));
+    html.field(QStringLiteral("source"), p.source, QStringLiteral("small"));
+    html.close();
+    html.cell(letterGrade(p.letter));
+    html.field(QStringLiteral("grade"), reportNumber(p.grade, 1));
+    html.element(QStringLiteral("span"), QStringLiteral(" "));
+    html.field(QStringLiteral("letter"), QString(QLatin1Char(p.letter)), QStringLiteral("letter"));
+    html.close();
     html.value(QStringLiteral("sc"), reportNumber(p.worst.sc, 1), p.grades.sc);
     html.value(QStringLiteral("mod"), reportNumber(p.worst.mod, 2), p.grades.mod);
     html.value(QStringLiteral("defects"), reportNumber(p.worst.defects, 2), p.grades.defects);
     html.value(QStringLiteral("decodability"), reportNumber(p.worst.decodability, 2), p.grades.decodability);
     html.value(QStringLiteral("decode"), grading::passFailText(p.worst.decode), p.grades.decode);
-    html.value(QStringLiteral("gain_px"), optionalNumber(p.gainPx, 2, true));
-    html.value(QStringLiteral("gain_um"), optionalNumber(p.gainUm, 1, true));
+    html.cell();
+    html.field(QStringLiteral("gain_px"), optionalNumber(p.gainPx, 2, true));
+    html.lineBreak();
+    html.field(QStringLiteral("gain_um"), optionalNumber(p.gainUm, 1, true), QStringLiteral("small"));
+    html.close();
     html.open(QStringLiteral("td"));
     profileSvg(html, *p.symbol);
     html.close();
@@ -216,12 +246,13 @@ void ladderSection(HtmlWriter& html, const SeriesReport& report)
                    QStringLiteral("Poikkeama px"), QStringLiteral("Dekoodautui")});
     for (size_t i = 0; i < l.rungs.size(); ++i) {
         const ladder::RungGrade& r = l.rungs[i];
-        html.open(QStringLiteral("tr"));
+        const bool recommended = l.recommendedPx && r.reduction == *l.recommendedPx;
+        html.open(QStringLiteral("tr"), recommended ? QStringLiteral("recommended") : QString());
         html.xml().writeAttribute("data-list", "rungs");
         html.xml().writeAttribute("data-index", QString::number(i));
         html.value(QStringLiteral("k"), reportNumber(r.reduction, 0));
         html.value(QStringLiteral("grade_text"), r.found ? r.gradeText : QStringLiteral("ei löytynyt"),
-                   r.found ? int(QByteArrayView("FDCBA").indexOf(r.letter)) : -1);
+                   r.found ? letterGrade(r.letter) : -1);
         html.value(QStringLiteral("deviation_um"), optionalNumber(r.deviationUm, 1, true));
         html.value(QStringLiteral("deviation_px"), optionalNumber(r.deviationPx, 2, true));
         html.value(QStringLiteral("decoded"), r.decoded ? QStringLiteral("kyllä") : QStringLiteral("ei"));
