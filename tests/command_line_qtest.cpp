@@ -95,6 +95,11 @@ private slots:
         row("json alone", {"--json"}, 2, "", "--json");
         row("plot alone", {"--plot", "kuvaaja.png"}, 2, "", "--plot");
         row("aperture alone", {"--aperture", "0.25"}, 2, "", "--aperture");
+        row("report without scans", {"--report"}, 2, "", "--report tarvitsee skannaukset");
+        row("output without report", {"-o", "r.html"}, 2, "", "--output kuuluu raporttiin");
+        row("page of a scan not given", {"--report", "a.png", "--page", "b.png=Samsung 1"}, 2, "", "b.png");
+        row("page unknown", {"--report", "a.png", "--page", "a.png=Samsung 9"}, 2, "", "Samsung 9");
+        row("plot with report", {"--report", "a.png", "--plot", "p.png"}, 2, "", "--plot");
         row("help", {"--help"}, 0, "^Käyttö: raitakone (.|\n)*--paper <PAPERI>(.|\n)*--list-printers(.|\n)*Command10:1 +\"Valkea 2  \\(rgb\\+bf\\)\"", "");
         row("version", {"--version"}, 0, "^raitakone \\d+\\.\\d+", "");
         row("list without a scheduler", {"--list-printers"}, 1, "", "CUPS ei ole käynnissä");
@@ -253,6 +258,40 @@ private slots:
         QVERIFY2(qAbs(symbol["bar_gain"].toObject()["printer_pixels"].toDouble() - 1.0) < 0.3, qPrintable(json.out));
         const Run report = runProgram({"--grade", file});
         QVERIFY2(report.status == 0 && report.out.contains(QString::fromUtf8("Palkin levenemä")), qPrintable(report.out));
+    }
+
+    // --report over a graded scan named by hand, one with no symbol and one
+    // missing: every file named, the report written, exit 2 for the missing
+    // one; the same without it on stdout as JSON, exit 0.
+    void reportWithoutAWindow()
+    {
+        QTemporaryDir work;
+        const QString good = work.filePath("hyva.png"), blank = work.filePath("tyhja.png");
+        const testing::Coverage printed = testing::printed(testing::symbolPage(300), 300, testing::symbolRegion(300), 1);
+        QVERIFY(testing::scan(printed, testing::ScanModel{}).save(good));
+        QImage white(600, 600, QImage::Format_Grayscale8);
+        white.fill(230);
+        white.setDotsPerMeterX(23622);
+        white.setDotsPerMeterY(23622);
+        QVERIFY(white.save(blank));
+        const QString html = work.filePath("raportti.html");
+        const Run run = runProgram({"--report", good, blank, work.filePath("puuttuu.png"), "--printer-dpi", "300",
+                                    "--page", good + "=valkea 3 (BF)", "-o", html, "--json"});
+        QCOMPARE(run.status, 2);
+        for (const char* name : {"hyva.png: Valkea 3 (bf), 4,0 (A), levenemä +1,0", "tyhja.png: Skannauksesta ei löytynyt",
+                                 "puuttuu.png", "raportti.json"})
+            QVERIFY2(run.err.contains(QString::fromUtf8(name)), qPrintable(run.err));
+        QFile written(html);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QVERIFY(written.readAll().contains("Valkea 3 (bf)"));
+        QVERIFY(QFile::exists(work.filePath("raportti.json")));
+
+        const Run json = runProgram({"--report", good, blank, "-o", "-", "--json"});
+        QCOMPARE(json.status, 0);
+        const QJsonObject top = QJsonDocument::fromJson(json.out.toUtf8()).object();
+        QCOMPARE(top["graded"].toInt(), 1);
+        QCOMPARE(top["unread"].toArray().size(), qsizetype(1));
+        QCOMPARE(top["pages"][0]["letter"].toString(), QStringLiteral("A"));
     }
 
     // --scan through SANE's test backend, whose page is blank: the scanner

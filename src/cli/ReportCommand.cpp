@@ -108,7 +108,7 @@ int writeReport(const report::SeriesReport& series, const QString& output, bool 
         err << error << Qt::endl;
         return kBadInput;
     }
-    err << QStringLiteral("Raportti: %1%2 (%3 skannausta, %4 arvioitu)")
+    err << QStringLiteral("Raportti: %1%2 (skannauksia %3, arvioitu %4)")
                .arg(output, json ? QStringLiteral(" ja ") + jsonPath : QString())
                .arg(series.scans)
                .arg(series.graded)
