@@ -50,6 +50,14 @@ Run runProgram(const QStringList& arguments, const QString& cupsServer = {}, con
             QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
 }
 
+// A SANE configuration folder naming only the test backend, set up so.
+bool writeSaneConfig(const QString& dir, const QByteArray& testConf)
+{
+    QFile dll(dir + "/dll.conf"), test(dir + "/test.conf");
+    return dll.open(QIODevice::WriteOnly) && dll.write("test\n") > 0 && test.open(QIODevice::WriteOnly) &&
+           test.write(testConf) == testConf.size();
+}
+
 QStringList filesIn(const QString& dir) { return QDir(dir).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
 
 } // namespace
@@ -294,19 +302,35 @@ private slots:
         QCOMPARE(top["pages"][0]["letter"].toString(), QStringLiteral("A"));
     }
 
+    // --report --scan through the test backend, whose feeder runs empty after
+    // ten blank pages: ten scans kept and reported as holding no symbol,
+    // then the report written, and exit 1 as none was graded.
+    void reportFromTheFeeder()
+    {
+        QTemporaryDir sane;
+        QVERIFY(writeSaneConfig(sane.path(), "resolution_max 150.0\ngeometry_max 40.0\n"));
+        const QString kept = sane.filePath("skannaukset"), html = sane.filePath("raportti.html");
+        const Run run = runProgram({"--report", "--scan", "test:0", "--scan-dpi", "150", "--save-scan", kept, "-o",
+                                    html, "--json"},
+                                   {}, sane.path());
+        QCOMPARE(run.status, 1);
+        QCOMPARE(run.err.count(QString::fromUtf8("Skannauksesta ei löytynyt Code 128 -viivakoodia.")), 10);
+        QCOMPARE(filesIn(kept).size(), qsizetype(10));
+        QVERIFY(filesIn(kept).contains("0010.png"));
+        QFile json(sane.filePath("raportti.json"));
+        QVERIFY(QFile::exists(html) && json.open(QIODevice::ReadOnly));
+        const QJsonObject top = QJsonDocument::fromJson(json.readAll()).object();
+        QCOMPARE(top["scans"].toInt(), 10);
+        QCOMPARE(top["unread"].toArray().size(), qsizetype(10));
+    }
+
     // --scan through SANE's test backend, whose page is blank: the scanner
     // named, its resolution (capped below the one asked for) in the saved
     // page, and no symbol found.
     void scanWithTheTestBackend()
     {
         QTemporaryDir sane;
-        const auto write = [&sane](const char* name, const QByteArray& text) {
-            QFile file(sane.filePath(name));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(text);
-        };
-        write("dll.conf", "test\n");
-        write("test.conf", "resolution_max 300.0\ngeometry_max 40.0\ntest-picture \"Solid white\"\n");
+        QVERIFY(writeSaneConfig(sane.path(), "resolution_max 300.0\ngeometry_max 40.0\ntest-picture \"Solid white\"\n"));
         const QString saved = sane.filePath("sivu.png");
         const Run run = runProgram({"--scan", "test:1", "--scan-dpi", "1200", "--save-scan", saved}, {}, sane.path());
         QCOMPARE(run.status, 1);

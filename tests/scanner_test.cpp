@@ -186,6 +186,34 @@ TEST(Scanner, CancelledScanLeavesTheScannerReady)
     EXPECT_EQ(last, 1.0);
 }
 
+// Pages one after another: the feeder until it runs empty (the test
+// backend's after ten), the flatbed as long as another page is wanted.
+TEST(Scanner, PagesComeUntilTheFeederIsEmptyOrNoMoreAreWanted)
+{
+    configure("test\n");
+    const std::atomic<bool> cancel{false};
+    const struct {
+        PaperSource source;
+        int wanted; // times another() answers yes
+        int pages;
+        bool feeder;
+    } cases[] = {{PaperSource::Feeder, 0, 10, true}, {PaperSource::FeederWhenPresent, 0, 10, true},
+                 {PaperSource::AsSet, 2, 3, false}};
+    for (const auto& c : cases) {
+        int delivered = 0, asked = 0;
+        const ScanRun run = acquirePages({{}, 50, false, c.source}, cancel,
+                                         [&](Acquisition&& page) {
+                                             ++delivered;
+                                             EXPECT_TRUE(page.scan && page.scan->dpiX == 50.0);
+                                         },
+                                         [&] { return asked++ < c.wanted; });
+        EXPECT_EQ(run.problem, ScanProblem::None) << run.error.toStdString();
+        EXPECT_EQ(run.pages, c.pages);
+        EXPECT_EQ(delivered, c.pages);
+        EXPECT_EQ(run.feeder, c.feeder);
+    }
+}
+
 // The saved page reads back at the scanner's resolution; a file that cannot
 // be written is refused with a message and leaves nothing behind.
 TEST(Scanner, SavedPageKeepsItsResolution)

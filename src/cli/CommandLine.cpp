@@ -173,7 +173,7 @@ void checkCombinations(const QCommandLineParser& parser, const Options& options)
 {
     const bool grading = gradeRequested(parser) || reportRequested(parser);
     if (reportRequested(parser)) {
-        for (const QString name : {QStringLiteral("grade"), QStringLiteral("plot")})
+        for (const QString& name : {QStringLiteral("grade"), QStringLiteral("plot")})
             if (parser.isSet(name))
                 throw UsageError{QString::fromUtf8("--report arvioi koko sarjan, ja profiilit ovat raportissa; "
                                                    "--%1 kuuluu yhden skannauksen arviointiin (--grade).")

@@ -8,10 +8,18 @@
 #include "report/SeriesGrading.h"
 #include "app/PageSeries.h"
 
+#include "scanning/Scanner.h"
+
 #include <QDate>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 namespace raitakone {
 namespace {
@@ -24,6 +32,7 @@ const QString kSaveScan = QStringLiteral("save-scan");
 const QString kDefaultReport = QStringLiteral("raitakone-raportti.html");
 
 constexpr int kBadInput = 2;
+constexpr int kScannerProblem = 3;
 
 // The page each --page SCAN=NAME names, or an error; the scans must be among
 // those given.
@@ -116,6 +125,102 @@ int writeReport(const report::SeriesReport& series, const QString& output, bool 
     return report::seriesStatus(series);
 }
 
+// The next free DIR/NNNN.png, numbered on from the scans already there.
+QString nextScanFile(const QDir& dir)
+{
+    static const QRegularExpression numbered(QStringLiteral("^(\\d{4,})\\.png$"));
+    qint64 last = 0;
+    for (const QString& name : dir.entryList(QDir::Files))
+        if (const QRegularExpressionMatch m = numbered.match(name); m.hasMatch())
+            last = std::max(last, m.captured(1).toLongLong());
+    return dir.filePath(QStringLiteral("%1.png").arg(last + 1, 4, 10, QLatin1Char('0')));
+}
+
+// Asks on the terminal whether to scan another page from the flatbed; no
+// when there is no terminal, at the end of input, or once stop turns true.
+bool anotherPageWanted(const std::atomic<bool>& stop, QTextStream& err)
+{
+    if (!::isatty(STDIN_FILENO))
+        return false;
+    err << QStringLiteral("Skannataanko toinen sivu? Vaihda sivu tasolle ja paina Enter, tai kirjoita e ja Enter, "
+                          "niin raportti kirjoitetaan: ")
+        << Qt::flush;
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    while (!stop) {
+        if (::poll(&input, 1, 100) <= 0)
+            continue;
+        char line[64] = {};
+        if (!std::fgets(line, sizeof line, stdin))
+            return false;
+        const QString answer = QString::fromLocal8Bit(line).trimmed().toLower();
+        return answer.isEmpty() || answer == QStringLiteral("k") || answer == QStringLiteral("kyllä");
+    }
+    return false;
+}
+
+struct ScannedSeries {
+    std::vector<report::ScannedPage> pages;
+    scanning::ScanRun run;
+    QString error; // a page that could not be saved
+};
+
+// Scans pages from the scanner (its feeder, where it has one), keeping each
+// as DIR/NNNN.png when asked and grading it as it comes, on a thread of its
+// own: a stop signal, seen here, cancels the scan between reads.
+std::optional<ScannedSeries> scanSeries(const QCommandLineParser& parser, const GradeSettings& settings,
+                                        const std::optional<QDir>& saveFolder, QTextStream& err)
+{
+    scanning::ScanRequest request;
+    request.source = scanning::PaperSource::FeederWhenPresent;
+    if (!parser.positionalArguments().isEmpty())
+        request.device = parser.positionalArguments().first();
+    if (settings.scanDpi)
+        request.dpi = int(std::lround(*settings.scanDpi));
+    constexpr int kPollMs = 20;
+    constexpr int kStuckAfterMs = 15000;
+    struct Shared {
+        std::atomic<bool> cancel{false};
+        std::atomic<bool> done{false};
+        ScannedSeries series;
+    };
+    const auto shared = std::make_shared<Shared>();
+    const grading::GradeOptions options = settings.options;
+    std::thread scanner([shared, request, saveFolder, options, &err] {
+        blockTerminationSignals();
+        ScannedSeries& series = shared->series;
+        const auto onPage = [&](scanning::Acquisition&& page) {
+            QString source = QStringLiteral("%1, sivu %2").arg(page.device).arg(series.pages.size() + 1);
+            if (saveFolder) {
+                const QString path = nextScanFile(*saveFolder);
+                QString error;
+                if (scanning::saveScan(page.image, path, &error))
+                    source = path;
+                else
+                    series.error = error;
+            }
+            series.pages.push_back(report::gradeScannedPage(*page.scan, source, std::nullopt, options));
+            err << progressLine(series.pages.back()) << Qt::endl;
+        };
+        series.run = scanning::acquirePages(request, shared->cancel, onPage,
+                                            [&] { return anotherPageWanted(shared->cancel, err); });
+        shared->done = true;
+    });
+    int waitedSinceStop = 0;
+    while (!shared->done) {
+        if (terminationRequested()) {
+            shared->cancel = true;
+            waitedSinceStop += kPollMs;
+            if (waitedSinceStop > kStuckAfterMs) {
+                scanner.detach(); // still inside SANE: no orderly way past it
+                return std::nullopt;
+            }
+        }
+        QThread::msleep(kPollMs);
+    }
+    scanner.join();
+    return std::move(shared->series);
+}
+
 } // namespace
 
 void addReportOptions(QCommandLineParser& parser)
@@ -170,6 +275,39 @@ int runReport(const QCommandLineParser& parser, QTextStream& out, QTextStream& e
     }
     const report::ReportContext context{QDate::currentDate(), settings.options.printerDpi};
     settings.options.stopRequested = terminationRequested;
+
+    if (parser.isSet(kScan)) {
+        std::optional<QDir> saveFolder;
+        if (parser.isSet(kSaveScan)) {
+            saveFolder = QDir(parser.value(kSaveScan));
+            if (!saveFolder->mkpath(QStringLiteral("."))) {
+                err << QStringLiteral("Kansiota %1 ei voi luoda skannauksille. Tarkista nimi ja oikeudet.")
+                           .arg(parser.value(kSaveScan))
+                    << Qt::endl;
+                return kBadInput;
+            }
+        }
+        const std::optional<ScannedSeries> scanned = scanSeries(parser, settings, saveFolder, err);
+        if (!scanned || terminationRequested())
+            return stoppedStatus(err);
+        const scanning::ScanRun& run = scanned->run;
+        if (scanned->pages.empty()) {
+            err << run.error << Qt::endl;
+            return kScannerProblem;
+        }
+        err << QStringLiteral("Skannattu %1 sivua laitteella %2%3.")
+                   .arg(run.pages)
+                   .arg(run.device, run.feeder ? QStringLiteral(" syöttölaitteesta") : QString())
+            << Qt::endl;
+        if (!scanned->error.isEmpty())
+            err << scanned->error << Qt::endl;
+        if (run.problem != scanning::ScanProblem::None)
+            err << run.error << Qt::endl;
+        const int status = writeReport(report::rankSeries(scanned->pages, context), output, settings.json, out, err);
+        if (status == 0 && run.problem != scanning::ScanProblem::None)
+            return kScannerProblem;
+        return status == 0 && !scanned->error.isEmpty() ? kBadInput : status;
+    }
 
     report::SeriesOptions options;
     options.scanDpi = settings.scanDpi;

@@ -127,8 +127,8 @@ Acquisition failure(SANE_Status status)
     case SANE_STATUS_CANCELLED:
         return failure(ScanProblem::Cancelled, QString::fromUtf8("Skannaus keskeytettiin."));
     case SANE_STATUS_NO_DOCS:
-        return failure(ScanProblem::Failed, QString::fromUtf8("Syöttölaitteessa ei ole paperia. Aseta sivu "
-                                                              "skanneriin ja yritä uudelleen."));
+        return failure(ScanProblem::FeederEmpty, QString::fromUtf8("Syöttölaitteessa ei ole paperia. Aseta sivut "
+                                                                   "syöttölaitteeseen ja yritä uudelleen."));
     case SANE_STATUS_JAMMED:
         return failure(ScanProblem::Failed, QString::fromUtf8("Paperi on juuttunut skanneriin. Poista juuttunut "
                                                               "paperi ja yritä uudelleen."));
@@ -221,16 +221,29 @@ void stopScan(SANE_Handle handle)
             break;
 }
 
-Acquisition scanWith(SANE_Handle handle, const QString& name, const ScanRequest& request,
-                     const std::atomic<bool>& cancel, const std::function<void(double)>& progress)
+// The resolution the device was set to scan at.
+struct Resolution {
+    double x = 0.0;
+    double y = 0.0;
+};
+
+// Sets the device up for a grading scan; the resolution it will use.
+SANE_Status configure(SANE_Handle handle, const ScanRequest& request, Resolution* resolution)
 {
     Options options(handle);
     if (const SANE_Status status = configureScan(options, request); status != SANE_STATUS_GOOD)
-        return failure(status);
+        return status;
     const double dpi = options.number(SANE_NAME_SCAN_RESOLUTION).value_or(request.dpi);
-    const double dpiX = options.number(SANE_NAME_SCAN_X_RESOLUTION).value_or(dpi);
-    const double dpiY = options.number(SANE_NAME_SCAN_Y_RESOLUTION).value_or(dpi);
+    resolution->x = options.number(SANE_NAME_SCAN_X_RESOLUTION).value_or(dpi);
+    resolution->y = options.number(SANE_NAME_SCAN_Y_RESOLUTION).value_or(dpi);
+    return SANE_STATUS_GOOD;
+}
 
+// Reads one page from the device as set up, its frames to their ends.
+Acquisition scanPage(SANE_Handle handle, const QString& name, Resolution resolution, const std::atomic<bool>& cancel,
+                     const std::function<void(double)>& progress)
+{
+    const double dpiX = resolution.x, dpiY = resolution.y;
     QImage image;
     int framesExpected = 1;
     for (int frame = 0;; ++frame) {
@@ -318,6 +331,41 @@ Acquisition scanWith(SANE_Handle handle, const QString& name, const ScanRequest&
     return acquisition;
 }
 
+// Opens the device the request names, or the first one found; a failure
+// saying why not, or problem None with *handle and *name set.
+Acquisition openDevice(const ScanRequest& request, SANE_Handle* handle, QString* name)
+{
+    const std::vector<ScannerDevice> devices = devicesPresent();
+    const QString noScanner = QString::fromUtf8("Skanneria ei löytynyt. Liitä skanneri ja kytke siihen virta tai "
+                                                "tarkista komennolla scanimage -L, että SANE löytää sen.");
+    const QString unknown = QString::fromUtf8("Skanneria \"%1\" ei löytynyt. Tarkista nimi komennolla scanimage -L, "
+                                              "tai jätä nimi pois, niin käytetään ensimmäistä skanneria.")
+                                .arg(request.device);
+    *name = request.device;
+    if (name->isEmpty()) {
+        if (devices.empty())
+            return failure(ScanProblem::NoScanner, noScanner);
+        *name = devices.front().name;
+    }
+    const bool listed = std::any_of(devices.begin(), devices.end(), [name](const ScannerDevice& d) {
+        return d.name == *name;
+    });
+
+    // A name not listed may still open (a network scanner, or a backend's
+    // own name alone); one listed that does not open has just gone.
+    const SANE_Status opened = sane_open(name->toUtf8().constData(), handle);
+    if (opened != SANE_STATUS_GOOD || !*handle) {
+        if (!listed && (opened == SANE_STATUS_INVAL || opened == SANE_STATUS_UNSUPPORTED))
+            return failure(ScanProblem::NoScanner, unknown);
+        if (opened == SANE_STATUS_INVAL)
+            return failure(ScanProblem::Gone, QString::fromUtf8("Skanneri %1 ei enää vastaa. Tarkista skannerin "
+                                                                "kaapeli ja virta ja yritä uudelleen.")
+                                                  .arg(*name));
+        return failure(opened);
+    }
+    return {};
+}
+
 } // namespace
 
 std::vector<ScannerDevice> listScanners(QString* error)
@@ -342,38 +390,68 @@ Acquisition acquireScan(const ScanRequest& request, const std::atomic<bool>& can
     if (!session.ok())
         return failure(ScanProblem::Failed, session.error());
 
-    const std::vector<ScannerDevice> devices = devicesPresent();
-    const QString noScanner = QString::fromUtf8("Skanneria ei löytynyt. Liitä skanneri ja kytke siihen virta tai "
-                                                "tarkista komennolla scanimage -L, että SANE löytää sen.");
-    const QString unknown = QString::fromUtf8("Skanneria \"%1\" ei löytynyt. Tarkista nimi komennolla scanimage -L, "
-                                              "tai jätä nimi pois, niin käytetään ensimmäistä skanneria.")
-                                .arg(request.device);
-    QString name = request.device;
-    if (name.isEmpty()) {
-        if (devices.empty())
-            return failure(ScanProblem::NoScanner, noScanner);
-        name = devices.front().name;
-    }
-    const bool listed = std::any_of(devices.begin(), devices.end(), [&name](const ScannerDevice& d) {
-        return d.name == name;
-    });
-
-    // A name not listed may still open (a network scanner, or a backend's
-    // own name alone); one listed that does not open has just gone.
     SANE_Handle handle = nullptr;
-    const SANE_Status opened = sane_open(name.toUtf8().constData(), &handle);
-    if (opened != SANE_STATUS_GOOD || !handle) {
-        if (!listed && (opened == SANE_STATUS_INVAL || opened == SANE_STATUS_UNSUPPORTED))
-            return failure(ScanProblem::NoScanner, unknown);
-        if (opened == SANE_STATUS_INVAL)
-            return failure(ScanProblem::Gone, QString::fromUtf8("Skanneri %1 ei enää vastaa. Tarkista skannerin "
-                                                                "kaapeli ja virta ja yritä uudelleen.")
-                                                  .arg(name));
-        return failure(opened);
-    }
+    QString name;
+    if (Acquisition failed = openDevice(request, &handle, &name); failed.problem != ScanProblem::None)
+        return failed;
     const Device device(handle);
-    return scanWith(device.handle(), name, request, cancel, progress);
+    Resolution resolution;
+    if (const SANE_Status status = configure(handle, request, &resolution); status != SANE_STATUS_GOOD)
+        return failure(status);
+    return scanPage(handle, name, resolution, cancel, progress);
 }
+
+ScanRun acquirePages(const ScanRequest& request, const std::atomic<bool>& cancel,
+                     const std::function<void(Acquisition&&)>& onPage, const std::function<bool()>& another,
+                     const std::function<void(int page, double fraction)>& progress)
+{
+    const SignalHandlersKept handlers; // last out: after SANE has been left
+    const std::lock_guard<std::mutex> lock(saneLock());
+    const SaneSession session;
+    ScanRun run;
+    const auto ended = [&run](const Acquisition& failed) {
+        run.problem = failed.problem;
+        run.error = failed.error;
+        return run;
+    };
+    if (!session.ok())
+        return ended(failure(ScanProblem::Failed, session.error()));
+    SANE_Handle handle = nullptr;
+    if (Acquisition failed = openDevice(request, &handle, &run.device); failed.problem != ScanProblem::None)
+        return ended(failed);
+    const Device device(handle);
+    if (request.source != PaperSource::AsSet) {
+        Options options(handle);
+        if (const SANE_Status status = chooseFeeder(options, &run.feeder); status != SANE_STATUS_GOOD)
+            return ended(failure(status));
+        if (!run.feeder && request.source == PaperSource::Feeder)
+            return ended(failure(ScanProblem::Failed,
+                                 QString::fromUtf8("Skannerissa %1 ei ole syöttölaitetta. Skannaa sivut yksitellen "
+                                                   "tasolta.")
+                                     .arg(run.device)));
+    }
+    Resolution resolution;
+    if (const SANE_Status status = configure(handle, request, &resolution); status != SANE_STATUS_GOOD)
+        return ended(failure(status));
+    for (;;) {
+        const int page = run.pages + 1;
+        Acquisition acquisition = scanPage(handle, run.device, resolution, cancel, [&](double fraction) {
+            if (progress)
+                progress(page, fraction);
+        });
+        if (!acquisition.scan) {
+            // SANE ends a feeder's batch by finding no paper for the next page.
+            if (run.feeder && run.pages > 0 && acquisition.problem == ScanProblem::FeederEmpty)
+                return run;
+            return ended(acquisition);
+        }
+        ++run.pages;
+        onPage(std::move(acquisition));
+        if (!run.feeder && (!another || !another()))
+            return run;
+    }
+}
+
 
 bool saveScan(const QImage& image, const QString& path, QString* error)
 {

@@ -18,6 +18,17 @@ bool isColourMode(const QString& mode)
 
 } // namespace
 
+bool isFeederSource(const QString& source)
+{
+    return source.contains(QLatin1String("feeder"), Qt::CaseInsensitive) ||
+           source.contains(QLatin1String("ADF"), Qt::CaseSensitive);
+}
+
+SANE_Status chooseFeeder(Options& options, bool* present)
+{
+    return options.setString(SANE_NAME_SCAN_SOURCE, isFeederSource, present);
+}
+
 SANE_Status configureScan(Options& options, const ScanRequest& request)
 {
     bool set = false;

@@ -165,6 +165,13 @@ private:
 // The settings of one scan: grey where offered (colour read through its
 // red channel otherwise, or when colour is asked for), 8 bits a sample, the
 // requested resolution, the whole bed.
+// A SANE source value that names a document feeder: "Automatic Document
+// Feeder", "ADF", "ADF Front".
+bool isFeederSource(const QString& source);
+// Sets the source to the device's document feeder; *present is false when
+// it offers none.
+SANE_Status chooseFeeder(Options& options, bool* present);
+
 SANE_Status configureScan(Options& options, const ScanRequest& request);
 
 } // namespace raitakone::scanning
