@@ -50,6 +50,12 @@ std::optional<double> symbolModule(const std::vector<MeasuredElements>& lines)
     return sum / double(lines.size());
 }
 
+void setPrinterResolution(BarGain& gain, double dpi)
+{
+    if (gain.measured && dpi > 0.0)
+        gain.printerPixels = gain.um / 1000.0 / (kMmPerInch / dpi);
+}
+
 BarGain barGainOf(const std::vector<MeasuredElements>& lines, double moduleMm, std::optional<double> printerDpi)
 {
     BarGain gain;
@@ -78,8 +84,8 @@ BarGain barGainOf(const std::vector<MeasuredElements>& lines, double moduleMm, s
     const double meanMm = sum / gain.bars;
     gain.um = meanMm * 1000.0;
     gain.percentX = 100.0 * meanMm / moduleMm;
-    if (printerDpi && *printerDpi > 0.0)
-        gain.printerPixels = meanMm / (kMmPerInch / *printerDpi);
+    if (printerDpi)
+        setPrinterResolution(gain, *printerDpi);
     // The worst bar is the one furthest from the others: with every bar
     // widened alike, a bar the printer clipped or merged stands out even when
     // its own width happens to be near nominal.

@@ -26,4 +26,7 @@ std::optional<double> symbolModule(const std::vector<MeasuredElements>& lines);
 
 BarGain barGainOf(const std::vector<MeasuredElements>& lines, double moduleMm, std::optional<double> printerDpi);
 
+// The gain in pixels of a printer at dpi, set on a measured gain.
+void setPrinterResolution(BarGain& gain, double dpi);
+
 } // namespace raitakone::grading

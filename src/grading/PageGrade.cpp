@@ -1,5 +1,6 @@
 #include "grading/PageGrade.h"
 
+#include "grading/BarGain.h"
 #include "grading/GradeReport.h"
 #include "ladder/LadderRecommendation.h"
 #include "ladder/RungBands.h"
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <future>
 #include <new>
 
 namespace raitakone::grading {
@@ -47,7 +49,13 @@ std::optional<GradeResult> gradeRungs(const Scan& scan, const GradeOptions& opti
 
 GradeResult gradePage(const Scan& scan, GradeOptions options)
 {
-    const std::optional<marking::ReadMark> mark = marking::readMark(scan.plane, std::max(scan.dpiX, scan.dpiY));
+    // The mark is read on a second core while the symbol is graded: only the
+    // bar gain's printer pixels, set afterwards, and a ladder's rungs depend
+    // on it.
+    std::future<std::optional<marking::ReadMark>> reading =
+        std::async(std::launch::async, [&scan] { return marking::readMark(scan.plane, std::max(scan.dpiX, scan.dpiY)); });
+    GradeResult graded = gradeScan(scan, options);
+    const std::optional<marking::ReadMark> mark = reading.get();
     QString note;
     if (mark && !options.printerDpi) {
         options.printerDpi = mark->page.dpiX;
@@ -59,7 +67,10 @@ GradeResult gradePage(const Scan& scan, GradeOptions options)
     std::optional<GradeResult> rungs;
     if (mark && !mark->page.rungs.empty())
         rungs = gradeRungs(scan, options);
-    GradeResult result = rungs ? std::move(*rungs) : gradeScan(scan, options);
+    GradeResult result = rungs ? std::move(*rungs) : std::move(graded);
+    if (!rungs && options.printerDpi)
+        for (SymbolGrade& symbol : result.symbols)
+            setPrinterResolution(symbol.barGain, *options.printerDpi);
     result.printerDpi = options.printerDpi;
     result.printerDpiNote = note;
     if (mark) {

@@ -18,17 +18,22 @@ constexpr double kPixelsPerModuleRead = 3.0;
 // size, as a coarser scan would have seen it.
 QImage shrunk(const QImage& plane, int factor)
 {
-    QImage out(plane.width() / factor, plane.height() / factor, QImage::Format_Grayscale8);
-    std::vector<int> sums(size_t(out.width()));
-    for (int y = 0; y < out.height(); ++y) {
+    const int width = plane.width() / factor, height = plane.height() / factor;
+    QImage out(width, height, QImage::Format_Grayscale8);
+    std::vector<int> sums(static_cast<size_t>(width), 0);
+    for (int y = 0; y < height; ++y) {
         std::fill(sums.begin(), sums.end(), 0);
         for (int k = 0; k < factor; ++k) {
             const uchar* in = plane.constScanLine(y * factor + k);
-            for (int x = 0; x < out.width() * factor; ++x)
-                sums[size_t(x / factor)] += in[x];
+            for (int x = 0; x < width; ++x, in += factor) {
+                int block = 0;
+                for (int j = 0; j < factor; ++j)
+                    block += in[j];
+                sums[size_t(x)] += block;
+            }
         }
         uchar* row = out.scanLine(y);
-        for (int x = 0; x < out.width(); ++x)
+        for (int x = 0; x < width; ++x)
             row[x] = uchar(sums[size_t(x)] / (factor * factor));
     }
     return out;
