@@ -185,41 +185,6 @@ int gradeFile(const QCommandLineParser& parser, const GradeSettings& settings, Q
     return report(*loaded->result, settings, out, err);
 }
 
-// Scans on a thread of its own, so that a stop signal, noticed here, can
-// cancel it between reads. A scanner stuck inside one read is left after a
-// while: nothing, then, is returned and the thread still runs.
-std::optional<scanning::Acquisition> scanUntilDoneOrStopped(const scanning::ScanRequest& request)
-{
-    constexpr int kPollMs = 20;
-    constexpr int kStuckAfterMs = 15000;
-    struct Shared {
-        std::atomic<bool> cancel{false};
-        std::atomic<bool> done{false};
-        scanning::Acquisition acquisition;
-    };
-    // Outlives this function when the thread is left behind.
-    const auto shared = std::make_shared<Shared>();
-    std::thread scanner([shared, request] {
-        blockTerminationSignals();
-        shared->acquisition = scanning::acquireScan(request, shared->cancel);
-        shared->done = true;
-    });
-    int waitedSinceStop = 0;
-    while (!shared->done) {
-        if (terminationRequested()) {
-            shared->cancel = true;
-            waitedSinceStop += kPollMs;
-            if (waitedSinceStop > kStuckAfterMs) {
-                scanner.detach();
-                return std::nullopt;
-            }
-        }
-        QThread::msleep(kPollMs);
-    }
-    scanner.join();
-    return std::move(shared->acquisition);
-}
-
 int gradeScanner(const QCommandLineParser& parser, const GradeSettings& settings, QTextStream& out,
                  QTextStream& err)
 {
@@ -228,7 +193,8 @@ int gradeScanner(const QCommandLineParser& parser, const GradeSettings& settings
         request.device = parser.positionalArguments().first();
     if (settings.scanDpi)
         request.dpi = int(std::lround(*settings.scanDpi));
-    const std::optional<scanning::Acquisition> scanned = scanUntilDoneOrStopped(request);
+    const std::optional<scanning::Acquisition> scanned = scanUntilDoneOrStopped<scanning::Acquisition>(
+        [request](const std::atomic<bool>& cancel) { return scanning::acquireScan(request, cancel); });
     if (!scanned) {
         // The scanning thread is still inside SANE: no orderly exit past it.
         err << QStringLiteral("Keskeytetty (signaali %1): skanneri ei vastannut, joten ohjelma lopetettiin "

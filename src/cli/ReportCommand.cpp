@@ -166,7 +166,8 @@ struct ScannedSeries {
 
 // Scans pages from the scanner (its feeder, where it has one), keeping each
 // as DIR/NNNN.png when asked and grading it as it comes, on a thread of its
-// own: a stop signal, seen here, cancels the scan between reads.
+// own: a stop signal, seen here, cancels the scan between reads. Nothing
+// when the scanner is stuck past the stop.
 std::optional<ScannedSeries> scanSeries(const QCommandLineParser& parser, const GradeSettings& settings,
                                         const std::optional<QDir>& saveFolder, QTextStream& err)
 {
@@ -176,18 +177,9 @@ std::optional<ScannedSeries> scanSeries(const QCommandLineParser& parser, const 
         request.device = parser.positionalArguments().first();
     if (settings.scanDpi)
         request.dpi = int(std::lround(*settings.scanDpi));
-    constexpr int kPollMs = 20;
-    constexpr int kStuckAfterMs = 15000;
-    struct Shared {
-        std::atomic<bool> cancel{false};
-        std::atomic<bool> done{false};
-        ScannedSeries series;
-    };
-    const auto shared = std::make_shared<Shared>();
     const grading::GradeOptions options = settings.options;
-    std::thread scanner([shared, request, saveFolder, options, &err] {
-        blockTerminationSignals();
-        ScannedSeries& series = shared->series;
+    return scanUntilDoneOrStopped<ScannedSeries>([request, saveFolder, options, &err](const std::atomic<bool>& cancel) {
+        ScannedSeries series;
         const auto onPage = [&](scanning::Acquisition&& page) {
             QString source = QStringLiteral("%1, sivu %2").arg(page.device).arg(series.pages.size() + 1);
             if (saveFolder) {
@@ -201,24 +193,9 @@ std::optional<ScannedSeries> scanSeries(const QCommandLineParser& parser, const 
             series.pages.push_back(report::gradeScannedPage(*page.scan, source, std::nullopt, options));
             err << progressLine(series.pages.back()) << Qt::endl;
         };
-        series.run = scanning::acquirePages(request, shared->cancel, onPage,
-                                            [&] { return anotherPageWanted(shared->cancel, err); });
-        shared->done = true;
+        series.run = scanning::acquirePages(request, cancel, onPage, [&] { return anotherPageWanted(cancel, err); });
+        return series;
     });
-    int waitedSinceStop = 0;
-    while (!shared->done) {
-        if (terminationRequested()) {
-            shared->cancel = true;
-            waitedSinceStop += kPollMs;
-            if (waitedSinceStop > kStuckAfterMs) {
-                scanner.detach(); // still inside SANE: no orderly way past it
-                return std::nullopt;
-            }
-        }
-        QThread::msleep(kPollMs);
-    }
-    scanner.join();
-    return std::move(shared->series);
 }
 
 } // namespace
@@ -288,7 +265,15 @@ int runReport(const QCommandLineParser& parser, QTextStream& out, QTextStream& e
             }
         }
         const std::optional<ScannedSeries> scanned = scanSeries(parser, settings, saveFolder, err);
-        if (!scanned || terminationRequested())
+        if (!scanned) {
+            // The scanning thread is still inside SANE: no orderly exit past it.
+            err << QStringLiteral("Keskeytetty (signaali %1): skanneri ei vastannut, joten ohjelma lopetettiin "
+                                  "kesken skannauksen.")
+                       .arg(terminationSignal())
+                << Qt::endl;
+            std::_Exit(128 + terminationSignal());
+        }
+        if (terminationRequested())
             return stoppedStatus(err);
         const scanning::ScanRun& run = scanned->run;
         if (scanned->pages.empty()) {

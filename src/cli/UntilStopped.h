@@ -55,6 +55,44 @@ std::optional<Result> untilDoneOrStopped(std::function<Result()> work, QTextStre
     return std::move(shared->result);
 }
 
+// Scans on a thread of its own, so that a stop signal, noticed here, can
+// cancel it between reads. A scanner stuck inside one read is left after a
+// while: nothing, then, is returned, the thread still runs, and the caller
+// must end the process at once (std::_Exit), as the thread may still use
+// what work refers to.
+template <typename Result>
+std::optional<Result> scanUntilDoneOrStopped(std::function<Result(const std::atomic<bool>& cancel)> work)
+{
+    constexpr int kPollMs = 20;
+    constexpr int kStuckAfterMs = 15000;
+    struct Shared {
+        std::atomic<bool> cancel{false};
+        std::atomic<bool> done{false};
+        std::optional<Result> result;
+    };
+    // Outlives this function when the thread is left behind.
+    const auto shared = std::make_shared<Shared>();
+    std::thread scanner([shared, work = std::move(work)] {
+        blockTerminationSignals();
+        shared->result = work(shared->cancel);
+        shared->done = true;
+    });
+    int waitedSinceStop = 0;
+    while (!shared->done) {
+        if (terminationRequested()) {
+            shared->cancel = true;
+            waitedSinceStop += kPollMs;
+            if (waitedSinceStop > kStuckAfterMs) {
+                scanner.detach();
+                return std::nullopt;
+            }
+        }
+        QThread::msleep(kPollMs);
+    }
+    scanner.join();
+    return std::move(shared->result);
+}
+
 inline int stoppedStatus(QTextStream& err)
 {
     err << QStringLiteral("Keskeytetty (signaali %1): arviointi lopetettiin.").arg(terminationSignal()) << Qt::endl;
