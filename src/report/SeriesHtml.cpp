@@ -24,7 +24,7 @@ const QString kDash = QStringLiteral("–");
 // Printed on A4 portrait, tables across the page, rows never split.
 const char* const kStyle = R"(
 @page { size: A4; margin: 12mm; }
-body { font-family: Liberation Sans, Arial, sans-serif; font-size: 10pt; color: #111; margin: 0 auto; max-width: 186mm; }
+body { print-color-adjust: exact; -webkit-print-color-adjust: exact; font-family: Liberation Sans, Arial, sans-serif; font-size: 10pt; color: #111; margin: 0 auto; max-width: 186mm; }
 h1 { font-size: 16pt; margin: 0 0 3mm; }
 h2 { font-size: 12pt; margin: 6mm 0 2mm; }
 table { border-collapse: collapse; width: 100%; }
@@ -85,11 +85,12 @@ public:
         field(name, text);
         close();
     }
-    void headings(const QStringList& names, int textual = 0)
+    // Column headings; those of text columns aligned as their text.
+    void headings(const QStringList& names, const QList<int>& textColumns = {})
     {
         open(QStringLiteral("tr"));
         for (int i = 0; i < names.size(); ++i)
-            element(QStringLiteral("th"), names[i], i < textual ? QStringLiteral("text") : QString());
+            element(QStringLiteral("th"), names[i], textColumns.contains(i) ? QStringLiteral("text") : QString());
         close();
     }
     QXmlStreamWriter& xml() { return xml_; }
@@ -205,7 +206,7 @@ void pageTable(HtmlWriter& html, const QString& list, const std::vector<RankedPa
     if (withReason)
         columns << QStringLiteral("Syy");
     html.open(QStringLiteral("thead"));
-    html.headings(columns);
+    html.headings(columns, {1, int(kPageColumns.size())}); // the technique, and the reason
     html.close();
     html.open(QStringLiteral("tbody"));
     for (size_t i = 0; i < pages.size(); ++i)
@@ -314,7 +315,7 @@ QByteArray seriesHtml(const SeriesReport& report)
     if (!report.unread.empty()) {
         html.element(QStringLiteral("h2"), QStringLiteral("Skannaukset ilman arviota"));
         html.open(QStringLiteral("table"), QStringLiteral("unread"));
-        html.headings({QStringLiteral("Skannaus"), QStringLiteral("Syy")}, 2);
+        html.headings({QStringLiteral("Skannaus"), QStringLiteral("Syy")}, {0, 1});
         for (size_t i = 0; i < report.unread.size(); ++i) {
             html.open(QStringLiteral("tr"));
             xml.writeAttribute("data-list", "unread");
