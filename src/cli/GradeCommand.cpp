@@ -236,8 +236,10 @@ void addGradeOptions(QCommandLineParser& parser)
                       QStringLiteral("Skannaa sivu SANE-skannerilla ja arvioi se kuten --grade. Skanneri on "
                                      "argumentti LAITE (esim. \"genesys:libusb:001:004\", luettelo: scanimage -L); "
                                      "ilman sitä ensimmäinen löytyvä. Poistumiskoodi 3, jos skannaus ei onnistu.")});
-    parser.addOption({kSaveScan, QStringLiteral("Tallenna valitsimen --scan skannaus PNG-tiedostoksi."),
-                      QStringLiteral("tiedosto.png")});
+    parser.addOption({kSaveScan,
+                      QStringLiteral("Tallenna valitsimen --scan skannaus PNG-tiedostoksi; --report --scan "
+                                     "tallentaa jokaisen sivun kansioon KANSIO/NNNN.png."),
+                      QStringLiteral("tiedosto.png|KANSIO")});
     parser.addOption({kScanDpi,
                       QStringLiteral("Käytä skannauksen tarkkuutta dpi: --scan pyytää sitä skannerilta (oletus %1); "
                                      "--grade käyttää sitä, kun tiedosto ei kerro tarkkuutta tai kertoo väärin.")
