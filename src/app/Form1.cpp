@@ -8,6 +8,7 @@
 #include "app/GradeDialog.h"
 #include "app/GradeRun.h"
 #include "app/PageSeries.h"
+#include "app/ReportDialog.h"
 #include "app/ScanSourceDialog.h"
 #include "grading/GradeReport.h"
 #include "printing/PrinterSelection.h"
@@ -155,9 +156,13 @@ void Form1::createStatusLine()
     printLadder_ = new QPushButton(QString::fromUtf8("Kavennustikkaat"), statusLine_);
     printLadder_->setObjectName("printLadder");
     connect(printLadder_, &QPushButton::clicked, this, &Form1::printLadder);
+    openReport_ = new QPushButton(QString::fromUtf8("Raportti…"), statusLine_);
+    openReport_->setObjectName("openReport");
+    connect(openReport_, &QPushButton::clicked, this, &Form1::openReport);
     printerRow->addWidget(printerStatus_, 1);
     printerRow->addWidget(markPages_);
     printerRow->addWidget(printLadder_);
+    printerRow->addWidget(openReport_);
     printerRow->addWidget(choosePrinter_);
     printerRow->addWidget(gradeScan_);
     rows->addLayout(printerRow);
@@ -216,15 +221,42 @@ void Form1::chooseScanSource()
 {
     if (gradeRun_ != nullptr)
         return;
+    const scanning::GradeSource suggestion = sourceSuggestion();
+    const std::optional<scanning::GradeSource> source =
+        sourceChooser_ ? sourceChooser_(this, suggestion) : chooseScanSourceInDialog(this, suggestion);
+    if (source)
+        gradeScan(*source);
+}
+
+scanning::GradeSource Form1::sourceSuggestion() const
+{
     // The page graded last was most likely printed where the next one was:
     // the resolution given then stands; the first time, the current printer's.
     scanning::GradeSource suggestion = lastSource_;
     if (!gradedBefore_)
         suggestion.printerDpi = printerDpi_;
-    const std::optional<scanning::GradeSource> source =
-        sourceChooser_ ? sourceChooser_(this, suggestion) : chooseScanSourceInDialog(this, suggestion);
-    if (source)
-        gradeScan(*source);
+    return suggestion;
+}
+
+ReportDialog* Form1::reportDialog() const { return report_; }
+
+void Form1::openReport()
+{
+    if (report_) {
+        report_->raise();
+        report_->activateWindow();
+        return;
+    }
+    report_ = new ReportDialog(sourceSuggestion(), this);
+    if (sourceChooser_)
+        report_->setSourceChooser(sourceChooser_);
+    // What the user gives there is what the next grading suggests.
+    report_->setChoiceHandler([this](const scanning::GradeSource& choice) {
+        lastSource_ = choice;
+        gradedBefore_ = true;
+    });
+    connect(report_, &QDialog::finished, report_, &QObject::deleteLater);
+    report_->show();
 }
 
 void Form1::gradeScan(const scanning::GradeSource& source)

@@ -14,6 +14,7 @@
 #include <QCheckBox>
 #include <QFrame>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QString>
 #include <QWidget>
@@ -28,6 +29,7 @@
 namespace raitakone {
 
 class GradeRun;
+class ReportDialog;
 
 inline constexpr int kForm1ClientWidthTwips = 11535;
 inline constexpr int kForm1ClientHeightTwips = 7260;
@@ -80,6 +82,10 @@ public:
     void gradeScan(const scanning::GradeSource& source);
     // The grading under way, or nothing.
     GradeRun* gradeRun() const { return gradeRun_; }
+    // "Raportti…": the series report dialog, opened once and raised again
+    // while it is open.
+    void openReport();
+    ReportDialog* reportDialog() const;
     // Shows an extra notice in the status line (a page folder that was
     // tidied up, for example).
     void showNotice(const QString& text);
@@ -118,6 +124,8 @@ private:
     void layOutStatusLine();
     void warnOfHeldQueue(const Delivery& delivery);
     void chooseScanSource();
+    // Where the next scan most likely comes from, as the user last chose.
+    scanning::GradeSource sourceSuggestion() const;
     void showGrade(const scanning::GradeOutcome& outcome);
     void click(const ControlRow& control);
     // Runs one click; a RuntimeError (or anything else thrown) discards the
@@ -142,6 +150,8 @@ private:
     QPushButton* gradeScan_ = nullptr;
     QCheckBox* markPages_ = nullptr;
     QPushButton* printLadder_ = nullptr;
+    QPushButton* openReport_ = nullptr;
+    QPointer<ReportDialog> report_;
     std::function<void(bool)> markChanged_;
     marking::PageMarker marker_; // one series for the window's session
     int pagesPrinted_ = 0;

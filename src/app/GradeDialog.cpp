@@ -17,7 +17,6 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScreen>
 #include <QScrollArea>
 #include <QSplitter>
@@ -336,11 +335,9 @@ QImage GradeDialog::plotImage(QSize size) const
 
 bool GradeDialog::saveJson(const QString& path, QString* error) const
 {
-    // A file is replaced whole or not at all.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(grading::gradeJson(result_)) < 0 || !file.commit()) {
-        *error = QStringLiteral("Raporttia %1 ei voi kirjoittaa: %2. Valitse toinen kansio.")
-                     .arg(path, writeFailureReason(path, file.error()));
+    QString reason;
+    if (!writeWholeFile(path, grading::gradeJson(result_), &reason)) {
+        *error = QStringLiteral("Raporttia %1 ei voi kirjoittaa: %2. Valitse toinen kansio.").arg(path, reason);
         return false;
     }
     return true;

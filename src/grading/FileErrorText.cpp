@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSaveFile>
 
 namespace raitakone {
 
@@ -22,6 +23,16 @@ QString writeFailureReason(const QString& path, QFileDevice::FileError error)
     if (error == QFileDevice::WriteError || error == QFileDevice::ResizeError)
         return QStringLiteral("kirjoitus keskeytyi, levy voi olla täynnä");
     return QStringLiteral("tiedostoa ei voi kirjoittaa");
+}
+
+bool writeWholeFile(const QString& path, const QByteArray& bytes, QString* reason)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) < 0 || !file.commit()) {
+        *reason = writeFailureReason(path, file.error());
+        return false;
+    }
+    return true;
 }
 
 } // namespace raitakone

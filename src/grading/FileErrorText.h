@@ -11,4 +11,8 @@ namespace raitakone {
 
 QString writeFailureReason(const QString& path, QFileDevice::FileError error);
 
+// Replaces the file with bytes whole, or leaves it as it was: false with
+// *reason set (writeFailureReason) when it cannot.
+bool writeWholeFile(const QString& path, const QByteArray& bytes, QString* reason);
+
 } // namespace raitakone
