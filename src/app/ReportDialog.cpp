@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -140,9 +139,11 @@ ReportDialog::ReportDialog(const scanning::GradeSource& suggestion, QWidget* par
         choice_.printerDpi = printerDpi();
         rememberChoice();
     });
-    auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("Sivut tulostaneen tulostimen tarkkuus:"), printerDpi_);
-    layout->addLayout(form);
+    auto* printerRow = new QHBoxLayout;
+    printerRow->addWidget(new QLabel(QStringLiteral("Sivut tulostaneen tulostimen tarkkuus:"), this));
+    printerRow->addWidget(printerDpi_);
+    printerRow->addStretch(1);
+    layout->addLayout(printerRow);
 
     table_ = new QTableWidget(0, ColumnCount, this);
     table_->setObjectName("reportRows");
@@ -153,14 +154,19 @@ ReportDialog::ReportDialog(const scanning::GradeSource& suggestion, QWidget* par
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table_->setWordWrap(false);
-    table_->setTextElideMode(Qt::ElideMiddle);
+    // A long status or path is cut at its end; the cell's tooltip has it whole.
+    table_->setTextElideMode(Qt::ElideRight);
     QHeaderView* header = table_->horizontalHeader();
     for (int c : {PageColumn, CaptionColumn, GradeColumn, GainColumn})
         header->setSectionResizeMode(c, QHeaderView::ResizeToContents);
     header->setSectionResizeMode(SourceColumn, QHeaderView::Interactive);
     header->setSectionResizeMode(StatusColumn, QHeaderView::Stretch);
     header->resizeSection(SourceColumn, 220);
-    table_->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Every row as high as the page list of an unmarked one; the rows have
+    // no numbers of their own beside the pages'.
+    table_->verticalHeader()->setDefaultSectionSize(QComboBox().sizeHint().height());
+    table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table_->verticalHeader()->hide();
     layout->addWidget(table_, 1);
 
     summary_ = new QLabel(this);
