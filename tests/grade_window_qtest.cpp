@@ -9,6 +9,7 @@
 #include "app/PageSeries.h"
 #include "support/MemoryPrinter.h"
 #include "support/SyntheticScan.h"
+#include "support/TestScanner.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -33,6 +34,7 @@
 
 using namespace raitakone;
 using raitakone::scanning::GradeSource;
+using raitakone::testing::useTestScanner;
 
 namespace {
 
@@ -91,19 +93,6 @@ struct Window {
     Form1 form;
     QStringList messages;
 };
-
-// SANE's test backend, alone in a private configuration folder; its page is
-// blank white. No backend at all when testConf is null. SANE finds its
-// folder once in a process, so every case rewrites the same one.
-void useTestScanner(const char* testConf)
-{
-    static QTemporaryDir folder;
-    qputenv("SANE_CONFIG_DIR", QFile::encodeName(folder.path()));
-    QFile dll(folder.filePath("dll.conf")), test(folder.filePath("test.conf"));
-    QVERIFY(dll.open(QIODevice::WriteOnly | QIODevice::Truncate) && test.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    dll.write(testConf ? "test\n" : "");
-    test.write(QByteArray("geometry_max 40.0\ntest-picture \"Solid white\"\n") + (testConf ? testConf : ""));
-}
 
 GradeSource scannerSource()
 {

@@ -12,6 +12,7 @@
 #include "report/SeriesReport.h"
 #include "support/MemoryPrinter.h"
 #include "support/SyntheticScan.h"
+#include "support/TestScanner.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -271,6 +272,45 @@ private slots:
         QVERIFY(!dialog.findChild<QPushButton*>("saveReport")->isEnabled());
         report.add({bad_});
         QCOMPARE(dialog.table()->rowCount(), 1);
+    }
+
+    // Skannaa sivu… takes a page from the scanner chosen; a blank one has no
+    // symbol to grade. Closing the dialog while the scanner reads stops it.
+    void scannedPagesFillTheirRowsAndClosingStopsTheScanner()
+    {
+        testing::useTestScanner("");
+        auto report = std::make_unique<Report>();
+        QPointer<ReportDialog> dialog = &report->dialog;
+        QStringList suggested;
+        dialog->setSourceChooser([&](QWidget*, const scanning::GradeSource& suggestion) {
+            suggested << QString::number(suggestion.printerDpi.value_or(0));
+            scanning::GradeSource scanner;
+            scanner.kind = scanning::GradeSource::Kind::Scanner;
+            scanner.scanDpi = 300;
+            scanner.printerDpi = 300;
+            return std::optional(scanner);
+        });
+        auto* scan = dialog->findChild<QPushButton*>("scanPage");
+        scan->click();
+        QCOMPARE(suggested, QStringList{QString::number(kPrinterDpi)});
+        QCOMPARE(dialog->printerDpi(), std::optional<double>(300));
+        QCOMPARE(dialog->table()->rowCount(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!dialog->busy(), 60000);
+        QCOMPARE(dialog->table()->rowCount(), 1);
+        QVERIFY2(text(*dialog, 0, ReportDialog::StatusColumn).startsWith(QStringLiteral("ei symbolia: ")),
+                 qPrintable(text(*dialog, 0, ReportDialog::StatusColumn)));
+        QVERIFY2(text(*dialog, 0, ReportDialog::SourceColumn).startsWith(QStringLiteral("skanneri test:")),
+                 qPrintable(text(*dialog, 0, ReportDialog::SourceColumn)));
+
+        testing::useTestScanner("read-limit true\nread-limit-size 1024\nread-delay true\nread-delay-duration 20000\n");
+        scan->click();
+        QCOMPARE(dialog->table()->rowCount(), 2);
+        QTRY_VERIFY_WITH_TIMEOUT(text(*dialog, 1, ReportDialog::StatusColumn).contains(QStringLiteral(" %")), 60000);
+        QVERIFY(dialog->busy());
+        dialog->reject();
+        QVERIFY(!dialog->busy());
+        report.reset();
+        QVERIFY(dialog.isNull());
     }
 
     // Raportti… in the status line opens the dialog once; closing it while

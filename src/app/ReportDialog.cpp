@@ -266,12 +266,11 @@ void ReportDialog::start(const std::shared_ptr<Job>& job)
     grading::GradeOptions options;
     options.printerDpi = job->printerDpi;
     options.stopRequested = [job] { return job->stop.load(); };
-    const QString scanName = QStringLiteral("skanneri %1, %2").arg(QTime::currentTime().toString(QStringLiteral("H.mm.ss")));
     // A page from the scanner goes before the files waiting, as the user
     // stands by the scanner.
     const int priority = job->scanner ? 1 : 0;
     pool_.start(
-        [this, job, options, scanName] {
+        [this, job, options] {
             blockTerminationSignals(); // a stop signal is the window's to take
             const int id = job->id;
             const auto graded = [this, id](const report::ScannedPage& page) {
@@ -289,7 +288,9 @@ void ReportDialog::start(const std::shared_ptr<Job>& job)
                                                   Qt::QueuedConnection);
                     shown = percent;
                 });
-                const QString source = scanName.arg(acquired.device.isEmpty() ? request.device : acquired.device);
+                const QString source = QStringLiteral("skanneri %1, %2")
+                                           .arg(acquired.device.isEmpty() ? request.device : acquired.device,
+                                                QTime::currentTime().toString(QStringLiteral("H.mm.ss")));
                 if (acquired.scan) {
                     QMetaObject::invokeMethod(this, [this, id] { scanProgress(id, 100); }, Qt::QueuedConnection);
                     graded(report::gradeScannedPage(*acquired.scan, source, std::nullopt, options));
