@@ -4,6 +4,7 @@
 // its work.
 
 #include "app/Form1.h"
+#include "app/GradeDialog.h"
 #include "app/PageSeries.h"
 #include "app/ReportDialog.h"
 #include "grading/GradeReport.h"
@@ -207,6 +208,20 @@ private slots:
         QVERIFY(wide != nullptr && plain != nullptr);
         QCOMPARE(wide->currentIndex(), markedIndex + 1);
         QCOMPARE(plain->currentIndex(), markedIndex + 2);
+
+        // A graded row opens in the grade dialog; the bad file's row does not.
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        const auto doubleClick = [&](int row) {
+            const QRect cell = dialog.table()->visualRect(dialog.table()->model()->index(row, ReportDialog::GradeColumn));
+            QTest::mousePress(dialog.table()->viewport(), Qt::LeftButton, {}, cell.center());
+            QTest::mouseDClick(dialog.table()->viewport(), Qt::LeftButton, {}, cell.center());
+        };
+        doubleClick(3);
+        QCOMPARE(dialog.findChildren<GradeDialog*>().size(), 0);
+        doubleClick(1);
+        QCOMPARE(dialog.findChildren<GradeDialog*>().size(), 1);
+        QCOMPARE(dialog.findChild<GradeDialog*>()->windowTitle(), QString::fromUtf8("Skannauksen arvio — sivut.pdf, sivu 1"));
 
         QCOMPARE(text(dialog, 3, ReportDialog::StatusColumn), gradedAlone(bad_).front().error);
         QVERIFY(!text(dialog, 3, ReportDialog::StatusColumn).isEmpty());

@@ -1,6 +1,7 @@
 #include "app/ReportDialog.h"
 
 #include "app/Controls.h"
+#include "app/GradeDialog.h"
 #include "app/ScanSourceDialog.h"
 #include "app/TerminationSignals.h"
 #include "grading/FileErrorText.h"
@@ -18,6 +19,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTableWidget>
@@ -208,6 +210,16 @@ ReportDialog::ReportDialog(const scanning::GradeSource& suggestion, QWidget* par
     connect(save_, &QPushButton::clicked, this, &ReportDialog::askAndSave);
     connect(closeButton, &QPushButton::clicked, this, &QDialog::reject);
     connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, this, &ReportDialog::updateState);
+    connect(new QShortcut(QKeySequence::Delete, table_), &QShortcut::activated, remove_, &QPushButton::click);
+    // A graded row opens in the grade dialog, with its scan lines and profile.
+    connect(table_, &QTableWidget::cellDoubleClicked, this, [this](int row) {
+        const Row& r = rows_[size_t(row)];
+        if (!shownSymbol(r.page))
+            return;
+        auto* details = new GradeDialog(*r.page.result, r.page.source, this);
+        details->setAttribute(Qt::WA_DeleteOnClose);
+        details->show();
+    });
 
     auto* buttons = new QHBoxLayout;
     for (QPushButton* b : {addFilesButton, scanButton, remove_, clear_})

@@ -3,8 +3,9 @@
 // The series report from the window: scans come in one by one (files, a
 // PDF's every page, pages from the scanner), each is graded on a thread of
 // the dialog's own pool while the window goes on, and its row fills in when
-// it is done. A scan without a mark is named by hand from the series' pages.
-// The rows become one HTML report, the one --report writes.
+// it is done. A scan without a mark is named by hand from the series' pages;
+// a graded one opens in the grade dialog on a double click. The finished
+// rows are saved as the series report's HTML.
 
 #include "report/SeriesReport.h"
 #include "scanning/GradeSource.h"
