@@ -87,6 +87,12 @@ QString statusOf(const report::ScannedPage& page, bool* error)
     return notes.isEmpty() ? QStringLiteral("arvioitu") : notes.join(QLatin1Char(' '));
 }
 
+// "skanneri test:0"; the first one found when no device is named.
+QString scannerName(const QString& device)
+{
+    return QStringLiteral("skanneri %1").arg(device.isEmpty() ? QStringLiteral("(ensimmäinen)") : device);
+}
+
 // The page the user names an unmarked scan as: its place in the series
 // counted from 1.
 marking::PageIdentity namedPage(int index)
@@ -260,8 +266,7 @@ void ReportDialog::addScan(const scanning::GradeSource& scanner)
 {
     auto job = std::make_shared<Job>();
     job->scanner = scanner;
-    addRow(int(rows_.size()), job,
-           QStringLiteral("skanneri %1").arg(scanner.device.isEmpty() ? QStringLiteral("(ensimmäinen)") : scanner.device));
+    addRow(int(rows_.size()), job, scannerName(scanner.device));
     rows_.back().progress = QStringLiteral("skannataan…");
     fillRow(int(rows_.size()) - 1);
     start(job);
@@ -275,54 +280,63 @@ void ReportDialog::start(const std::shared_ptr<Job>& job)
     job->id = nextJob_++;
     job->printerDpi = printerDpi();
     jobs_[job->id] = job;
-    grading::GradeOptions options;
-    options.printerDpi = job->printerDpi;
-    options.stopRequested = [job] { return job->stop.load(); };
     // A page from the scanner goes before the files waiting, as the user
     // stands by the scanner.
     const int priority = job->scanner ? 1 : 0;
     pool_.start(
-        [this, job, options] {
+        [this, job] {
             blockTerminationSignals(); // a stop signal is the window's to take
-            const int id = job->id;
-            const auto graded = [this, id](const report::ScannedPage& page) {
-                QMetaObject::invokeMethod(this, [this, id, page] { pageGraded(id, page); }, Qt::QueuedConnection);
-            };
-            if (job->scanner) {
-                scanning::ScanRequest request;
-                request.device = job->scanner->device;
-                request.dpi = job->scanner->scanDpi;
-                int shown = -1;
-                scanning::Acquisition acquired = scanning::acquireScan(request, job->stop, [&](double fraction) {
-                    const int percent = std::clamp(int(fraction * 100.0), 0, 99);
-                    if (percent != shown)
-                        QMetaObject::invokeMethod(this, [this, id, percent] { scanProgress(id, percent); },
-                                                  Qt::QueuedConnection);
-                    shown = percent;
-                });
-                const QString source = QStringLiteral("skanneri %1, %2")
-                                           .arg(acquired.device.isEmpty() ? request.device : acquired.device,
-                                                QTime::currentTime().toString(QStringLiteral("H.mm.ss")));
-                if (acquired.scan) {
-                    QMetaObject::invokeMethod(this, [this, id] { scanProgress(id, 100); }, Qt::QueuedConnection);
-                    graded(report::gradeScannedPage(*acquired.scan, source, std::nullopt, options));
-                } else {
-                    report::ScannedPage failed;
-                    failed.source = source;
-                    failed.error = acquired.error;
-                    graded(failed);
-                }
-            } else {
-                report::SeriesOptions series;
-                series.scanDpi = job->fileDpi;
-                series.grading = options;
-                series.threads = 1; // the pool runs the files side by side
-                report::gradeSeries({{job->path, std::nullopt}}, series, graded);
-            }
-            QMetaObject::invokeMethod(this, [this, id] { jobFinished(id); }, Qt::QueuedConnection);
+            work(*job);
+            QMetaObject::invokeMethod(this, [this, id = job->id] { jobFinished(id); }, Qt::QueuedConnection);
         },
         priority);
     updateState();
+}
+
+// On a thread of the pool.
+void ReportDialog::work(Job& job)
+{
+    grading::GradeOptions options;
+    options.printerDpi = job.printerDpi;
+    options.stopRequested = [&job] { return job.stop.load(); };
+    const auto graded = [this, id = job.id](const report::ScannedPage& page) {
+        QMetaObject::invokeMethod(this, [this, id, page] { pageGraded(id, page); }, Qt::QueuedConnection);
+    };
+    if (!job.scanner) {
+        report::SeriesOptions series;
+        series.scanDpi = job.fileDpi;
+        series.grading = options;
+        series.threads = 1; // the pool runs the files side by side
+        report::gradeSeries({{job.path, std::nullopt}}, series, graded);
+        return;
+    }
+    scanning::ScanRequest request;
+    request.device = job.scanner->device;
+    request.dpi = job.scanner->scanDpi;
+    int shown = -1;
+    const auto progress = [&](double fraction) {
+        const int percent = std::clamp(int(fraction * 100.0), 0, 99);
+        if (percent != shown)
+            QMetaObject::invokeMethod(this, [this, id = job.id, percent] { scanProgress(id, percent); },
+                                      Qt::QueuedConnection);
+        shown = percent;
+    };
+    // A page is graded as it comes, so that no more than one is held.
+    const auto gradeAcquired = [&](const scanning::Acquisition& acquired) {
+        const QString source = QStringLiteral("%1, %2").arg(
+            scannerName(acquired.device.isEmpty() ? request.device : acquired.device),
+            QTime::currentTime().toString(QStringLiteral("H.mm.ss")));
+        shown = -1;
+        if (!acquired.scan) {
+            report::ScannedPage failed;
+            failed.source = source;
+            failed.error = acquired.error;
+            return graded(failed);
+        }
+        QMetaObject::invokeMethod(this, [this, id = job.id] { scanProgress(id, 100); }, Qt::QueuedConnection);
+        graded(report::gradeScannedPage(*acquired.scan, source, std::nullopt, options));
+    };
+    gradeAcquired(scanning::acquireScan(request, job.stop, progress));
 }
 
 void ReportDialog::addRow(int at, const std::shared_ptr<Job>& job, const QString& source)
@@ -336,13 +350,23 @@ void ReportDialog::addRow(int at, const std::shared_ptr<Job>& job, const QString
     fillRow(at);
 }
 
+// The row of the page being scanned; the next page of a run of several gets
+// a row of its own, after the run's last, when its scan starts.
 void ReportDialog::scanProgress(int job, int percent)
 {
+    int last = -1;
     for (size_t r = 0; r < rows_.size(); ++r)
-        if (rows_[r].job->id == job && !rows_[r].done) {
-            rows_[r].progress = percent < 100 ? QStringLiteral("skannataan… %1 %").arg(percent) : kGrading;
-            table_->setItem(int(r), StatusColumn, cell(rows_[r].progress));
-        }
+        if (rows_[r].job->id == job)
+            last = int(r);
+    if (last < 0 || rows_[size_t(last)].job->stop)
+        return;
+    if (rows_[size_t(last)].done) {
+        const std::shared_ptr<Job> owner = rows_[size_t(last)].job;
+        addRow(++last, owner, scannerName(owner->scanner->device));
+    }
+    Row& row = rows_[size_t(last)];
+    row.progress = percent < 100 ? QStringLiteral("skannataan… %1 %").arg(percent) : kGrading;
+    table_->setItem(last, StatusColumn, cell(row.progress));
 }
 
 // A file's first page fills the row it was given; a PDF's further pages

@@ -85,6 +85,7 @@ private:
     struct Row;
 
     void start(const std::shared_ptr<Job>& job);
+    void work(Job& job);
     void addRow(int at, const std::shared_ptr<Job>& job, const QString& source);
     void pageGraded(int job, const report::ScannedPage& page);
     void scanProgress(int job, int percent);
