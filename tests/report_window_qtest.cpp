@@ -328,6 +328,26 @@ private slots:
         QVERIFY(dialog.isNull());
     }
 
+    // Tyhjennä syöttölaite… takes the feeder's every page, a row each.
+    void emptyingTheFeederGivesARowForEachPage()
+    {
+        testing::useTestScanner("");
+        Report report;
+        report.dialog.setSourceChooser([](QWidget*, const scanning::GradeSource&) {
+            scanning::GradeSource scanner;
+            scanner.kind = scanning::GradeSource::Kind::Scanner;
+            scanner.scanDpi = 300;
+            return std::optional(scanner);
+        });
+        report.dialog.findChild<QPushButton*>("emptyFeeder")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!report.dialog.busy(), 120000);
+        const int rows = report.dialog.table()->rowCount();
+        QVERIFY2(rows > 1, qPrintable(text(report.dialog, 0, ReportDialog::StatusColumn)));
+        for (int row = 0; row < rows; ++row)
+            QVERIFY2(text(report.dialog, row, ReportDialog::StatusColumn).startsWith(QStringLiteral("ei symbolia: ")),
+                     qPrintable(text(report.dialog, row, ReportDialog::StatusColumn)));
+    }
+
     // Raportti… in the status line opens the dialog once; closing it while
     // scans are still being graded stops them and the dialog goes.
     void closingInTheMiddleStopsTheGrading()

@@ -112,6 +112,7 @@ struct ReportDialog::Job {
     QString path;                                // a scan file
     std::optional<double> fileDpi;               // replaces the file's resolution
     std::optional<scanning::GradeSource> scanner; // or a page from this scanner
+    bool feeder = false;                          // its feeder's every page
     std::optional<double> printerDpi;
     std::atomic<bool> stop{false};
 };
@@ -189,6 +190,8 @@ ReportDialog::ReportDialog(const scanning::GradeSource& suggestion, QWidget* par
     };
     QPushButton* addFilesButton = button(QStringLiteral("Lisää tiedostoja…"), "addFiles");
     QPushButton* scanButton = button(QStringLiteral("Skannaa sivu…"), "scanPage");
+    QPushButton* feederButton = button(QStringLiteral("Tyhjennä syöttölaite…"), "emptyFeeder");
+    feederButton->setToolTip(QStringLiteral("Skannaa skannerin syöttölaitteen kaikki sivut, kunnes se on tyhjä."));
     remove_ = button(QStringLiteral("Poista rivi"), "removeRow");
     clear_ = button(QStringLiteral("Tyhjennä"), "clearRows");
     save_ = button(QStringLiteral("Tallenna raportti…"), "saveReport");
@@ -202,7 +205,8 @@ ReportDialog::ReportDialog(const scanning::GradeSource& suggestion, QWidget* par
             addFiles(paths);
         }
     });
-    connect(scanButton, &QPushButton::clicked, this, &ReportDialog::scanPage);
+    connect(scanButton, &QPushButton::clicked, this, [this] { scanPages(false); });
+    connect(feederButton, &QPushButton::clicked, this, [this] { scanPages(true); });
     connect(remove_, &QPushButton::clicked, this, [this] {
         // From the bottom up, so that the rows still to go keep their numbers.
         QList<int> selected;
@@ -228,7 +232,7 @@ ReportDialog::ReportDialog(const scanning::GradeSource& suggestion, QWidget* par
     });
 
     auto* buttons = new QHBoxLayout;
-    for (QPushButton* b : {addFilesButton, scanButton, remove_, clear_})
+    for (QPushButton* b : {addFilesButton, scanButton, feederButton, remove_, clear_})
         buttons->addWidget(b);
     buttons->addStretch(1);
     buttons->addWidget(save_);
@@ -262,10 +266,11 @@ void ReportDialog::addFiles(const QStringList& paths, std::optional<double> file
     }
 }
 
-void ReportDialog::addScan(const scanning::GradeSource& scanner)
+void ReportDialog::addScan(const scanning::GradeSource& scanner, bool feeder)
 {
     auto job = std::make_shared<Job>();
     job->scanner = scanner;
+    job->feeder = feeder;
     addRow(int(rows_.size()), job, scannerName(scanner.device));
     rows_.back().progress = QStringLiteral("skannataan…");
     fillRow(int(rows_.size()) - 1);
@@ -321,11 +326,15 @@ void ReportDialog::work(Job& job)
                                       Qt::QueuedConnection);
         shown = percent;
     };
-    // A page is graded as it comes, so that no more than one is held.
+    // A page is graded as it comes, so that no more than one is held. A page
+    // of a feeder run is named by its place in the run as well.
+    int pages = 0;
     const auto gradeAcquired = [&](const scanning::Acquisition& acquired) {
-        const QString source = QStringLiteral("%1, %2").arg(
+        QString source = QStringLiteral("%1, %2").arg(
             scannerName(acquired.device.isEmpty() ? request.device : acquired.device),
             QTime::currentTime().toString(QStringLiteral("H.mm.ss")));
+        if (job.feeder)
+            source += QStringLiteral(", sivu %1").arg(++pages);
         shown = -1;
         if (!acquired.scan) {
             report::ScannedPage failed;
@@ -336,7 +345,22 @@ void ReportDialog::work(Job& job)
         QMetaObject::invokeMethod(this, [this, id = job.id] { scanProgress(id, 100); }, Qt::QueuedConnection);
         graded(report::gradeScannedPage(*acquired.scan, source, std::nullopt, options));
     };
-    gradeAcquired(scanning::acquireScan(request, job.stop, progress));
+    if (!job.feeder)
+        return gradeAcquired(scanning::acquireScan(request, job.stop, progress));
+
+    // The feeder's pages one after another, each graded before the next is
+    // taken, until the feeder is empty. A run that ends on a problem (no
+    // paper at the start, a jam) says so in a row of its own.
+    request.source = scanning::PaperSource::Feeder;
+    const scanning::ScanRun run = scanning::acquirePages(
+        request, job.stop, [&](scanning::Acquisition&& page) { gradeAcquired(page); }, {},
+        [&](int, double fraction) { progress(fraction); });
+    if (run.problem != scanning::ScanProblem::None && run.problem != scanning::ScanProblem::Cancelled) {
+        report::ScannedPage failed;
+        failed.source = QStringLiteral("%1, syöttölaite").arg(scannerName(run.device.isEmpty() ? request.device : run.device));
+        failed.error = run.error;
+        graded(failed);
+    }
 }
 
 void ReportDialog::addRow(int at, const std::shared_ptr<Job>& job, const QString& source)
@@ -589,7 +613,7 @@ void ReportDialog::updateState()
     clear_->setEnabled(!rows_.empty());
 }
 
-void ReportDialog::scanPage()
+void ReportDialog::scanPages(bool feeder)
 {
     scanning::GradeSource suggestion = choice_;
     suggestion.kind = scanning::GradeSource::Kind::Scanner;
@@ -603,7 +627,7 @@ void ReportDialog::scanPage()
     if (chosen->kind == scanning::GradeSource::Kind::File)
         addFiles({chosen->file}, chosen->fileDpi);
     else
-        addScan(*chosen);
+        addScan(*chosen, feeder);
 }
 
 void ReportDialog::rememberChoice()

@@ -56,8 +56,9 @@ public:
     // they are read), graded off the window's thread. fileDpi replaces the
     // resolution the files state.
     void addFiles(const QStringList& paths, std::optional<double> fileDpi = std::nullopt);
-    // One page from the scanner the source names.
-    void addScan(const scanning::GradeSource& scanner);
+    // One page from the scanner the source names, or with feeder every page
+    // in its document feeder until the feeder is empty, a row each.
+    void addScan(const scanning::GradeSource& scanner, bool feeder = false);
     void removeRow(int row);
     void clearRows();
 
@@ -95,7 +96,7 @@ private:
     int seriesIndexOf(int row) const;
     void stopAll();
     void updateState();
-    void scanPage();
+    void scanPages(bool feeder);
     void askAndSave();
     void rememberChoice();
 
