@@ -5,12 +5,12 @@
 
 #include "app/Form1.h"
 #include "app/GradeDialog.h"
-#include "app/PageSeries.h"
 #include "app/ReportDialog.h"
 #include "grading/GradeReport.h"
 #include "grading/PageReport.h"
 #include "report/SeriesGrading.h"
 #include "report/SeriesReport.h"
+#include "support/MarkedScan.h"
 #include "support/MemoryPrinter.h"
 #include "support/SyntheticScan.h"
 #include "support/TestScanner.h"
@@ -46,19 +46,11 @@ QString writeScan(const QTemporaryDir& dir, const QString& name, int gain)
     return unmarkedScan(gain).save(file) ? file : QString();
 }
 
-// A scan of the page named, printed with its mark on a 300-dpi label.
+// A scan of the page named, printed with its mark at 300 dpi.
 QString writeMarkedScan(const QTemporaryDir& dir, const std::string& pageName, const std::string& n)
 {
-    testing::TestPrinter printer(testing::sheetGeometry(300, 100, 150));
-    PictureSurface picture(kPictureWidth, kPictureHeight);
-    marking::PageMarker marker;
-    printMarkedPage(*findPrintPage(pageName), true, marker, n, printer.printer, picture, [] {},
-                    [](const std::string&) {});
-    const PageRaster& page = printer.lastPage();
     const QString file = dir.filePath("merkitty.png");
-    return testing::scan(testing::printed(page, 300, QRect(0, 0, page.width(), page.height())), {.dpi = 600}).save(file)
-               ? file
-               : QString();
+    return testing::seriesPageScan(*findPrintPage(pageName), n, 300, 0, {.dpi = 600}).save(file) ? file : QString();
 }
 
 // The scans as the pages of one PDF, each page the image's size.
