@@ -25,14 +25,22 @@ std::vector<FoundSymbol> readSymbols(const QImage& plane)
     ZXing::DecodeHints hints;
     hints.setFormats(ZXing::BarcodeFormat::Code128);
     hints.setTryHarder(true);
-    hints.setTryRotate(true);
     // Downscaled copies make the reader merge results in a way ZXing 1.4
     // asserts on; the grading needs full resolution anyway.
     hints.setTryDownscale(false);
     const ZXing::ImageView view(plane.constBits(), plane.width(), plane.height(), ZXing::ImageFormat::Lum,
                                 int(plane.bytesPerLine()));
+    // The page as it lies first; turned a quarter only where that reads
+    // nothing, as a page scanned sideways does. Reading its columns takes
+    // as long as its rows.
+    hints.setTryRotate(false);
+    ZXing::Results results = ZXing::ReadBarcodes(view, hints);
+    if (std::none_of(results.begin(), results.end(), [](const ZXing::Result& r) { return r.isValid(); })) {
+        hints.setTryRotate(true);
+        results = ZXing::ReadBarcodes(view, hints);
+    }
     std::vector<FoundSymbol> found;
-    for (const ZXing::Result& r : ZXing::ReadBarcodes(view, hints)) {
+    for (const ZXing::Result& r : results) {
         if (!r.isValid())
             continue;
         const auto& q = r.position();
