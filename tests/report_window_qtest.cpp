@@ -340,6 +340,35 @@ private slots:
                      qPrintable(text(report.dialog, row, ReportDialog::StatusColumn)));
     }
 
+    // Closing with graded scans that no saved report holds asks first: no
+    // keeps the dialog open; after a save nothing is asked.
+    void closingAsksBeforeDroppingUnsavedGrades()
+    {
+        Report report;
+        report.add({marked_});
+        ReportDialog& dialog = report.dialog;
+        QList<int> asked;
+        bool answer = false;
+        dialog.setDiscardQuestion([&](int graded) {
+            asked << graded;
+            return answer;
+        });
+        dialog.show();
+        dialog.reject();
+        QVERIFY(dialog.isVisible());
+        answer = true;
+        dialog.reject();
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(asked, QList<int>({1, 1}));
+
+        dialog.show();
+        QString error;
+        QVERIFY2(dialog.saveReport(work_.filePath("tallennettu.html"), &error), qPrintable(error));
+        dialog.reject();
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(asked.size(), 2);
+    }
+
     // Raportti… in the status line opens the dialog once; closing it while
     // scans are still being graded stops them and the dialog goes.
     void closingInTheMiddleStopsTheGrading()

@@ -128,7 +128,14 @@ struct ReportDialog::Row {
 
 ReportDialog::ReportDialog(const scanning::GradeSource& suggestion, QWidget* parent)
     : QDialog(parent), choice_(suggestion), chooseSource_(chooseScanSourceInDialog),
-      open_([](const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); })
+      open_([](const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }),
+      discardQuestion_([this](int graded) {
+          return QMessageBox::question(this, windowTitle(),
+                                       QStringLiteral("%1 arvioitua skannausta ei ole tallennetussa raportissa. "
+                                                      "Suljetaanko silti?")
+                                           .arg(graded),
+                                       QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+      })
 {
     setObjectName("reportDialog");
     setWindowTitle(QStringLiteral("Sarjan raportti"));
@@ -251,6 +258,9 @@ ReportDialog::~ReportDialog()
 
 void ReportDialog::done(int result)
 {
+    const int graded = int(std::count_if(rows_.begin(), rows_.end(), [](const Row& r) { return shownSymbol(r.page); }));
+    if (unsaved_ && graded > 0 && discardQuestion_ && !discardQuestion_(graded))
+        return;
     stopAll();
     QDialog::done(result);
 }
@@ -427,12 +437,14 @@ void ReportDialog::pageGraded(int job, const report::ScannedPage& page)
             for (Row& r : rows_)
                 if (r.choice == choice)
                     r.chosenByUser = true;
+            unsaved_ = true;
             followPreviousPages();
         });
         table_->setCellWidget(last, PageColumn, choice);
     }
     fillRow(last);
     followPreviousPages();
+    unsaved_ = true;
     updateState();
 }
 
@@ -556,6 +568,7 @@ void ReportDialog::removeRow(int r)
 
 void ReportDialog::clearRows()
 {
+    unsaved_ = false; // dropped on purpose
     stopAll();
     rows_.clear();
     table_->setRowCount(0);
@@ -645,6 +658,7 @@ bool ReportDialog::saveReport(const QString& path, QString* error)
         *error = QStringLiteral("Raporttia %1 ei voi kirjoittaa: %2. Valitse toinen kansio.").arg(path, reason);
         return false;
     }
+    unsaved_ = false;
     if (open_)
         open_(path);
     return true;

@@ -50,6 +50,10 @@ public:
 
     void setSourceChooser(SourceChooser choose) { chooseSource_ = std::move(choose); }
     void setOpener(Opener open) { open_ = std::move(open); }
+    // Asked before closing drops graded scans that no saved report holds;
+    // true closes. By default a message box asks the user.
+    using DiscardQuestion = std::function<bool(int graded)>;
+    void setDiscardQuestion(DiscardQuestion ask) { discardQuestion_ = std::move(ask); }
     void setChoiceHandler(ChoiceHandler handler) { choiceChanged_ = std::move(handler); }
 
     // One row for each file (a PDF's further pages get rows of their own as
@@ -113,6 +117,8 @@ private:
     scanning::GradeSource choice_;
     SourceChooser chooseSource_;
     Opener open_;
+    DiscardQuestion discardQuestion_;
+    bool unsaved_ = false; // graded rows have come or changed since the last save
     ChoiceHandler choiceChanged_;
     QThreadPool pool_;
 };
