@@ -108,6 +108,7 @@ private slots:
         row("page of a scan not given", {"--report", "a.png", "--page", "b.png=Samsung 1"}, 2, "", "b.png");
         row("page unknown", {"--report", "a.png", "--page", "a.png=Samsung 9"}, 2, "", "Samsung 9");
         row("plot with report", {"--report", "a.png", "--plot", "p.png"}, 2, "", "--plot");
+        row("report over its scan", {"--report", "a.html", "-o", "a.html"}, 2, "", "skannauksen a.html");
         row("help", {"--help"}, 0, "^Käyttö: raitakone (.|\n)*--paper <PAPERI>(.|\n)*--list-printers(.|\n)*Command10:1 +\"Valkea 2  \\(rgb\\+bf\\)\"", "");
         row("version", {"--version"}, 0, "^raitakone \\d+\\.\\d+", "");
         row("list without a scheduler", {"--list-printers"}, 1, "", "CUPS ei ole käynnissä");

@@ -93,6 +93,13 @@ QString writeWhole(const QString& path, const QByteArray& data, const QString& w
         .arg(what, path, file.errorString());
 }
 
+// FILE.json beside FILE.html.
+QString jsonBeside(const QString& html)
+{
+    const QFileInfo info(html);
+    return info.dir().filePath(info.completeBaseName() + QStringLiteral(".json"));
+}
+
 // The report, and its JSON beside it or on out.
 int writeReport(const report::SeriesReport& series, const QString& output, bool json, QTextStream& out,
                 QTextStream& err)
@@ -109,8 +116,7 @@ int writeReport(const report::SeriesReport& series, const QString& output, bool 
         return report::seriesStatus(series);
     }
     QString error = writeWhole(output, report::seriesHtml(series), QStringLiteral("Raporttia"));
-    const QFileInfo info(output);
-    const QString jsonPath = info.dir().filePath(info.completeBaseName() + QStringLiteral(".json"));
+    const QString jsonPath = jsonBeside(output);
     if (error.isEmpty() && json)
         error = writeWhole(jsonPath, report::seriesJson(series), QStringLiteral("JSON-tiedostoa"));
     if (!error.isEmpty()) {
@@ -238,6 +244,13 @@ int runReport(const QCommandLineParser& parser, QTextStream& out, QTextStream& e
             inputs.push_back({path, std::nullopt});
     if (error.isEmpty())
         error = namedPages(parser, inputs);
+    if (error.isEmpty() && output != QStringLiteral("-"))
+        for (const report::ScanInput& input : inputs)
+            if (QFileInfo(input.path).absoluteFilePath() == QFileInfo(output).absoluteFilePath() ||
+                QFileInfo(input.path).absoluteFilePath() == QFileInfo(jsonBeside(output)).absoluteFilePath())
+                error = QStringLiteral("Raportti kirjoitettaisiin skannauksen %1 päälle. Anna valitsimelle -o toinen "
+                                       "tiedostonimi.")
+                            .arg(input.path);
     if (error.isEmpty() && !parser.isSet(kScan) && inputs.empty())
         error = QStringLiteral("--report tarvitsee skannaukset: raitakone --report SKANNAUS… tai raitakone --report "
                                "--scan.");
