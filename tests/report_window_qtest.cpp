@@ -340,6 +340,28 @@ private slots:
                      qPrintable(text(report.dialog, row, ReportDialog::StatusColumn)));
     }
 
+    // A PNG that states no resolution (or the 96 dpi programs write) is
+    // asked for one as it is added, and graded at it; the others are not.
+    void filesWithoutTheirResolutionAreAskedForIt()
+    {
+        QImage scan = unmarkedScan(1);
+        scan.setDotsPerMeterX(3780); // 96 dpi
+        scan.setDotsPerMeterY(3780);
+        const QString unstated = work_.filePath("ilman-tarkkuutta.png");
+        QVERIFY(scan.save(unstated));
+        Report report;
+        QStringList asked;
+        report.dialog.setResolutionQuestion([&asked](const QStringList& files) {
+            asked = files;
+            return std::optional<double>(600);
+        });
+        report.dialog.addChosenFiles({marked_, unstated});
+        QTRY_VERIFY_WITH_TIMEOUT(!report.dialog.busy(), 120000);
+        QCOMPARE(asked, QStringList{unstated});
+        const double gain = text(report.dialog, 1, ReportDialog::GainColumn).replace(',', '.').toDouble();
+        QVERIFY2(std::fabs(gain - 1.0) < 0.3, qPrintable(text(report.dialog, 1, ReportDialog::StatusColumn)));
+    }
+
     // Closing with graded scans that no saved report holds asks first: no
     // keeps the dialog open; after a save nothing is asked.
     void closingAsksBeforeDroppingUnsavedGrades()

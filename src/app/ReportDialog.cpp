@@ -7,6 +7,7 @@
 #include "grading/FileErrorText.h"
 #include "grading/GradeReport.h"
 #include "grading/PageReport.h"
+#include "grading/ScanImage.h"
 #include "report/SeriesGrading.h"
 
 #include <QComboBox>
@@ -17,6 +18,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QShortcut>
@@ -129,6 +131,18 @@ struct ReportDialog::Row {
 ReportDialog::ReportDialog(const scanning::GradeSource& suggestion, QWidget* parent)
     : QDialog(parent), choice_(suggestion), chooseSource_(chooseScanSourceInDialog),
       open_([](const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }),
+      resolutionQuestion_([this](const QStringList& files) -> std::optional<double> {
+          QStringList names;
+          for (const QString& file : files)
+              names << QFileInfo(file).fileName();
+          bool ok = false;
+          const int dpi = QInputDialog::getInt(
+              this, windowTitle(),
+              QStringLiteral("Skannaus ei kerro tarkkuuttaan: %1.\nMillä tarkkuudella se skannattiin (dpi)?")
+                  .arg(names.join(QStringLiteral(", "))),
+              scanning::kDefaultScanDpi, int(grading::kMinScanDpi), int(grading::kMaxScanDpi), 1, &ok);
+          return ok ? std::optional<double>(dpi) : std::nullopt;
+      }),
       discardQuestion_([this](int graded) {
           return QMessageBox::question(this, windowTitle(),
                                        QStringLiteral("%1 arvioitua skannausta ei ole tallennetussa raportissa. "
@@ -209,7 +223,7 @@ ReportDialog::ReportDialog(const scanning::GradeSource& suggestion, QWidget* par
             QStringLiteral("Skannaukset (*.png *.tif *.tiff *.jpg *.jpeg *.pdf)"));
         if (!paths.isEmpty()) {
             lastFolder() = QFileInfo(paths.front()).absolutePath();
-            addFiles(paths);
+            addChosenFiles(paths);
         }
     });
     connect(scanButton, &QPushButton::clicked, this, [this] { scanPages(false); });
@@ -274,6 +288,20 @@ void ReportDialog::addFiles(const QStringList& paths, std::optional<double> file
         addRow(int(rows_.size()), job, path);
         start(job);
     }
+}
+
+void ReportDialog::addChosenFiles(const QStringList& paths)
+{
+    // A PNG states its resolution before its pixels, so asking costs no
+    // decoding; other formats say theirs as they are read.
+    QStringList unstated;
+    for (const QString& path : paths)
+        if (path.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive) && !grading::scanFileResolution(path))
+            unstated << path;
+    const std::optional<double> dpi = unstated.isEmpty() || !resolutionQuestion_ ? std::nullopt
+                                                                                 : resolutionQuestion_(unstated);
+    for (const QString& path : paths)
+        addFiles({path}, unstated.contains(path) ? dpi : std::nullopt);
 }
 
 void ReportDialog::addScan(const scanning::GradeSource& scanner, bool feeder)

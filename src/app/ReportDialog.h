@@ -54,12 +54,19 @@ public:
     // true closes. By default a message box asks the user.
     using DiscardQuestion = std::function<bool(int graded)>;
     void setDiscardQuestion(DiscardQuestion ask) { discardQuestion_ = std::move(ask); }
+    // Asked for the resolution of PNG files that do not state theirs;
+    // nothing when the user does not say. By default an input dialog asks.
+    using ResolutionQuestion = std::function<std::optional<double>(const QStringList& files)>;
+    void setResolutionQuestion(ResolutionQuestion ask) { resolutionQuestion_ = std::move(ask); }
     void setChoiceHandler(ChoiceHandler handler) { choiceChanged_ = std::move(handler); }
 
     // One row for each file (a PDF's further pages get rows of their own as
     // they are read), graded off the window's thread. fileDpi replaces the
     // resolution the files state.
     void addFiles(const QStringList& paths, std::optional<double> fileDpi = std::nullopt);
+    // As the user adds files: the resolution of PNGs that state none is
+    // asked first (once for all of them), the rows in the order given.
+    void addChosenFiles(const QStringList& paths);
     // One page from the scanner the source names, or with feeder every page
     // in its document feeder until the feeder is empty, a row each.
     void addScan(const scanning::GradeSource& scanner, bool feeder = false);
@@ -117,6 +124,7 @@ private:
     scanning::GradeSource choice_;
     SourceChooser chooseSource_;
     Opener open_;
+    ResolutionQuestion resolutionQuestion_;
     DiscardQuestion discardQuestion_;
     bool unsaved_ = false; // graded rows have come or changed since the last save
     ChoiceHandler choiceChanged_;
