@@ -233,3 +233,27 @@ TEST(MarkOff, PageFilesAreByteForByteThePagesWithoutMarking)
 
 } // namespace
 } // namespace raitakone
+
+namespace raitakone {
+
+// A series stopped part way counts the ladder's sheets, not the names
+// given: on A6 at 600 dpi the ladder takes two sheets.
+TEST(Series, AStopCountsTheSheetsPrinted)
+{
+    auto record = std::make_shared<testing::MemoryPrinterRecord>();
+    const PrinterSurface::Connector connector = [record] {
+        return std::make_unique<testing::MemoryPrinter>(testing::sheetGeometry(600, 105, 148), record);
+    };
+    QString ignored;
+    QTextStream out(&ignored), err(&ignored);
+    int asked = 0;
+    SeriesCount count;
+    EXPECT_EQ(printSeries({ladderPrintPage(), *findPrintPage("Command3")}, connector, out, err,
+                          [&asked] { return ++asked > 2; }, &count),
+              1);
+    EXPECT_EQ(count.total, 3);
+    EXPECT_EQ(count.handled, 2);
+    EXPECT_EQ(record->pages.size(), 2u);
+}
+
+} // namespace raitakone

@@ -267,7 +267,7 @@ int runWindow(CurrentPrinter& current)
 } // namespace
 
 int printSeries(const std::vector<PrintPage>& named, const PrinterSurface::Connector& connector, QTextStream& out,
-                QTextStream& err, const std::function<bool()>& stopRequested, int* handled, bool mark)
+                QTextStream& err, const std::function<bool()>& stopRequested, SeriesCount* count, bool mark)
 {
     PrinterSurface printer(connector);
     marking::PageMarker marker;
@@ -284,10 +284,12 @@ int printSeries(const std::vector<PrintPage>& named, const PrinterSurface::Conne
 
     int status = kDone;
     const QString total = QString::number(pages.size());
+    if (count)
+        *count = {0, int(pages.size())};
     for (size_t i = 0; i < pages.size(); ++i) {
         if (stopRequested && stopRequested()) {
-            if (handled)
-                *handled = int(i);
+            if (count)
+                count->handled = int(i);
             return kFailed;
         }
         const PrintPage& page = pages[i];
@@ -308,8 +310,8 @@ int printSeries(const std::vector<PrintPage>& named, const PrinterSurface::Conne
             err << QString::fromStdString(page.caption) << ": " << QString::fromStdString(error.what()) << Qt::endl;
         }
     }
-    if (handled)
-        *handled = int(pages.size());
+    if (count)
+        count->handled = int(pages.size());
     return status;
 }
 
@@ -426,23 +428,23 @@ int runProgram(int argc, char** argv)
         return runGrade(parser, out, err);
 
     if (parser.isSet(options.print)) {
-        int handled = 0;
-        const int status = printSeries(pages, current.connector(), out, err, terminationRequested, &handled,
+        SeriesCount count;
+        const int status = printSeries(pages, current.connector(), out, err, terminationRequested, &count,
                                        parser.isSet(options.mark));
         if (!terminationRequested())
             return status;
-        if (handled == int(pages.size()))
+        if (count.handled == count.total)
             err << QString::fromUtf8("Keskeytetty (signaali %1) viimeisen sivun jälkeen: kaikki %2 sivua käsiteltiin.")
                        .arg(terminationSignal())
-                       .arg(pages.size())
+                       .arg(count.total)
                 << Qt::endl;
         else
             err << QString::fromUtf8("Keskeytetty (signaali %1): %2/%3 sivua käsiteltiin; loput %4 jäivät "
                                      "tulostamatta.")
                        .arg(terminationSignal())
-                       .arg(handled)
-                       .arg(pages.size())
-                       .arg(int(pages.size()) - handled)
+                       .arg(count.handled)
+                       .arg(count.total)
+                       .arg(count.total - count.handled)
                 << Qt::endl;
         return 128 + terminationSignal();
     }

@@ -25,10 +25,14 @@ int runProgram(int argc, char** argv);
 // clicked end nothing here. Stops early, after a whole page, when
 // stopRequested answers true. With mark every page carries its mark (the
 // ladder always does), numbered in the series. Returns 0 when every page was
-// delivered, else 1; handled, when given, gets how many pages were printed or
-// failed.
+// delivered, else 1; count, when given, gets how many pages were printed or
+// failed, of how many (a ladder counts its sheets).
+struct SeriesCount {
+    int handled = 0;
+    int total = 0;
+};
 int printSeries(const std::vector<PrintPage>& pages, const PrinterSurface::Connector& connector, QTextStream& out,
-                QTextStream& err, const std::function<bool()>& stopRequested = {}, int* handled = nullptr,
+                QTextStream& err, const std::function<bool()>& stopRequested = {}, SeriesCount* count = nullptr,
                 bool mark = false);
 
 // The page a name means: a control name with its index, a caption as on its
