@@ -1,5 +1,7 @@
 #include "app/ReportDialog.h"
 
+#include "app/PageSeries.h"
+
 #include "app/Controls.h"
 #include "app/GradeDialog.h"
 #include "app/ScanSourceDialog.h"
@@ -25,7 +27,6 @@
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTableWidget>
-#include <QTime>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -89,35 +90,7 @@ QString statusOf(const report::ScannedPage& page, bool* error)
     return notes.isEmpty() ? QStringLiteral("arvioitu") : notes.join(QLatin1Char(' '));
 }
 
-// "skanneri test:0"; the first one found when no device is named.
-QString scannerName(const QString& device)
-{
-    return QStringLiteral("skanneri %1").arg(device.isEmpty() ? QStringLiteral("(ensimmäinen)") : device);
-}
-
-// The page the user names an unmarked scan as: its place in the series
-// counted from 1.
-marking::PageIdentity namedPage(int index)
-{
-    const PrintPage& page = allPrintPages()[size_t(index)];
-    marking::PageIdentity identity;
-    identity.control = page.name();
-    identity.caption = page.caption;
-    identity.n = std::to_string(index + 1);
-    return identity;
-}
-
 } // namespace
-
-struct ReportDialog::Job {
-    int id = 0;
-    QString path;                                // a scan file
-    std::optional<double> fileDpi;               // replaces the file's resolution
-    std::optional<scanning::GradeSource> scanner; // or a page from this scanner
-    bool feeder = false;                          // its feeder's every page
-    std::optional<double> printerDpi;
-    std::atomic<bool> stop{false};
-};
 
 struct ReportDialog::Row {
     std::shared_ptr<Job> job;
@@ -336,69 +309,17 @@ void ReportDialog::start(const std::shared_ptr<Job>& job)
     updateState();
 }
 
-// On a thread of the pool.
+// On a thread of the pool: what the job finds is posted to the dialog.
 void ReportDialog::work(Job& job)
 {
-    grading::GradeOptions options;
-    options.printerDpi = job.printerDpi;
-    options.stopRequested = [&job] { return job.stop.load(); };
-    const auto graded = [this, id = job.id](const report::ScannedPage& page) {
-        QMetaObject::invokeMethod(this, [this, id, page] { pageGraded(id, page); }, Qt::QueuedConnection);
-    };
-    if (!job.scanner) {
-        report::SeriesOptions series;
-        series.scanDpi = job.fileDpi;
-        series.grading = options;
-        series.threads = 1; // the pool runs the files side by side
-        report::gradeSeries({{job.path, std::nullopt}}, series, graded);
-        return;
-    }
-    scanning::ScanRequest request;
-    request.device = job.scanner->device;
-    request.dpi = job.scanner->scanDpi;
-    int shown = -1;
-    const auto progress = [&](double fraction) {
-        const int percent = std::clamp(int(fraction * 100.0), 0, 99);
-        if (percent != shown)
-            QMetaObject::invokeMethod(this, [this, id = job.id, percent] { scanProgress(id, percent); },
-                                      Qt::QueuedConnection);
-        shown = percent;
-    };
-    // A page is graded as it comes, so that no more than one is held. A page
-    // of a feeder run is named by its place in the run as well.
-    int pages = 0;
-    const auto gradeAcquired = [&](const scanning::Acquisition& acquired) {
-        QString source = QStringLiteral("%1, %2").arg(
-            scannerName(acquired.device.isEmpty() ? request.device : acquired.device),
-            QTime::currentTime().toString(QStringLiteral("H.mm.ss")));
-        if (job.feeder)
-            source += QStringLiteral(", sivu %1").arg(++pages);
-        shown = -1;
-        if (!acquired.scan) {
-            report::ScannedPage failed;
-            failed.source = source;
-            failed.error = acquired.error;
-            return graded(failed);
-        }
-        QMetaObject::invokeMethod(this, [this, id = job.id] { scanProgress(id, 100); }, Qt::QueuedConnection);
-        graded(report::gradeScannedPage(*acquired.scan, source, std::nullopt, options));
-    };
-    if (!job.feeder)
-        return gradeAcquired(scanning::acquireScan(request, job.stop, progress));
-
-    // The feeder's pages one after another, each graded before the next is
-    // taken, until the feeder is empty. A run that ends on a problem (no
-    // paper at the start, a jam) says so in a row of its own.
-    request.source = scanning::PaperSource::Feeder;
-    const scanning::ScanRun run = scanning::acquirePages(
-        request, job.stop, [&](scanning::Acquisition&& page) { gradeAcquired(page); }, {},
-        [&](int, double fraction) { progress(fraction); });
-    if (run.problem != scanning::ScanProblem::None && run.problem != scanning::ScanProblem::Cancelled) {
-        report::ScannedPage failed;
-        failed.source = QStringLiteral("%1, syöttölaite").arg(scannerName(run.device.isEmpty() ? request.device : run.device));
-        failed.error = run.error;
-        graded(failed);
-    }
+    runReportJob(
+        job,
+        [this, id = job.id](const report::ScannedPage& page) {
+            QMetaObject::invokeMethod(this, [this, id, page] { pageGraded(id, page); }, Qt::QueuedConnection);
+        },
+        [this, id = job.id](int percent) {
+            QMetaObject::invokeMethod(this, [this, id, percent] { scanProgress(id, percent); }, Qt::QueuedConnection);
+        });
 }
 
 void ReportDialog::addRow(int at, const std::shared_ptr<Job>& job, const QString& source)
@@ -634,7 +555,7 @@ std::vector<report::ScannedPage> ReportDialog::scans() const
             continue;
         pages.push_back(row.page);
         if (row.choice)
-            pages.back().named = namedPage(row.choice->currentIndex());
+            pages.back().named = unmarkedPageIdentity(allPrintPages()[size_t(row.choice->currentIndex())]);
     }
     return pages;
 }

@@ -7,6 +7,7 @@
 // a graded one opens in the grade dialog on a double click. The finished
 // rows are saved as the series report's HTML.
 
+#include "app/ReportJob.h"
 #include "report/SeriesReport.h"
 #include "scanning/GradeSource.h"
 
@@ -93,7 +94,7 @@ public:
     void done(int result) override;
 
 private:
-    struct Job;
+    using Job = ReportJob;
     struct Row;
 
     void start(const std::shared_ptr<Job>& job);
