@@ -4,6 +4,7 @@
 #include "cli/CommandLine.h"
 #include "cli/GradeCommand.h"
 #include "cli/UntilStopped.h"
+#include "grading/FileErrorText.h"
 #include "grading/GradeReport.h"
 #include "report/SeriesGrading.h"
 #include "app/PageSeries.h"
@@ -14,7 +15,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 #include <poll.h>
 #include <unistd.h>
@@ -84,13 +84,10 @@ QString progressLine(const report::ScannedPage& page)
 // Writes data to path whole or not at all; an error message, or empty.
 QString writeWhole(const QString& path, const QByteArray& data, const QString& what)
 {
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && file.write(data) == data.size() && file.commit())
+    QString reason;
+    if (writeWholeFile(path, data, &reason))
         return {};
-    file.cancelWriting();
-    return QStringLiteral("%1 %2 ei voi kirjoittaa: %3. Tarkista, että kansio on olemassa ja siihen saa kirjoittaa "
-                          "ja että levyllä on tilaa.")
-        .arg(what, path, file.errorString());
+    return QStringLiteral("%1 %2 ei voi kirjoittaa: %3.").arg(what, path, reason);
 }
 
 // FILE.json beside FILE.html.

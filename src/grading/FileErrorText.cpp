@@ -27,8 +27,11 @@ QString writeFailureReason(const QString& path, QFileDevice::FileError error)
 
 bool writeWholeFile(const QString& path, const QByteArray& bytes, QString* reason)
 {
+    // Unbuffered, so that a write the disk refuses is seen by the save file
+    // itself and not lost in a flush that commit would not report.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) < 0 || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(bytes) != bytes.size() ||
+        !file.commit()) {
         *reason = writeFailureReason(path, file.error());
         return false;
     }
