@@ -12,6 +12,7 @@ PACKAGES=(
     cups printer-driver-cups-pdf poppler-utils cups-filters ghostscript
     libpoppler-qt6-dev libpoppler-private-dev libpng-dev qt6-image-formats-plugins qt6-svg-dev qt6-translations-l10n
     libsane-dev libsane1
+    locales
     hyperfine time
 )
 
@@ -21,12 +22,18 @@ for package in "${PACKAGES[@]}"; do
         missing+=("$package")
     fi
 done
+SUDO=""
+[[ $(id -u) -ne 0 ]] && SUDO="sudo"
 if ((${#missing[@]})); then
     echo "Installing: ${missing[*]}"
-    SUDO=""
-    [[ $(id -u) -ne 0 ]] && SUDO="sudo"
     $SUDO apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The program's users run it in Finnish; its tests run under that locale too.
+if ! locale -a 2>/dev/null | grep -qix 'fi_FI.utf8'; then
+    grep -qx 'fi_FI.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null || echo 'fi_FI.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+    $SUDO locale-gen >/dev/null
 fi
 
 cmake -S "$ROOT" -B "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -10,6 +10,7 @@
 #include "printtests/PrintTests.h"
 #include "surface/RuntimeError.h"
 #include "support/MemoryPrinter.h"
+#include "support/ModalDialog.h"
 
 #include <cups/cups.h>
 
@@ -554,9 +555,7 @@ private slots:
     {
         const QString folder = QDir::temp().filePath("raitakone-dialogi");
         QStringList seen;
-        QTimer::singleShot(0, [&] {
-            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-            QVERIFY(dialog != nullptr);
+        raitakone::testing::whenDialogOpens([&](QDialog* dialog) {
             auto* list = dialog->findChild<QListWidget*>("printers");
             QPushButton* browse = nullptr;
             for (QPushButton* b : dialog->findChildren<QPushButton*>())
@@ -613,9 +612,7 @@ private slots:
         QTemporaryDir dir;
         const PrinterChoice current{PrinterChoice::Kind::Files, dir.path().toStdString(), 300, 300, {{}, 100, 150}};
         const auto answer = [](const QString& paper, QString* problem) {
-            QTimer::singleShot(0, [paper, problem] {
-                auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-                QVERIFY(dialog);
+            raitakone::testing::whenDialogOpens([paper, problem](QDialog* dialog) {
                 auto* field = dialog->findChild<QComboBox*>("paper");
                 QCOMPARE(field->currentText(), QString("100x150mm"));
                 field->setCurrentText(paper);
@@ -630,7 +627,7 @@ private slots:
         answer("4x6in", &problem);
         const std::optional<PrinterChoice> chosen = choosePrinterInDialog(nullptr, current);
         QVERIFY(chosen.has_value());
-        QCOMPARE(QString::fromStdString(chosen->paper.description()), QString::fromUtf8("4x6in, 101.6 × 152.4 mm"));
+        QCOMPARE(QString::fromStdString(chosen->paper.description()), QString::fromUtf8("4x6in, 101,6 × 152,4 mm"));
         QCOMPARE(std::make_pair(chosen->name, chosen->dpiX), std::make_pair(current.name, 300.0));
         answer("A9", &problem);
         QVERIFY(!choosePrinterInDialog(nullptr, current).has_value());

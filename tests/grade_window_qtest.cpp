@@ -8,6 +8,7 @@
 #include "app/ScanSourceDialog.h"
 #include "app/PageSeries.h"
 #include "support/MemoryPrinter.h"
+#include "support/ModalDialog.h"
 #include "support/SyntheticScan.h"
 #include "support/TestScanner.h"
 
@@ -295,9 +296,7 @@ private slots:
 
         QStringList seen;
         const auto answer = [&](int dpi) {
-            QTimer::singleShot(0, [&seen, dpi] {
-                auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-                QVERIFY(dialog != nullptr);
+            raitakone::testing::whenDialogOpens([&seen, dpi](QDialog* dialog) {
                 auto* field = dialog->findChild<QSpinBox*>("fileDpi");
                 seen << field->text();
                 auto* ok = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);

@@ -137,7 +137,7 @@ TEST(PrinterSelection, PapersByNameAndBySize)
         EXPECT_EQ(parsePaper(paper->optionText()), paper) << paper->optionText() << " reads back";
     }
     EXPECT_EQ(parsePaper("100x150mm")->description(), "100 × 150 mm");
-    EXPECT_EQ(parsePaper("letter")->description(), "Letter, 215.9 × 279.4 mm");
+    EXPECT_EQ(parsePaper("letter")->description(), "Letter, 215,9 × 279,4 mm");
 }
 
 TEST(PrinterSelection, SavedChoiceRoundTripsAndDamagedSettingsAreIgnored)
@@ -170,7 +170,7 @@ TEST(PrinterSelection, ConnectsThePageFilePrinterTheEnvironmentNames)
         paper("RAITAKONE_PAPER", "4x6in");
     const std::unique_ptr<PrinterBackend> backend = connectConfiguredPrinter();
     EXPECT_EQ(backend->displayName(), "sivutiedostot: " + path);
-    EXPECT_EQ(backend->mediaText(), "4x6in, 101.6 × 152.4 mm");
+    EXPECT_EQ(backend->mediaText(), "4x6in, 101,6 × 152,4 mm");
     EXPECT_EQ(backend->geometry().paper.optionText(), "4x6in");
     EXPECT_EQ(std::make_pair(backend->geometry().dpiX, backend->geometry().dpiY), std::make_pair(300.0, 600.0));
     EXPECT_TRUE(std::filesystem::is_directory(path));

@@ -6,6 +6,7 @@
 #include <QRandomGenerator>
 
 #include <cmath>
+#include <charconv>
 #include <cstdio>
 #include <map>
 #include <sstream>
@@ -45,22 +46,20 @@ std::optional<std::string> unescaped(const std::string& value)
     return out;
 }
 
+// The payload's numbers are in the C locale's form, whoever prints or reads it.
 std::string number(double value)
 {
     char text[32];
-    std::snprintf(text, sizeof text, "%g", value);
-    return text;
+    const auto [end, error] = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 6);
+    return error == std::errc() ? std::string(text, end) : std::string("0");
 }
 
 std::optional<double> positiveNumber(const std::string& text)
 {
-    try {
-        size_t used = 0;
-        const double value = std::stod(text, &used);
-        if (used == text.size() && value > 0 && std::isfinite(value))
-            return value;
-    } catch (const std::exception&) {
-    }
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error == std::errc() && end == text.data() + text.size() && value > 0 && std::isfinite(value))
+        return value;
     return std::nullopt;
 }
 

@@ -1,6 +1,7 @@
 #include "printing/CupsPrinter.h"
 
 #include "printing/PageEncoders.h"
+#include "surface/NumberText.h"
 #include "surface/RuntimeError.h"
 
 #include <cups/cups.h>
@@ -53,13 +54,11 @@ bool schedulerUnreachable()
                        + "Käynnistä se (systemctl start cups) ja yritä uudelleen.");
 }
 
+// For people: "210", "101,6".
 std::string millimetres(int hundredths)
 {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", hundredths / 100.0);
-    std::string shown = text;
-    if (shown.ends_with(".0"))
-        shown.resize(shown.size() - 2);
+    std::string shown = plainDecimal(hundredths / 100.0, 1);
+    std::replace(shown.begin(), shown.end(), '.', ',');
     return shown;
 }
 

@@ -1,5 +1,7 @@
 #include "printing/PageEncoders.h"
 
+#include "surface/NumberText.h"
+
 #include <QString>
 
 #include <zlib.h>
@@ -289,17 +291,8 @@ double gridPoints(int pixels, double dpi) { return (std::floor(pixels * 72.0 / d
 // A length rounded to the 1e-5 pt the PDF writes it with.
 double pdfRounded(double points) { return std::round(points * 1e5) / 1e5; }
 
-QByteArray pdfNumber(double value)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, "%.5f", value);
-    QByteArray s(text);
-    while (s.endsWith('0'))
-        s.chop(1);
-    if (s.endsWith('.'))
-        s.chop(1);
-    return s == "-0" ? QByteArray("0") : s;
-}
+// PDF numbers are read in the C locale's form by every reader.
+QByteArray pdfNumber(double value) { return QByteArray::fromStdString(plainDecimal(value, 5)); }
 
 } // namespace
 

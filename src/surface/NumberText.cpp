@@ -2,6 +2,9 @@
 
 #include <QLocale>
 
+#include <algorithm>
+#include <charconv>
+
 namespace raitakone {
 namespace {
 
@@ -22,5 +25,38 @@ std::string toText(double value, int significantDigits)
 
 std::string singleToText(float value) { return toText(value, 7); }
 std::string doubleToText(double value) { return toText(value, 15); }
+
+std::string fixedDecimal(double value, int decimals)
+{
+    char text[400];
+    const auto [end, error] = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+    return error == std::errc() ? std::string(text, end) : std::string("0");
+}
+
+std::string plainDecimal(double value, int maxDecimals)
+{
+    std::string text = fixedDecimal(value, maxDecimals);
+    if (text.find('.') != std::string::npos) {
+        while (text.back() == '0')
+            text.pop_back();
+        if (text.back() == '.')
+            text.pop_back();
+    }
+    return text == "-0" ? "0" : text;
+}
+
+std::optional<double> parseDecimal(std::string_view text)
+{
+    std::string plain(text);
+    std::replace(plain.begin(), plain.end(), ',', '.');
+    if (plain.empty() || plain.find_first_not_of("0123456789.") != std::string::npos ||
+        std::count(plain.begin(), plain.end(), '.') > 1 || plain.front() == '.' || plain.back() == '.')
+        return std::nullopt;
+    double value = 0;
+    const auto [end, error] = std::from_chars(plain.data(), plain.data() + plain.size(), value);
+    if (error != std::errc() || end != plain.data() + plain.size())
+        return std::nullopt;
+    return value;
+}
 
 } // namespace raitakone

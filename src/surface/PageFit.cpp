@@ -1,7 +1,8 @@
 #include "surface/PageFit.h"
 
+#include "surface/NumberText.h"
+
 #include <algorithm>
-#include <cstdio>
 #include <vector>
 
 namespace raitakone {
@@ -43,11 +44,9 @@ struct Overflow {
     }
 };
 
-std::string decimal(const char* format, double value)
+std::string decimal(double value, int decimals)
 {
-    char text[32];
-    std::snprintf(text, sizeof text, format, value);
-    std::string shown = text;
+    std::string shown = fixedDecimal(value, decimals);
     std::replace(shown.begin(), shown.end(), '.', ',');
     return shown;
 }
@@ -57,10 +56,10 @@ std::string lengthText(int pixels, double dpi)
 {
     const double mm = pixels * kMmPerInch / dpi;
     if (mm >= 10)
-        return decimal("%.1f", mm / 10) + " cm";
+        return decimal(mm / 10, 1) + " cm";
     if (mm >= 1)
-        return decimal("%.1f", mm) + " mm";
-    return decimal("%.2f", mm) + " mm (" + std::to_string(pixels) + (pixels == 1 ? " kuvapiste)" : " kuvapistettä)");
+        return decimal(mm, 1) + " mm";
+    return decimal(mm, 2) + " mm (" + std::to_string(pixels) + (pixels == 1 ? " kuvapiste)" : " kuvapistettä)");
 }
 
 } // namespace

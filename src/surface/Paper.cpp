@@ -1,10 +1,10 @@
 #include "surface/Paper.h"
 
+#include "surface/NumberText.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 namespace raitakone {
 namespace {
@@ -28,29 +28,22 @@ std::string lowercase(std::string text)
     return text;
 }
 
-// Up to two decimals, none where they are zero: "210", "101.6", "215.9".
+// Up to two decimals, none where they are zero: "210", "101.6", "215.9"
+// (with a comma for people: "101,6").
 std::string shortNumber(double value, char point)
 {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f", value);
-    std::string shown = text;
-    while (shown.back() == '0')
-        shown.pop_back();
-    if (shown.back() == '.')
-        shown.pop_back();
+    std::string shown = plainDecimal(value, 2);
     std::replace(shown.begin(), shown.end(), '.', point);
     return shown;
 }
 
 // A positive decimal number written with digits and at most one point or
 // comma; -1 otherwise.
-double parseLength(std::string text)
+double parseLength(const std::string& text)
 {
-    std::replace(text.begin(), text.end(), ',', '.');
-    if (text.empty() || text.size() > 12 || text.find_first_not_of("0123456789.") != std::string::npos ||
-        std::count(text.begin(), text.end(), '.') > 1 || text.front() == '.' || text.back() == '.')
+    if (text.size() > 12)
         return -1;
-    return std::strtod(text.c_str(), nullptr);
+    return parseDecimal(text).value_or(-1);
 }
 
 } // namespace
@@ -64,7 +57,7 @@ std::string Paper::optionText() const
 
 std::string Paper::description() const
 {
-    const std::string size = shortNumber(widthMm, '.') + " × " + shortNumber(heightMm, '.') + " mm";
+    const std::string size = shortNumber(widthMm, ',') + " × " + shortNumber(heightMm, ',') + " mm";
     return name.empty() ? size : name + ", " + size;
 }
 
