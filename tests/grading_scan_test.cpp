@@ -238,3 +238,54 @@ TEST(GradeReportNumbers, DecimalCommaAndNoMinusZero)
         EXPECT_EQ(grading::signedReportNumber(c.value, c.decimals), QString::fromUtf8(c.sign)) << c.value;
     }
 }
+
+// ISO/IEC 15416's grade thresholds for each scan-line parameter (grades 4 to
+// 0 for A to F): each boundary value takes the higher grade, a step past it
+// the lower.
+TEST(GradeThresholds, EachParameterChangesGradeAtItsBoundaries)
+{
+    const struct {
+        const char* parameter;
+        int (*grade)(double);
+        double boundary, step; // step: towards the worse side
+        int at;
+    } rows[] = {
+        {"SC", grading::gradeSc, 70, -0.1, 4},   {"SC", grading::gradeSc, 55, -0.1, 3},
+        {"SC", grading::gradeSc, 40, -0.1, 2},   {"SC", grading::gradeSc, 20, -0.1, 1},
+        {"MOD", grading::gradeMod, 0.70, -0.001, 4}, {"MOD", grading::gradeMod, 0.60, -0.001, 3},
+        {"MOD", grading::gradeMod, 0.50, -0.001, 2}, {"MOD", grading::gradeMod, 0.40, -0.001, 1},
+        {"Defects", grading::gradeDefects, 0.15, 0.001, 4}, {"Defects", grading::gradeDefects, 0.20, 0.001, 3},
+        {"Defects", grading::gradeDefects, 0.25, 0.001, 2}, {"Defects", grading::gradeDefects, 0.30, 0.001, 1},
+        {"V", grading::gradeDecodability, 0.62, -0.001, 4}, {"V", grading::gradeDecodability, 0.50, -0.001, 3},
+        {"V", grading::gradeDecodability, 0.37, -0.001, 2}, {"V", grading::gradeDecodability, 0.25, -0.001, 1},
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(r.grade(r.boundary), r.at) << r.parameter << " " << r.boundary;
+        EXPECT_EQ(r.grade(r.boundary + r.step), r.at - 1) << r.parameter << " past " << r.boundary;
+    }
+}
+
+// Two scans otherwise grade 4 whose symbol grade is set by one parameter:
+// paper 75 % and ink 8 % (SC 67, B); and one bar printed 1.5 printer pixels
+// wider at 600 dpi, which moves two edge-to-similar-edge measurements by
+// 1.5/7 of a module, leaving 1 - 2 * 1.5/7 of the decoder's half-module margin.
+TEST(GradeThresholds, AScanGradesByItsSymbolContrastOrItsDecodability)
+{
+    const SymbolGrade dim = gradeOf(printedSymbolPage(1200), {.dpi = 1200, .paper = 75, .ink = 8});
+    EXPECT_NEAR(dim.worst.sc, 67.0, 0.5);
+    EXPECT_EQ(dim.worstGrades.sc, 3);
+    EXPECT_DOUBLE_EQ(dim.grade, 3.0);
+
+    Coverage wide = printedSymbolPage(600);
+    const int after = moduleColumn(600, int(kBarPattern.find("01110")) + 5); // the space after a 3-module bar
+    for (int y = 0; y < wide.height; ++y) {
+        wide.at(after, y) = 1.0f;
+        wide.at(after + 1, y) = 0.5f;
+    }
+    const SymbolGrade off = gradeOf(wide, {.dpi = 1200});
+    EXPECT_NEAR(off.worst.decodability, 1 - 2 * 1.5 / 7, 0.02);
+    EXPECT_EQ(off.worstGrades.decodability, 3);
+    EXPECT_EQ(off.worstGrades.sc, 4);
+    EXPECT_EQ(off.worstGrades.mod, 4);
+    EXPECT_DOUBLE_EQ(off.grade, 3.0);
+}

@@ -6,6 +6,7 @@
 #include "grading/GradeReport.h"
 #include "grading/PageGrade.h"
 #include "ladder/LadderPage.h"
+#include "ladder/LadderRecommendation.h"
 #include "support/MemoryPrinter.h"
 #include "support/SyntheticScan.h"
 #include "surface/PictureSurface.h"
@@ -13,6 +14,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPainter>
 
 #include <gtest/gtest.h>
 
@@ -107,6 +109,57 @@ TEST(LadderGrading, ARungBlurredPastDecodingLeavesTheRecommendationToTheOthers)
     EXPECT_EQ(*l.recommendedPx, 1);
     ASSERT_TRUE(l.spreadPx);
     EXPECT_NEAR(*l.spreadPx, 1.0, 0.3);
+}
+
+// The best grade decides, and only among the rungs within a tie of it do
+// the bars nearest their ideal width win: here the rung whose bars are ideal
+// (k = 1 of a printer that spreads 1 px) grades C and loses to k = 0.
+TEST(LadderGrading, TheBestGradeComesBeforeTheWidthNearestIdeal)
+{
+    marking::PageIdentity page;
+    page.control = "ladder";
+    page.dpiX = page.dpiY = 600;
+    page.rungs = {-1, 0, 1, 2, 3};
+    const double grades[] = {3.0, 4.0, 2.0, 3.0, 2.0};
+    std::vector<grading::SymbolGrade> symbols;
+    for (size_t i = 0; i < page.rungs.size(); ++i) {
+        grading::SymbolGrade s;
+        s.textIsPattern = true;
+        s.grade = grades[i];
+        s.centreXMm = 50;
+        s.centreYMm = 20 + double(i) * ladder::rungPitchMm(600, 600);
+        s.barGain.measured = true;
+        s.barGain.printerPixels = 1.0 - page.rungs[i];
+        s.barGain.um = *s.barGain.printerPixels * 25400 / 600;
+        symbols.push_back(s);
+    }
+    const ladder::LadderGrade l = ladder::gradeLadder(symbols, page);
+    ASSERT_TRUE(l.recommendedPx && l.spreadPx);
+    EXPECT_EQ(*l.recommendedPx, 0);
+    EXPECT_DOUBLE_EQ(*l.spreadPx, 1.0);
+}
+
+// A page printed at 300 x 600 dpi and scanned at 600 dpi: the bar gain's
+// printer pixels are the resolution across the bars, the mark's first.
+TEST(MarkedGrading, ThePrinterResolutionIsTheMarksAcrossTheBars)
+{
+    TestPrinter printer(a4Geometry(300, 600));
+    PictureSurface picture(kPictureWidth, kPictureHeight);
+    marking::PageMarker marker("5eed5eed");
+    printMarkedPage(*findPrintPage("Command10:0"), true, marker, "1/1", printer.printer, picture, [] {},
+                    [](const std::string&) {});
+    const QImage page = printer.lastPage().image().convertToFormat(QImage::Format_Grayscale8);
+    // Each printer pixel two scan pixels across, on paper 5 mm wider all round.
+    QImage scanned(2 * page.width() + 240, page.height() + 240, QImage::Format_Grayscale8);
+    scanned.fill(255);
+    QPainter(&scanned).drawImage(120, 120, page.scaled(2 * page.width(), page.height()));
+    scanned.setDotsPerMeterX(std::lround(600 / 0.0254));
+    scanned.setDotsPerMeterY(std::lround(600 / 0.0254));
+    const grading::GradeResult result = grading::gradePage(scanOf(scanned), {});
+    ASSERT_EQ(result.status, grading::GradeStatus::Graded) << result.message.toStdString();
+    ASSERT_TRUE(result.page && result.printerDpi);
+    EXPECT_EQ(result.page->dpiY, 600);
+    EXPECT_EQ(*result.printerDpi, 300);
 }
 
 TEST(MarkedGrading, AnUnmarkedPageGradesAsBeforeAndAGivenResolutionWinsOverTheMark)

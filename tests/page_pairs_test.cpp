@@ -204,6 +204,18 @@ TEST_F(PageFolderRecovery, OtherHalvesAreMovedAsideAndKeepTheirNumbers)
     EXPECT_EQ(printer.deliver(PageRaster(40, 30), {}).file, dir + "/0010.png");
 }
 
+// A page's file never takes a name that is there, whoever put it there:
+// publishing onto it fails and leaves that file as it was.
+TEST_F(PageFolderRecovery, PublishingOntoATakenNameLeavesThatFileAlone)
+{
+    writeFile(dir + "/0001.png", "theirs");
+    TempFile page(dir, "ours");
+    EXPECT_FALSE(page.publish(dir + "/0001.png"));
+    EXPECT_EQ(readFile(dir + "/0001.png"), "theirs");
+    EXPECT_TRUE(page.publish(dir + "/0002.png"));
+    EXPECT_EQ(readFile(dir + "/0002.png"), "ours");
+}
+
 // Only the program's own temporary files go, and only a minute old (held ones: below).
 TEST_F(PageFolderRecovery, StaleTemporaryFilesGoAndNothingElse)
 {
