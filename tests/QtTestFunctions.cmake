@@ -1,7 +1,8 @@
 # Included by ctest before it runs the tests: adds one test for each test
 # function of a QtTest program, named PROGRAM.function and run as
 # `PROGRAM function`. The function list comes from the program's own
-# -functions option and is read again whenever the program is newer than it.
+# -functions option and is read again whenever the program, this file or
+# the program's settings are newer than it.
 #
 # Set by the include file tests/CMakeLists.txt generates:
 #   QTEST_NAME        the program's name (prefix of every test)
@@ -15,7 +16,9 @@
 # none failed (a QSKIP for a missing test queue) shows as skipped; a failure
 # is never hidden behind a skip.
 
-if(NOT EXISTS "${QTEST_TESTS_FILE}" OR NOT "${QTEST_TESTS_FILE}" IS_NEWER_THAN "${QTEST_EXECUTABLE}")
+if(NOT EXISTS "${QTEST_TESTS_FILE}" OR NOT "${QTEST_TESTS_FILE}" IS_NEWER_THAN "${QTEST_EXECUTABLE}"
+   OR NOT "${QTEST_TESTS_FILE}" IS_NEWER_THAN "${CMAKE_CURRENT_LIST_FILE}"
+   OR NOT "${QTEST_TESTS_FILE}" IS_NEWER_THAN "${CMAKE_PARENT_LIST_FILE}")
   set(ENV{QT_QPA_PLATFORM} offscreen)
   execute_process(COMMAND "${QTEST_EXECUTABLE}" -functions
                   OUTPUT_VARIABLE listing ERROR_VARIABLE errors RESULT_VARIABLE result
