@@ -8,6 +8,8 @@
 #include "support/MemoryPrinter.h"
 #include "support/SyntheticScan.h"
 
+#include <QPainter>
+
 #include <ZXing/BitMatrix.h>
 #include <ZXing/MultiFormatWriter.h>
 #include <gtest/gtest.h>
@@ -163,6 +165,31 @@ TEST(GradingScans, EverySymbolIsGradedAndAForeignTextIsSaid)
     }
     EXPECT_NE(result.symbols[0].textIsPattern, result.symbols[1].textIsPattern);
     EXPECT_EQ(grading::gradeReport(result).count(QStringLiteral("teksti ei ole sivujen 54 numeroa")), 1);
+}
+
+// Pages or labels scanned together on one bed, side by side, one above the
+// other, or six at once: every symbol is found and graded on its own.
+TEST(GradingScans, PagesScannedTogetherAreEachGraded)
+{
+    const QImage one = scan(printedSymbolPage(600), {.dpi = 600});
+    for (auto [across, down] : {std::pair{2, 1}, {1, 2}, {3, 2}}) {
+        SCOPED_TRACE(std::to_string(across) + " × " + std::to_string(down));
+        QImage bed(across * one.width(), down * one.height(), QImage::Format_Grayscale8);
+        bed.fill(one.pixelColor(0, 0));
+        bed.setDotsPerMeterX(one.dotsPerMeterX());
+        bed.setDotsPerMeterY(one.dotsPerMeterY());
+        QPainter painter(&bed);
+        for (int i = 0; i < across; ++i)
+            for (int j = 0; j < down; ++j)
+                painter.drawImage(i * one.width(), j * one.height(), one);
+        painter.end();
+        const GradeResult result = grade(bed);
+        ASSERT_EQ(result.symbols.size(), size_t(across * down)) << result.message.toStdString();
+        for (const SymbolGrade& s : result.symbols) {
+            EXPECT_TRUE(s.textIsPattern);
+            EXPECT_DOUBLE_EQ(s.grade, 4.0);
+        }
+    }
 }
 
 TEST(GradingScans, NeitherThePageTextNorOtherStripesAreSymbols)

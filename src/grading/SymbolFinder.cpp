@@ -28,6 +28,12 @@ std::vector<FoundSymbol> readSymbols(const QImage& plane)
     // Downscaled copies make the reader merge results in a way ZXing 1.4
     // asserts on; the grading needs full resolution anyway.
     hints.setTryDownscale(false);
+    // One symbol a call: ZXing 1.4 aborts comparing two symbols of the same
+    // text once either has been read on more than one row (two pages scanned
+    // side by side), and merges two stacked ones into one. It stops at the
+    // first symbol read on two rows; the others are found as runs of bars
+    // and read one by one.
+    hints.setMaxNumberOfSymbols(1);
     const ZXing::ImageView view(plane.constBits(), plane.width(), plane.height(), ZXing::ImageFormat::Lum,
                                 int(plane.bytesPerLine()));
     // The page as it lies first; turned a quarter only where that reads
@@ -296,15 +302,26 @@ std::vector<FoundSymbol> findSymbols(const QImage& plane, double pixelsPerMm, do
     // almost close (or thinned until the narrow bars almost vanish) are read
     // on a copy of their surroundings where light (or ink) spreads back; the
     // position is the same, and the measuring is done on the scan itself.
+    // A run is a symbol already read where the read symbol's middle lies in
+    // the run's bars (ZXing may have read only two of its rows), or the run's
+    // middle near the read symbol.
+    std::vector<QPointF> readMiddles;
+    for (const FoundSymbol& s : found)
+        readMiddles.push_back((s.topLeft + s.topRight + s.bottomRight + s.bottomLeft) / 4.0);
     for (FoundSymbol candidate : barRuns(plane, pixelsPerMm, aspect, found.empty())) {
         const QPointF centre = (candidate.topLeft + candidate.bottomRight) / 2.0;
-        if (std::any_of(taken.begin(), taken.end(), [&](const QRectF& r) { return r.contains(centre); }))
+        const QRectF bars = bounds(candidate, pixelsPerMm);
+        if (std::any_of(taken.begin(), taken.end(), [&](const QRectF& r) { return r.contains(centre); }) ||
+            std::any_of(readMiddles.begin(), readMiddles.end(), [&](const QPointF& m) { return bars.contains(m); }))
             continue;
         const QRect around = bounds(candidate, kQuietZoneMm * pixelsPerMm).toAlignedRect() & plane.rect();
         const QImage part = plane.copy(around);
-        for (int radius = 1; radius <= 3 && !candidate.read; ++radius)
+        // As scanned first; then spread, radius 1 to 3.
+        for (int radius = 0; radius <= 3 && !candidate.read; ++radius)
             for (bool light : {true, false}) {
-                const std::vector<FoundSymbol> read = readSymbols(spread(part, radius, light));
+                if (radius == 0 && !light)
+                    continue;
+                const std::vector<FoundSymbol> read = readSymbols(radius == 0 ? part : spread(part, radius, light));
                 if (read.size() != 1)
                     continue;
                 const QPointF offset = around.topLeft();
@@ -316,6 +333,7 @@ std::vector<FoundSymbol> findSymbols(const QImage& plane, double pixelsPerMm, do
                 break;
             }
         taken.push_back(bounds(candidate, kOverlapMm * pixelsPerMm));
+        readMiddles.push_back(centre);
         found.push_back(candidate);
     }
     return found;

@@ -26,13 +26,17 @@ void addOnce(std::vector<double>& list, double value)
         list.push_back(value);
 }
 
-RankedPage rankedPage(const ScannedPage& scan, int index)
+// The page of one symbol of the scan; a scan holding several (two pages or
+// labels on one bed) names which, counted in the order they were found.
+RankedPage rankedPage(const ScannedPage& scan, int index, size_t symbolIndex)
 {
     const grading::GradeResult& result = *scan.result;
-    const grading::SymbolGrade& symbol = result.symbols[grading::shownSymbol(result)];
+    const grading::SymbolGrade& symbol = result.symbols[symbolIndex];
     RankedPage page;
     page.scan = index;
     page.source = scan.source;
+    if (!result.ladder && result.symbols.size() > 1)
+        page.source += QStringLiteral(", viivakoodi %1/%2").arg(symbolIndex + 1).arg(result.symbols.size());
     const std::optional<marking::PageIdentity>& identity = result.page ? result.page : scan.named;
     if (identity) {
         page.n = QString::fromStdString(identity->n);
@@ -136,14 +140,19 @@ SeriesReport rankSeries(const std::vector<ScannedPage>& scans, const ReportConte
         }
         addOnce(report.scanResolutions, result->dpiX);
 
-        RankedPage page = rankedPage(scan, int(i));
-        if (result->ladder && !report.ladder) {
-            report.ladder = &*result->ladder;
-            report.ladderPage = page;
-        } else if (page.decodeFailure.isEmpty()) {
-            report.pages.push_back(page);
-        } else {
-            report.undecoded.push_back(page);
+        // A ladder is one page whatever its rungs; the first is the
+        // recommendation, any other is ranked by its recommended rung.
+        const bool theLadder = result->ladder && !report.ladder;
+        const size_t first = result->ladder ? grading::shownSymbol(*result) : 0;
+        const size_t end = result->ladder ? first + 1 : result->symbols.size();
+        for (size_t k = first; k < end; ++k) {
+            RankedPage page = rankedPage(scan, int(i), k);
+            if (theLadder) {
+                report.ladder = &*result->ladder;
+                report.ladderPage = page;
+                break;
+            }
+            (page.decodeFailure.isEmpty() ? report.pages : report.undecoded).push_back(page);
         }
     }
     if (report.resolutions.isEmpty() && context.printerDpi)
