@@ -52,13 +52,42 @@ TEST(MarkPayload, ReadsBackWhatItWrites)
               "time=2026-12-08T14:05:00+02:00;series=8f3a0c1d;n=3/20");
 }
 
-TEST(MarkPayload, RefusesWhatIsNotOurMark)
+// A code that is not our mark is passed over in silence; a mark of ours
+// whose values the program never prints is refused, saying why; a sound
+// mark's texts lose their control characters before any terminal sees them.
+TEST(MarkPayload, RefusesWhatIsNotOurMarkAndSaysWhyOfAForgedOne)
 {
     const std::string good = marking::markPayload(sampleIdentity());
-    for (const std::string& bad : {std::string("https://example.org"), "RK2" + good.substr(3),
-                                   good.substr(0, good.find(";time=")), good + ";k=1,x", good + ";dpi=0x600",
-                                   good + ";junk"})
-        EXPECT_FALSE(marking::parseMarkPayload(bad)) << bad;
+    PageIdentity ladder = sampleIdentity();
+    ladder.control = "ladder";
+    ladder.rungs = {-1, 0, 1};
+    const std::string rungs = marking::markPayload(ladder);
+    const struct {
+        std::string payload;
+        const char* why; // empty: not a mark of ours
+    } rows[] = {
+        {"https://example.org", ""},
+        {"RK2" + good.substr(3), ""},
+        {good.substr(0, good.find(";time=")), "puuttuu kenttä time"},
+        {good + ";junk", "nimi=arvo"},
+        {good + ";dpi=0x600", "tarkkuus \"0x600\""},
+        {good + ";dpi=1e9x600", "tarkkuus"},
+        {rungs + ";dpi=600x1e49", "tarkkuus"},
+        {good + ";paper=3e9x297", "paperi"},
+        {good + ";n=-1", "sivunumero"},
+        {good + ";k=1", "ei ole kavennustikkaat"},
+        {rungs + ";k=1,x", "askelmat"},
+        {rungs + ";k=2147483647", "askelmat"},
+    };
+    for (const auto& r : rows) {
+        const marking::MarkCheck check = marking::checkMarkPayload(r.payload);
+        EXPECT_FALSE(check.page) << r.payload;
+        EXPECT_EQ(check.problem.empty(), *r.why == 0) << r.payload;
+        EXPECT_NE(check.problem.find(r.why), std::string::npos) << check.problem;
+    }
+    PageIdentity controls = sampleIdentity();
+    controls.printer = "tulostin\x1b]0;x\x07\xc2\x9b" "2J";
+    EXPECT_EQ(marking::parseMarkPayload(marking::markPayload(controls))->printer, "tulostin]0;x2J");
 }
 
 // The code: level M, whole pixels a module and at least 0.5 mm a module.

@@ -84,7 +84,7 @@ QString statusOf(const report::ScannedPage& page, bool* error)
     QStringList notes;
     if (result.ladder)
         notes << result.ladder->recommendation;
-    for (const QString& note : {result.message, page.notice, result.printerDpiNote})
+    for (const QString& note : {result.message, page.notice, result.printerDpiNote, result.markNotice})
         if (!note.trimmed().isEmpty())
             notes << note.trimmed();
     return notes.isEmpty() ? QStringLiteral("arvioitu") : notes.join(QLatin1Char(' '));
@@ -600,9 +600,17 @@ void ReportDialog::rememberChoice()
 
 bool ReportDialog::saveReport(const QString& path, QString* error)
 {
+    // A report never replaces one of its own scans, nor anything but a file.
+    QString reason = outputPathProblem(path);
+    for (const Row& row : rows_)
+        if (reason.isEmpty() && row.job && !row.job->path.isEmpty() && sameFile(row.job->path, path))
+            reason = QStringLiteral("se on luettelon skannaus");
+    if (!reason.isEmpty()) {
+        *error = QStringLiteral("Raporttia %1 ei voi kirjoittaa: %2. Valitse toinen nimi.").arg(path, reason);
+        return false;
+    }
     const std::vector<report::ScannedPage> pages = scans();
     const report::SeriesReport series = report::rankSeries(pages, {QDate::currentDate(), printerDpi()});
-    QString reason;
     if (!writeWholeFile(path, report::seriesHtml(series), &reason)) {
         *error = QStringLiteral("Raporttia %1 ei voi kirjoittaa: %2. Valitse toinen kansio.").arg(path, reason);
         return false;

@@ -1,5 +1,6 @@
 #include "cli/GradeCommand.h"
 
+#include "grading/FileErrorText.h"
 #include "grading/GradeReport.h"
 #include "grading/Grading.h"
 #include "grading/PageGrade.h"
@@ -55,16 +56,6 @@ std::optional<double> number(const QCommandLineParser& parser, const QString& na
     if (!ok || !(value >= min) || !(value <= max))
         *error = QStringLiteral("Valitsimen --%1 arvo \"%2\" ei kelpaa: %3.").arg(name, text, meaning);
     return value;
-}
-
-// Whether two paths name one file: the same inode when the second exists,
-// else the same absolute path.
-bool sameFile(const QString& a, const QString& b)
-{
-    struct stat first {}, second {};
-    if (::stat(QFile::encodeName(a).constData(), &first) == 0 && ::stat(QFile::encodeName(b).constData(), &second) == 0)
-        return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-    return QFileInfo(a).absoluteFilePath() == QFileInfo(b).absoluteFilePath();
 }
 
 // Reads the options; an error message naming the bad one, or empty.

@@ -81,15 +81,6 @@ QString progressLine(const report::ScannedPage& page)
     return line;
 }
 
-// Writes data to path whole or not at all; an error message, or empty.
-QString writeWhole(const QString& path, const QByteArray& data, const QString& what)
-{
-    QString reason;
-    if (writeWholeFile(path, data, &reason))
-        return {};
-    return QStringLiteral("%1 %2 ei voi kirjoittaa: %3.").arg(what, path, reason);
-}
-
 // FILE.json beside FILE.html.
 QString jsonBeside(const QString& html)
 {
@@ -112,12 +103,17 @@ int writeReport(const report::SeriesReport& series, const QString& output, bool 
         }
         return report::seriesStatus(series);
     }
-    QString error = writeWhole(output, report::seriesHtml(series), QStringLiteral("Raporttia"));
+    // The HTML and its JSON are a pair: both are written, or neither.
     const QString jsonPath = jsonBeside(output);
-    if (error.isEmpty() && json)
-        error = writeWhole(jsonPath, report::seriesJson(series), QStringLiteral("JSON-tiedostoa"));
-    if (!error.isEmpty()) {
-        err << error << Qt::endl;
+    std::vector<std::pair<QString, QByteArray>> files{{output, report::seriesHtml(series)}};
+    if (json)
+        files.emplace_back(jsonPath, report::seriesJson(series));
+    QString failed, reason;
+    if (!writeWholeFiles(files, &failed, &reason)) {
+        err << QStringLiteral("%1 %2 ei voi kirjoittaa: %3.")
+                   .arg(failed == output ? QStringLiteral("Raporttia") : QStringLiteral("JSON-tiedostoa"), failed,
+                        reason)
+            << Qt::endl;
         return kBadInput;
     }
     err << QStringLiteral("Raportti: %1%2 (skannauksia %3, arvioitu %4)")
@@ -126,6 +122,45 @@ int writeReport(const report::SeriesReport& series, const QString& output, bool 
                .arg(series.graded)
         << Qt::endl;
     return report::seriesStatus(series);
+}
+
+// Why the report (and its JSON) cannot go to output, checked before any
+// scan is graded; empty when it can. Neither may replace a scan, through
+// whatever links, nor anything but a regular file, nor each other.
+QString outputError(const QString& output, bool json, const std::vector<report::ScanInput>& inputs)
+{
+    const QString jsonPath = jsonBeside(output);
+    QString problem = outputPathProblem(output);
+    if (problem.isEmpty() && json)
+        problem = outputPathProblem(jsonPath);
+    if (!problem.isEmpty())
+        return QStringLiteral("Raporttia ei voi kirjoittaa: %1. Anna valitsimelle -o toinen tiedostonimi.").arg(problem);
+    if (json && sameFile(output, jsonPath))
+        return QStringLiteral("Raportti ja sen JSON kirjoitettaisiin samaan tiedostoon %1. Anna valitsimelle -o "
+                              ".html-päätteinen nimi; JSON kirjoitetaan sen viereen.")
+            .arg(output);
+    for (const report::ScanInput& input : inputs)
+        if (sameFile(input.path, output) || (json && sameFile(input.path, jsonPath)))
+            return QStringLiteral("Raportti kirjoitettaisiin skannauksen %1 päälle. Anna valitsimelle -o toinen "
+                                  "tiedostonimi.")
+                .arg(input.path);
+    return {};
+}
+
+// The scans, each file once however often it was named.
+std::vector<report::ScanInput> withoutRepeats(std::vector<report::ScanInput> inputs, QTextStream& err)
+{
+    std::vector<report::ScanInput> once;
+    for (report::ScanInput& input : inputs) {
+        const auto earlier = std::find_if(once.begin(), once.end(),
+                                          [&](const report::ScanInput& o) { return sameFile(o.path, input.path); });
+        if (earlier == once.end())
+            once.push_back(std::move(input));
+        else
+            err << QStringLiteral("%1 on sama tiedosto kuin %2; se arvioidaan kerran.").arg(input.path, earlier->path)
+                << Qt::endl;
+    }
+    return once;
 }
 
 // The next free DIR/NNNN.png, numbered on from the scans already there.
@@ -242,12 +277,9 @@ int runReport(const QCommandLineParser& parser, QTextStream& out, QTextStream& e
     if (error.isEmpty())
         error = namedPages(parser, inputs);
     if (error.isEmpty() && output != QStringLiteral("-"))
-        for (const report::ScanInput& input : inputs)
-            if (QFileInfo(input.path).absoluteFilePath() == QFileInfo(output).absoluteFilePath() ||
-                QFileInfo(input.path).absoluteFilePath() == QFileInfo(jsonBeside(output)).absoluteFilePath())
-                error = QStringLiteral("Raportti kirjoitettaisiin skannauksen %1 päälle. Anna valitsimelle -o toinen "
-                                       "tiedostonimi.")
-                            .arg(input.path);
+        error = outputError(output, settings.json, inputs);
+    if (error.isEmpty())
+        inputs = withoutRepeats(std::move(inputs), err);
     if (error.isEmpty() && !parser.isSet(kScan) && inputs.empty())
         error = QStringLiteral("--report tarvitsee skannaukset: raitakone --report SKANNAUS… tai raitakone --report "
                                "--scan.");

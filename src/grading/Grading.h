@@ -116,6 +116,7 @@ struct GradeResult {
     std::optional<marking::PageIdentity> page; // what the page's mark says it is
     std::optional<double> printerDpi;          // the bar gain's printer pixels: the option's, else the mark's
     QString printerDpiNote;                    // the option and the mark disagree; the option was used
+    QString markNotice;                        // a mark refused as forged or damaged, or two pages' marks
     std::optional<ladder::LadderGrade> ladder; // a scan of the ladder
 };
 

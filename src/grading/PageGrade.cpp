@@ -5,12 +5,14 @@
 #include "ladder/LadderRecommendation.h"
 #include "ladder/RungBands.h"
 #include "marking/MarkReader.h"
+#include "surface/RuntimeError.h"
 
 #include <QLocale>
 
 #include <algorithm>
 #include <cmath>
 #include <future>
+#include <system_error>
 #include <new>
 
 namespace raitakone::grading {
@@ -52,10 +54,18 @@ GradeResult gradePage(const Scan& scan, GradeOptions options)
     // The mark is read on a second core while the symbol is graded: only the
     // bar gain's printer pixels, set afterwards, and a ladder's rungs depend
     // on it.
-    std::future<std::optional<marking::ReadMark>> reading =
-        std::async(std::launch::async, [&scan] { return marking::readMark(scan.plane, std::max(scan.dpiX, scan.dpiY)); });
+    // Where no thread can be had (memory is short), it is read after the
+    // grading, on this one.
+    const auto readTheMark = [&scan] { return marking::readMarks(scan.plane, std::max(scan.dpiX, scan.dpiY)); };
+    std::future<marking::MarkReading> reading;
+    try {
+        reading = std::async(std::launch::async, readTheMark);
+    } catch (const std::system_error&) {
+        reading = std::async(std::launch::deferred, readTheMark);
+    }
     GradeResult graded = gradeScan(scan, options);
-    const std::optional<marking::ReadMark> mark = reading.get();
+    const marking::MarkReading marks = reading.get();
+    const std::optional<marking::ReadMark>& mark = marks.mark;
     QString note;
     if (mark && !options.printerDpi) {
         options.printerDpi = mark->page.dpiX;
@@ -73,6 +83,7 @@ GradeResult gradePage(const Scan& scan, GradeOptions options)
             setPrinterResolution(symbol.barGain, *options.printerDpi);
     result.printerDpi = options.printerDpi;
     result.printerDpiNote = note;
+    result.markNotice = QString::fromStdString(marks.notice);
     if (mark) {
         result.page = mark->page;
         if (!mark->page.rungs.empty() && result.status == GradeStatus::Graded)
@@ -83,17 +94,22 @@ GradeResult gradePage(const Scan& scan, GradeOptions options)
 
 GradeResult gradePageWithinMemory(const Scan& scan, const GradeOptions& options)
 {
+    GradeResult refused;
+    refused.status = GradeStatus::BadInput;
     try {
         return gradePage(scan, options);
     } catch (const std::bad_alloc&) {
-        GradeResult result;
-        result.status = GradeStatus::BadInput;
-        const QLocale finnish(QLocale::Finnish);
-        result.message = QStringLiteral("Muisti ei riitä %1 × %2 pikselin skannauksen arviointiin. Sulje muita "
-                                        "ohjelmia tai skannaa sivu pienemmällä tarkkuudella, esimerkiksi 600 dpi.")
-                             .arg(finnish.toString(scan.plane.width()), finnish.toString(scan.plane.height()));
-        return result;
+    } catch (const std::system_error&) {
+        // No thread or other resource to be had: as short of memory.
+    } catch (const RuntimeError& error) {
+        refused.message = QString::fromStdString(error.what());
+        return refused;
     }
+    const QLocale finnish(QLocale::Finnish);
+    refused.message = QStringLiteral("Muisti ei riitä %1 × %2 pikselin skannauksen arviointiin. Sulje muita "
+                                     "ohjelmia tai skannaa sivu pienemmällä tarkkuudella, esimerkiksi 600 dpi.")
+                          .arg(finnish.toString(scan.plane.width()), finnish.toString(scan.plane.height()));
+    return refused;
 }
 
 } // namespace raitakone::grading

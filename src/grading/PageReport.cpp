@@ -22,8 +22,9 @@ QString pageReport(const GradeResult& result)
         out += QStringLiteral("Sivu: %1 (sarja %2)\n")
                    .arg(parts.join(QStringLiteral(" · ")), QString::fromStdString(result.page->series));
     }
-    if (!result.printerDpiNote.isEmpty())
-        out += QStringLiteral("Huom: ") + result.printerDpiNote + QStringLiteral("\n");
+    for (const QString& note : {result.printerDpiNote, result.markNotice})
+        if (!note.isEmpty())
+            out += QStringLiteral("Huom: ") + note + QStringLiteral("\n");
     return out;
 }
 
@@ -88,6 +89,8 @@ void addPageJson(QJsonObject& top, const GradeResult& result)
         top.insert("printer_dpi", *result.printerDpi);
     if (!result.printerDpiNote.isEmpty())
         top.insert("printer_dpi_note", result.printerDpiNote);
+    if (!result.markNotice.isEmpty())
+        top.insert("mark_notice", result.markNotice);
     if (result.ladder) {
         const ladder::LadderGrade& l = *result.ladder;
         QJsonArray rungs;

@@ -20,6 +20,8 @@ QImage shrunk(const QImage& plane, int factor)
 {
     const int width = plane.width() / factor, height = plane.height() / factor;
     QImage out(width, height, QImage::Format_Grayscale8);
+    if (out.isNull())
+        throw std::bad_alloc();
     std::vector<int> sums(static_cast<size_t>(width), 0);
     for (int y = 0; y < height; ++y) {
         std::fill(sums.begin(), sums.end(), 0);
@@ -41,7 +43,7 @@ QImage shrunk(const QImage& plane, int factor)
 
 } // namespace
 
-std::optional<ReadMark> readMark(const QImage& plane, double dpi)
+MarkReading readMarks(const QImage& plane, double dpi)
 {
     const int factor = std::max(1, int(kModuleMm * dpi / 25.4 / kPixelsPerModuleRead));
     const QImage read = factor == 1 ? plane : shrunk(plane, factor);
@@ -53,17 +55,35 @@ std::optional<ReadMark> readMark(const QImage& plane, double dpi)
     hints.setTryDownscale(false);
     const ZXing::ImageView view(read.constBits(), read.width(), read.height(), ZXing::ImageFormat::Lum,
                                 int(read.bytesPerLine()));
+    MarkReading reading;
+    std::string refused;
     for (const ZXing::Result& result : ZXing::ReadBarcodes(view, hints)) {
         if (!result.isValid())
             continue;
-        if (std::optional<PageIdentity> page = parseMarkPayload(result.text())) {
-            const auto& p = result.position();
-            const QPointF centre((p.topLeft().x + p.topRight().x + p.bottomLeft().x + p.bottomRight().x) / 4.0,
-                                 (p.topLeft().y + p.topRight().y + p.bottomLeft().y + p.bottomRight().y) / 4.0);
-            return ReadMark{*page, centre * factor};
+        const MarkCheck check = checkMarkPayload(result.text());
+        if (!check.page) {
+            if (refused.empty())
+                refused = check.problem;
+            continue;
         }
+        if (reading.mark) {
+            const PageIdentity& first = reading.mark->page;
+            if (*check.page != first && reading.notice.empty())
+                reading.notice = "Skannauksessa on kahden eri sivun merkinnät (" + first.caption + " " + first.n +
+                                 " ja " + check.page->caption + " " + check.page->n +
+                                 "); tulokset on nimetty ensimmäisen mukaan. Skannaa sivut erikseen.";
+            continue;
+        }
+        const auto& p = result.position();
+        const QPointF centre((p.topLeft().x + p.topRight().x + p.bottomLeft().x + p.bottomRight().x) / 4.0,
+                             (p.topLeft().y + p.topRight().y + p.bottomLeft().y + p.bottomRight().y) / 4.0);
+        reading.mark = ReadMark{*check.page, centre * factor};
     }
-    return std::nullopt;
+    if (reading.notice.empty())
+        reading.notice = refused;
+    return reading;
 }
+
+std::optional<ReadMark> readMark(const QImage& plane, double dpi) { return readMarks(plane, dpi).mark; }
 
 } // namespace raitakone::marking

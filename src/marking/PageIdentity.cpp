@@ -1,11 +1,14 @@
 #include "marking/PageIdentity.h"
 
 #include "printing/PrinterSelection.h"
+#include "surface/Paper.h"
 
 #include <QDateTime>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <charconv>
 #include <cstdio>
 #include <map>
@@ -76,6 +79,51 @@ std::optional<std::pair<double, double>> pairOf(const std::string& text)
     return std::pair{*a, *b};
 }
 
+// The mark's numbers as the program prints them; anything else is forged or damaged.
+constexpr double kMinMarkDpi = 50;
+constexpr double kMaxMarkDpi = 10000;
+constexpr size_t kMaxRungs = 32;
+constexpr int kMaxRungReduction = 64;
+constexpr size_t kMaxTextBytes = 256;
+
+bool within(double value, double low, double high) { return value >= low && value <= high; }
+
+// "7" or "3/20": a page's number in the window's session or in a series.
+bool pageNumber(const std::string& n)
+{
+    const size_t slash = n.find('/');
+    const auto number = [](const std::string& digits) {
+        return !digits.empty() && digits.size() <= 6 && digits.find_first_not_of("0123456789") == std::string::npos &&
+               digits.find_first_not_of('0') != std::string::npos;
+    };
+    return number(n.substr(0, slash)) && (slash == std::string::npos || number(n.substr(slash + 1)));
+}
+
+// The text without control characters (C0, DEL and C1: a mark's text may be
+// written to a terminal), at most kMaxTextBytes long, cut between characters.
+std::string withoutControls(const std::string& text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F)
+            continue;
+        if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+            static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            ++i;
+            continue;
+        }
+        out += char(c);
+    }
+    if (out.size() > kMaxTextBytes) {
+        size_t cut = kMaxTextBytes;
+        while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80)
+            --cut;
+        out.resize(cut);
+    }
+    return out;
+}
+
 std::optional<std::vector<int>> rungList(const std::string& text)
 {
     std::vector<int> rungs;
@@ -112,29 +160,39 @@ std::string markPayload(const PageIdentity& page)
     return text;
 }
 
-std::optional<PageIdentity> parseMarkPayload(const std::string& payload)
+MarkCheck checkMarkPayload(const std::string& payload)
 {
+    MarkCheck check;
+    const auto refuse = [&check](const std::string& why) {
+        check.problem = "Skannauksessa oleva sivun merkintä jätettiin huomiotta: " + why + ".";
+        return check;
+    };
     std::stringstream in(payload);
     std::string field;
     if (!std::getline(in, field, ';') || field != kMarkVersion)
-        return std::nullopt;
+        return check;
     std::map<std::string, std::string> fields;
     while (std::getline(in, field, ';')) {
         const size_t equals = field.find('=');
         if (equals == std::string::npos)
-            return std::nullopt;
+            return refuse("sen kenttä ei ole muotoa nimi=arvo");
         const std::optional<std::string> value = unescaped(field.substr(equals + 1));
         if (!value)
-            return std::nullopt;
-        fields[field.substr(0, equals)] = *value;
+            return refuse("sen kentässä on vioittunut merkki");
+        fields[field.substr(0, equals)] = withoutControls(*value);
     }
     for (const char* required : {"page", "printer", "dpi", "paper", "time", "series", "n"})
         if (!fields.contains(required))
-            return std::nullopt;
+            return refuse(std::string("siitä puuttuu kenttä ") + required);
     const auto dpi = pairOf(fields["dpi"]);
+    if (!dpi || !within(dpi->first, kMinMarkDpi, kMaxMarkDpi) || !within(dpi->second, kMinMarkDpi, kMaxMarkDpi))
+        return refuse("sen tarkkuus \"" + fields["dpi"] + "\" ei ole 50–10 000 dpi");
     const auto paper = pairOf(fields["paper"]);
-    if (!dpi || !paper)
-        return std::nullopt;
+    if (!paper || !within(paper->first, kSmallestPaperSideMm, kLargestPaperSideMm) ||
+        !within(paper->second, kSmallestPaperSideMm, kLargestPaperSideMm))
+        return refuse("sen paperi \"" + fields["paper"] + "\" ei ole 10–1000 mm kummaltakin sivultaan");
+    if (!pageNumber(fields["n"]))
+        return refuse("sen sivunumero \"" + fields["n"] + "\" ei ole muotoa 3 tai 3/20");
     PageIdentity page;
     page.control = fields["page"];
     page.caption = fields["caption"];
@@ -148,12 +206,18 @@ std::optional<PageIdentity> parseMarkPayload(const std::string& payload)
     page.n = fields["n"];
     if (fields.contains("k")) {
         const auto rungs = rungList(fields["k"]);
-        if (!rungs)
-            return std::nullopt;
+        if (page.control != "ladder")
+            return refuse("sen sivu " + page.control + " ei ole kavennustikkaat, mutta sillä on askelmia");
+        if (!rungs || rungs->empty() || rungs->size() > kMaxRungs ||
+            std::any_of(rungs->begin(), rungs->end(), [](int k) { return std::abs(k) > kMaxRungReduction; }))
+            return refuse("sen askelmat \"" + fields["k"] + "\" eivät ole kavennustikkaiden askelmia");
         page.rungs = *rungs;
     }
-    return page;
+    check.page = page;
+    return check;
 }
+
+std::optional<PageIdentity> parseMarkPayload(const std::string& payload) { return checkMarkPayload(payload).page; }
 
 std::vector<std::string> markTextParts(const PageIdentity& page)
 {

@@ -37,7 +37,18 @@ inline constexpr const char* kMarkVersion = "RK1";
 
 // The QR code's payload.
 std::string markPayload(const PageIdentity& page);
-// The identity a payload carries; nothing when it is not a mark of ours.
+
+// A payload read from a scan is data from outside: a mark of ours whose
+// values lie outside what the program prints (a resolution of 50-10 000 dpi,
+// a paper of 10-1000 mm, a page number, rungs on the ladder only) is
+// refused with the reason, in Finnish; control characters are dropped from
+// its texts. A code that is not a mark of ours has neither page nor problem.
+struct MarkCheck {
+    std::optional<PageIdentity> page;
+    std::string problem;
+};
+MarkCheck checkMarkPayload(const std::string& payload);
+// The identity a payload carries; nothing when it is not a sound mark of ours.
 std::optional<PageIdentity> parseMarkPayload(const std::string& payload);
 
 // The text line: "Samsung 3 · Command11:2 · NAME · 600 dpi · 210 × 297 mm ·

@@ -56,7 +56,7 @@ GradeOutcome gradeFromSource(const GradeSource& source, const std::atomic<bool>&
     grading::GradeOptions options;
     options.printerDpi = source.printerDpi;
     options.stopRequested = [&cancel] { return cancel.load(); };
-    grading::GradeResult result = grading::gradePage(*scan, options);
+    grading::GradeResult result = grading::gradePageWithinMemory(*scan, options);
     if (result.status == grading::GradeStatus::Graded)
         outcome.result = std::move(result);
     else if (result.status == grading::GradeStatus::Stopped)

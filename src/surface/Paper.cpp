@@ -10,8 +10,8 @@ namespace raitakone {
 namespace {
 
 constexpr double kMmPerInch = 25.4;
-constexpr double kSmallestSideMm = 10;
-constexpr double kLargestSideMm = 1000;
+constexpr double kSmallestSideMm = kSmallestPaperSideMm;
+constexpr double kLargestSideMm = kLargestPaperSideMm;
 
 const Paper kNamedPapers[] = {
     kA4Paper,

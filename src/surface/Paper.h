@@ -24,6 +24,10 @@ struct Paper {
 
 inline const Paper kA4Paper{"A4", 210, 297};
 
+// The sides of a paper the program prints on, in millimetres.
+inline constexpr double kSmallestPaperSideMm = 10;
+inline constexpr double kLargestPaperSideMm = 1000;
+
 // The sizes known by name, A4 first.
 std::span<const Paper> namedPapers();
 
