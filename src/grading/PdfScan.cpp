@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace raitakone::grading {
@@ -131,6 +132,28 @@ private:
     const StopRequest& stop_;
 };
 
+// A PDF ends by giving the offset of its cross-reference (startxref N
+// %%EOF). Where that does not point at one inside the file, poppler rebuilds
+// it by reading the whole file, which takes minutes on a large damaged one.
+bool endsWithItsCrossReference(QFile& file)
+{
+    const qint64 start = file.pos(), size = file.size();
+    file.seek(std::max<qint64>(0, size - 2048));
+    const QByteArray tail = file.read(2048);
+    const qsizetype at = tail.lastIndexOf("startxref");
+    bool ok = false;
+    const qint64 offset = at < 0 ? -1 : tail.mid(at + 9).trimmed().split('\n').value(0).trimmed().toLongLong(&ok);
+    // Writers that miscount by a few bytes are common, and poppler finds
+    // their cross-reference nearby: a table or an object within 1 KB will do.
+    bool found = false;
+    if (ok && offset >= 0 && offset < size && file.seek(std::max<qint64>(0, offset - 1024))) {
+        const QByteArray around = file.read(2048);
+        found = around.contains("xref") || around.contains(" obj");
+    }
+    file.seek(start);
+    return found;
+}
+
 ScanLoad failed(const QString& error)
 {
     ScanLoad load;
@@ -138,17 +161,59 @@ ScanLoad failed(const QString& error)
     return load;
 }
 
+// The last PDF this thread opened, kept open: a report reads a PDF's pages
+// one after another, and poppler reads the whole cross-reference of the file
+// to open it, so opening it again for each page makes a long PDF quadratic.
+// A file is the same one while its inode, size and time of change are.
+struct OpenDocument {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec changed{};
+    std::unique_ptr<GlobalParamsIniter> params;
+    std::unique_ptr<GooFile> file;
+    std::unique_ptr<PDFDoc> document;
+};
+thread_local OpenDocument openDocument;
+
+// The document of the open file, opened or the one kept; null when poppler
+// cannot have the file.
+PDFDoc* documentOf(QFile& file)
+{
+    struct stat status {};
+    if (::fstat(file.handle(), &status) != 0)
+        return nullptr;
+    OpenDocument& kept = openDocument;
+    if (kept.document && kept.device == status.st_dev && kept.inode == status.st_ino && kept.size == status.st_size &&
+        kept.changed.tv_sec == status.st_ctim.tv_sec && kept.changed.tv_nsec == status.st_ctim.tv_nsec)
+        return kept.document.get();
+    kept = OpenDocument{};
+    kept.params = std::make_unique<GlobalParamsIniter>(quietly);
+    // poppler reads the file already opened and checked, through a handle of its own.
+    const int fd = ::dup(file.handle());
+    kept.file = fd < 0 ? nullptr : GooFile::open(fd);
+    if (!kept.file)
+        return nullptr;
+    kept.document = std::make_unique<PDFDoc>(new FileStream(kept.file.get(), 0, false, kept.file->size(), Object(objNull)));
+    kept.device = status.st_dev;
+    kept.inode = status.st_ino;
+    kept.size = status.st_size;
+    kept.changed = status.st_ctim;
+    return kept.document.get();
+}
+
 } // namespace
 
 ScanLoad loadPdf(QFile& file, const QString& path, const StopRequest& stop, int page)
 {
-    const GlobalParamsIniter params(quietly);
-    // poppler reads the file already opened and checked, through a handle of its own.
-    const int fd = ::dup(file.handle());
-    std::unique_ptr<GooFile> goo = fd < 0 ? nullptr : GooFile::open(fd);
-    if (!goo)
+    if (!endsWithItsCrossReference(file))
+        return failed(QStringLiteral("PDF-tiedostoa %1 ei voi lukea: se on vioittunut tai katkennut kesken (sen "
+                                     "lopusta puuttuu hakemisto). Kopioi tai tallenna skannaus uudelleen.")
+                          .arg(path));
+    PDFDoc* opened = documentOf(file);
+    if (!opened)
         return failed(QStringLiteral("PDF-tiedostoa %1 ei voi avata.").arg(path));
-    PDFDoc document(new FileStream(goo.get(), 0, false, goo->size(), Object(objNull)));
+    PDFDoc& document = *opened;
     if (!document.isOk() && document.getErrorCode() == errEncrypted)
         return failed(QStringLiteral("PDF-tiedosto %1 on suojattu salasanalla, joten sitä ei voi lukea. Tallenna "
                                      "skannaus uudelleen ilman salasanaa (tai PNG- tai TIFF-kuvana).")

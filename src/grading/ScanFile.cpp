@@ -1,5 +1,7 @@
 #include "grading/ScanFile.h"
 
+#include "grading/FileErrorText.h"
+
 #include <cerrno>
 #include <cstring>
 
@@ -75,6 +77,20 @@ QByteArray encodeFileName(const QString& name)
     return bytes + QStringView(name).sliced(from).toUtf8();
 }
 
+QString shownFileName(const QString& text)
+{
+    QString shown;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        const bool kept = c >= 0xDC80 && c <= 0xDCFF && (i == 0 || !text[i - 1].isHighSurrogate());
+        if (kept)
+            shown += QStringLiteral("\\x") + QString::number(int(c - 0xDC00), 16).toUpper();
+        else
+            shown += text[i];
+    }
+    return shown;
+}
+
 qint64 StoppableFile::readData(char* data, qint64 maxSize)
 {
     if (stop_ && stop_())
@@ -99,7 +115,7 @@ OpenedScanFile openScanFile(const QString& path, StopRequest stop)
                                .arg(path);
         else
             opened.error = QStringLiteral("Skannattua tiedostoa %1 ei voi avata: %2.")
-                               .arg(path, QString::fromLocal8Bit(std::strerror(error)));
+                               .arg(path, systemErrorText(error));
         return opened;
     }
     struct stat status {};

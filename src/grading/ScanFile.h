@@ -31,6 +31,9 @@ private:
 // U+DC80..U+DCFF, so that the name goes back to the same bytes.
 QString decodeFileName(const QByteArray& bytes);
 QByteArray encodeFileName(const QString& name);
+// The text for people and documents: each byte kept as a lone surrogate is
+// shown as \xNN, so that a report stays well-formed and still names the file.
+QString shownFileName(const QString& text);
 
 struct OpenedScanFile {
     std::unique_ptr<StoppableFile> file; // open for reading; null when refused

@@ -6,6 +6,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QScopeGuard>
+
+#include <cstdio>
+#include <cstring>
 #include <QLocale>
 
 #include <cmath>
@@ -43,7 +47,9 @@ std::optional<PngPhys> pngPhys(QIODevice& file)
 {
     const qint64 start = file.pos();
     std::optional<PngPhys> found;
-    if (file.read(8).size() == 8) {
+    // Only a PNG's chunks are walked: a file of zeros would be walked to its
+    // end twelve bytes at a time.
+    if (file.read(8) == QByteArray("\x89PNG\r\n\x1a\n", 8)) {
         for (;;) {
             const QByteArray chunk = file.read(8);
             if (chunk.size() < 8)
@@ -117,9 +123,37 @@ QString readerFailure(const QImageReader& reader)
     }
 }
 
-// The whole image through Qt's plugin, for what is not read a row at a time.
+// libjpeg reports corrupt data (a scan cut short and given a new end marker,
+// a damaged segment) only as a warning, which Qt's plugin logs in English
+// while it reads on and fills the rest with grey. A read on this thread
+// collects those warnings here instead; every other message goes on as before.
+thread_local QStringList* decoderWarnings = nullptr;
+QtMessageHandler nextHandler = nullptr;
+
+void collectDecoderWarnings(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (decoderWarnings && context.category && std::strncmp(context.category, "qt.gui.imageio", 14) == 0) {
+        decoderWarnings->append(message);
+        return;
+    }
+    if (nextHandler)
+        nextHandler(type, context, message);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+}
+
+// The whole image through Qt's plugin, for what is not read a row at a time;
+// null where the decoder found the data corrupt.
 QImage readWhole(QImageReader& reader)
 {
+    static const bool installed = [] {
+        nextHandler = qInstallMessageHandler(collectDecoderWarnings);
+        return true;
+    }();
+    (void)installed;
+    QStringList warnings;
+    decoderWarnings = &warnings;
+    const auto stopCollecting = qScopeGuard([] { decoderWarnings = nullptr; });
     // Qt refuses images over 128 MB by default, counted at the bytes a pixel
     // of the format it decodes to (four for colour): the size was checked
     // before, so the limit only has to let a scan that large through.
@@ -132,7 +166,7 @@ QImage readWhole(QImageReader& reader)
         image = QImage();
     }
     QImageReader::setAllocationLimit(limit);
-    return image;
+    return warnings.isEmpty() ? image : QImage();
 }
 
 ScanLoad loadRaster(StoppableFile& file, const QString& path, const StopRequest& stop)
@@ -286,7 +320,15 @@ ScanLoad loadScan(const QString& path, std::optional<double> dpi, const StopRequ
     OpenedScanFile opened = openScanFile(path, stop);
     if (!opened.file)
         return failed(opened.error);
-    ScanLoad load = isPdf(*opened.file) ? loadPdf(*opened.file, path, stop, pdfPage) : loadRaster(*opened.file, path, stop);
+    ScanLoad load;
+    try {
+        load = isPdf(*opened.file) ? loadPdf(*opened.file, path, stop, pdfPage) : loadRaster(*opened.file, path, stop);
+    } catch (const std::bad_alloc&) {
+        // A decoder out of memory (a PDF page's operators, a JBIG2 image).
+        return failed(QStringLiteral("Muisti ei riitä skannauksen %1 lukemiseen. Sulje muita ohjelmia tai tallenna "
+                                     "skannaus pienemmällä tarkkuudella, esimerkiksi 600 dpi.")
+                          .arg(path));
+    }
     if (!load.scan)
         return load;
     if (dpi) {
