@@ -89,7 +89,8 @@ private slots:
         row("dpi for CUPS", {"--printer", "Toimisto", "--dpi", "300", "--print", "all"}, 2, "", "300");
         row("bad paper", {"--printer", pages, "--paper", "A9", "--print", "all"}, 2, "", "--paper arvo \"A9\"");
         row("stray argument", {"Command5"}, 2, "", "Command5");
-        row("missing value", {"--print", "all", "--printer"}, 2, "", "--printer");
+        row("missing value", {"--print", "all", "--printer"}, 2, "", "valinnalta --printer puuttuu arvo");
+        row("a name too long", {"--grade", QString(300, 'a') + ".png"}, 2, "", "nimi on liian pitkä");
         row("missing scan", {"--grade", "ei-ole.png"}, 2, "", "ei-ole.png");
         row("scan and grade", {"--scan", "--grade", "sivu.png"}, 2, "", "--grade");
         row("save without scan", {"--save-scan", "sivu.png"}, 2, "", "--scan");

@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QSettings>
 
 #include <QDir>
@@ -123,8 +124,15 @@ void parse(QCommandLineParser& parser, const QStringList& arguments)
     if (!unknown.isEmpty())
         throw UsageError{QString::fromUtf8("Tuntematon valinta: %1%2. Katso raitakone --help.")
                              .arg(unknown.first().size() == 1 ? "-" : "--", unknown.first())};
-    throw UsageError{QString::fromUtf8("Virheellinen komentorivi: %1. Katso raitakone --help.")
-                         .arg(parser.errorText())};
+    // Qt words the rest in English: the two it can say, in Finnish.
+    static const QRegularExpression missing(QStringLiteral("^Missing value after '(.*)'\\.$"));
+    static const QRegularExpression unexpected(QStringLiteral("^Unexpected value after '(.*)'\\.$"));
+    QString why = parser.errorText();
+    if (const QRegularExpressionMatch m = missing.match(why); m.hasMatch())
+        why = QString::fromUtf8("valinnalta %1 puuttuu arvo").arg(m.captured(1));
+    else if (const QRegularExpressionMatch m = unexpected.match(why); m.hasMatch())
+        why = QString::fromUtf8("valinta %1 ei ota arvoa").arg(m.captured(1));
+    throw UsageError{QString::fromUtf8("Virheellinen komentorivi: %1. Katso raitakone --help.").arg(why)};
 }
 
 // A caption as typed on a command line: spaces run together and case

@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 #include <sys/stat.h>
@@ -27,6 +29,28 @@ QString writeFailureReason(const QString& path, QFileDevice::FileError error)
     if (error == QFileDevice::WriteError || error == QFileDevice::ResizeError)
         return QStringLiteral("kirjoitus keskeytyi, levy voi olla täynnä");
     return QStringLiteral("tiedostoa ei voi kirjoittaa");
+}
+
+QString systemErrorText(int error)
+{
+    switch (error) {
+    case ENAMETOOLONG:
+        return QStringLiteral("nimi on liian pitkä");
+    case ELOOP:
+        return QStringLiteral("nimessä on kehä symbolisia linkkejä");
+    case ENXIO:
+    case ENODEV:
+        return QStringLiteral("laitetta ei ole tai se ei ole käytettävissä");
+    case EMFILE:
+    case ENFILE:
+        return QStringLiteral("liian monta tiedostoa on auki");
+    case EIO:
+        return QStringLiteral("levyn lukeminen epäonnistui");
+    case ENOMEM:
+        return QStringLiteral("muisti ei riitä");
+    default:
+        return QString::fromLocal8Bit(std::strerror(error));
+    }
 }
 
 bool writeWholeFile(const QString& path, const QByteArray& bytes, QString* reason)

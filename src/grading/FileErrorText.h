@@ -14,6 +14,10 @@ namespace raitakone {
 
 QString writeFailureReason(const QString& path, QFileDevice::FileError error);
 
+// The system's error number in Finnish words, for the errors a path given by
+// a person meets; others as the C library words them.
+QString systemErrorText(int error);
+
 // Replaces the file with bytes whole, or leaves it as it was: false with
 // *reason set (writeFailureReason) when it cannot.
 bool writeWholeFile(const QString& path, const QByteArray& bytes, QString* reason);
