@@ -82,6 +82,8 @@ TEST(LadderPage, RungsNarrowEveryBarByTheirReductionOnMarkedSheetsThatFitThePape
             const int X = layout.modulePixels;
             marking::PageMarker marker("feedf00d");
             TestPrinter printer(g);
+            // A name too long for the label's text line is shortened there and whole in the code.
+            printer.record->name = "sivutiedostot: /home/kauppa/tarrat/viikko-49/kavennustikkaat/zebra-gk420d";
             PictureSurface picture(kPictureWidth, kPictureHeight);
             for (size_t s = 0; s < layout.sheets.size(); ++s) {
                 printMarkedPage(ladderPrintPage(int(s)), false, marker, std::to_string(s + 1), printer.printer,
@@ -91,6 +93,7 @@ TEST(LadderPage, RungsNarrowEveryBarByTheirReductionOnMarkedSheetsThatFitThePape
                 const auto read = marking::readMark(page.image().convertToFormat(QImage::Format_Grayscale8), c.dpi);
                 ASSERT_TRUE(read);
                 EXPECT_EQ(read->page.rungs, layout.sheets[s]);
+                EXPECT_EQ(read->page.printer, printer.record->name);
 
                 for (size_t r = 0; r < layout.sheets[s].size(); ++r) {
                     const int k = layout.sheets[s][r];

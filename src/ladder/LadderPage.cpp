@@ -58,7 +58,12 @@ LadderLayout ladderLayout(const PageGeometry& g)
     const int height = g.printable.bottom - g.printable.top;
     const int symbolWidth = kModuleCount * layout.modulePixels;
     const int quiet = kQuietZoneModules * layout.modulePixels;
-    if (layout.modulePixels < 1 || width < symbolWidth + 2 * quiet)
+    if (layout.modulePixels < 1)
+        throw RuntimeError("Kavennustikkaita ei voi tulostaa: tulostimen tarkkuus on " +
+                           std::to_string(std::lround(g.dpiX)) +
+                           " dpi, joten viivakoodin moduuli olisi alle kuvapisteen leveä. Valitse tulostin tai "
+                           "tarkkuus, jossa on vähintään noin 80 dpi.");
+    if (width < symbolWidth + 2 * quiet)
         throw RuntimeError("Kavennustikkaat eivät mahdu paperille: viivakoodi hiljaisine alueineen on " +
                            std::to_string((symbolWidth + 2 * quiet) * 254 / int(g.dpiX * 10)) +
                            " mm leveä. Valitse leveämpi paperi.");

@@ -32,11 +32,36 @@ int modulePixels(double dpi) { return int(std::ceil(kMinModuleMm * dpi / kMmPerI
 
 int pixels(double mm, double dpi) { return int(std::lround(mm * dpi / kMmPerInch)); }
 
-// The parts joined into lines no wider than width; nothing when one part
-// alone is wider.
-std::optional<std::vector<std::string>> wrapped(const std::vector<std::string>& parts, const TextFont& font,
+// The part as it fits width: whole, or its end after an ellipsis (a long
+// printer name or folder is told apart by its end; the code carries it
+// whole). Nothing when not even the ellipsis fits.
+std::optional<std::string> fitted(const std::string& part, const TextFont& font, const PageGeometry& g, int width)
+{
+    if (textWidth(part, font, g.dpiX, g.dpiY) <= width)
+        return part;
+    for (size_t cut = 1; cut <= part.size(); ++cut) {
+        if ((static_cast<unsigned char>(part[cut - 1]) & 0xC0) == 0x80 ||
+            (cut < part.size() && (static_cast<unsigned char>(part[cut]) & 0xC0) == 0x80))
+            continue; // not between two characters
+        const std::string shortened = "…" + part.substr(cut);
+        if (textWidth(shortened, font, g.dpiX, g.dpiY) <= width)
+            return shortened;
+    }
+    return std::nullopt;
+}
+
+// The parts joined into lines no wider than width, a part too wide alone
+// shortened; nothing when the width holds no text at all.
+std::optional<std::vector<std::string>> wrapped(const std::vector<std::string>& whole, const TextFont& font,
                                                 const PageGeometry& g, int width)
 {
+    std::vector<std::string> parts;
+    for (const std::string& part : whole) {
+        const std::optional<std::string> fits = fitted(part, font, g, width);
+        if (!fits)
+            return std::nullopt;
+        parts.push_back(*fits);
+    }
     std::vector<std::string> lines;
     for (const std::string& part : parts) {
         if (!lines.empty()) {
@@ -46,8 +71,6 @@ std::optional<std::vector<std::string>> wrapped(const std::vector<std::string>& 
                 continue;
             }
         }
-        if (textWidth(part, font, g.dpiX, g.dpiY) > width)
-            return std::nullopt;
         lines.push_back(part);
     }
     return lines;
