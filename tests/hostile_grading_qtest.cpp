@@ -7,11 +7,19 @@
 #include "support/SyntheticScan.h"
 
 #include <QBuffer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QXmlStreamReader>
+#include <QPainter>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <ZXing/BitMatrix.h>
+#include <ZXing/MultiFormatWriter.h>
 
 #include <csignal>
 #include <cstring>
@@ -27,6 +35,7 @@ namespace {
 struct Finished {
     int status = -1; // exit status; 1000 + n when signal n killed it
     QString err;
+    QString out;
     double peakMb = 0.0;  // the child's own high-water mark
     double stopMs = -1.0; // from the signal sent to the end, when one was sent
 };
@@ -38,6 +47,7 @@ Finished runChild(const QList<QByteArray>& arguments, const QString& saneConfig 
 {
     QTemporaryDir dir;
     const QByteArray errPath = QFile::encodeName(dir.filePath("err"));
+    const QByteArray outPath = QFile::encodeName(dir.filePath("out"));
     std::vector<QByteArray> args{RAITAKONE_PROGRAM};
     for (const QByteArray& a : arguments)
         args.push_back(a);
@@ -49,7 +59,7 @@ Finished runChild(const QList<QByteArray>& arguments, const QString& saneConfig 
 
     const pid_t pid = ::fork();
     if (pid == 0) {
-        const int out = ::open("/dev/null", O_WRONLY);
+        const int out = ::open(outPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = ::open(errPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         ::dup2(out, 1);
         ::dup2(err, 2);
@@ -88,7 +98,11 @@ Finished runChild(const QList<QByteArray>& arguments, const QString& saneConfig 
     QFile err(dir.filePath("err"));
     if (err.open(QIODevice::ReadOnly))
         finished.err = QString::fromUtf8(err.readAll()); // Finnish numbers group digits with a no-break space
-    finished.err.replace(QChar(0x00A0), QLatin1Char(' ')).replace(QChar(0x202F), QLatin1Char(' '));
+    QFile out(dir.filePath("out"));
+    if (out.open(QIODevice::ReadOnly))
+        finished.out = QString::fromUtf8(out.readAll());
+    for (QString* text : {&finished.err, &finished.out})
+        text->replace(QChar(0x00A0), QLatin1Char(' ')).replace(QChar(0x202F), QLatin1Char(' '));
     return finished;
 }
 
@@ -235,6 +249,41 @@ QImage gradeableScan()
     return scan(printed(symbolPage(600), 600, symbolRegion(600)), ScanModel{});
 }
 
+// The scan with a QR code of the payload below it, 12 pixels (0.5 mm) a
+// module, as a page's mark is printed.
+QImage withMark(const QImage& scanned, const std::string& payload)
+{
+    const ZXing::BitMatrix code = ZXing::MultiFormatWriter(ZXing::BarcodeFormat::QRCode).setMargin(4).encode(payload, 0, 0);
+    QImage page(scanned.width(), scanned.height() + 12 * code.height(), QImage::Format_Grayscale8);
+    page.fill(scanned.pixelColor(0, 0));
+    page.setDotsPerMeterX(scanned.dotsPerMeterX());
+    page.setDotsPerMeterY(scanned.dotsPerMeterY());
+    QPainter painter(&page);
+    painter.drawImage(0, 0, scanned);
+    for (int y = 0; y < code.height(); ++y)
+        for (int x = 0; x < code.width(); ++x)
+            if (code.get(x, y))
+                painter.fillRect(12 * x, scanned.height() + 12 * y, 12, 12, Qt::black);
+    return page;
+}
+
+// Two of the scan side by side, as two pages on one bed.
+QImage twoAcross(const QImage& scanned)
+{
+    QImage bed(2 * scanned.width(), scanned.height(), QImage::Format_Grayscale8);
+    bed.setDotsPerMeterX(scanned.dotsPerMeterX());
+    bed.setDotsPerMeterY(scanned.dotsPerMeterY());
+    QPainter painter(&bed);
+    painter.drawImage(0, 0, scanned);
+    painter.drawImage(scanned.width(), 0, scanned);
+    return bed;
+}
+
+constexpr char kForgedLadderMark[] = "RK1;page=ladder;caption=Kavennustikkaat;printer=x;dpi=600x1e49;paper=210x297;"
+                                     "time=2026-12-09T10:00:00+02:00;series=0badcafe;n=1/1;k=-1,0,1";
+constexpr char kTerminalEscapeMark[] = "RK1;page=Command10:0;caption=\x1b]0%3Bhei\x07\x1b[2J;printer=x;dpi=600x600;"
+                                       "paper=210x297;time=2026-12-09T10:00:00+02:00;series=0badcafe;n=1/1";
+
 } // namespace
 
 class HostileGradingTest : public QObject {
@@ -266,6 +315,12 @@ private slots:
         row("pHYs of 600 dpi × 0", "phys-600x0", {}, 2, "600 × 0 dpi");
         row("--scan-dpi 0.0001", "scan", {"--scan-dpi", "0.0001"}, 2, "50–10 000 dpi");
         row("plot over the scan", "scan", {"--plot", "@input"}, 2, "skannauksen");
+        row("20 GB of zeros named .png", "zeros", {}, 2, "ei ole PNG");
+        row("%PDF-1.4 and 20 GB of zeros", "pdf-zeros", {}, 2, "vioittunut");
+        row("JPEG cut at 60 % with its end put back", "jpeg-cut-ended", {"--scan-dpi", "600"}, 2, "vioittunut");
+        row("two pages on one bed", "two-pages", {}, 0, "Symboli 2:");
+        row("a forged mark: rungs at 600 × 1e49 dpi", "forged-mark", {}, 0, "merkintä jätettiin huomiotta");
+        row("a mark with terminal escapes", "escape-mark", {}, 0, "Sivu: ]0;hei[2J");
     }
 
     void hostileInputs()
@@ -313,6 +368,19 @@ private slots:
                     noise.scanLine(y)[x] = uchar((x * 7 + y * 13) % 251);
             const QByteArray whole = jpegOf(noise);
             input = written(dir, "sivu.jpg", whole.left(whole.size() / 10));
+        } else if (kind == "two-pages" || kind == "forged-mark" || kind == "escape-mark") {
+            input = dir.filePath("sivu.png");
+            const QImage made = kind == "two-pages"     ? twoAcross(gradeableScan())
+                                : kind == "forged-mark" ? withMark(gradeableScan(), kForgedLadderMark)
+                                                        : withMark(gradeableScan(), kTerminalEscapeMark);
+            QVERIFY(made.save(input));
+        } else if (kind == "zeros" || kind == "pdf-zeros") {
+            // Sparse: no disk is spent on the zeros.
+            input = written(dir, kind == "zeros" ? "sivu.png" : "sivu.pdf", kind == "zeros" ? "" : "%PDF-1.4\n");
+            QVERIFY(::truncate(QFile::encodeName(input).constData(), 20LL << 30) == 0);
+        } else if (kind == "jpeg-cut-ended") {
+            const QByteArray whole = jpegOf(gradeableScan());
+            input = written(dir, "sivu.jpg", whole.left(whole.size() * 6 / 10) + "\xFF\xD9");
         } else if (kind == "phys-1") {
             input = written(dir, "sivu.png", pngWithPhys(1, 1));
         } else if (kind == "phys-600x0") {
@@ -331,7 +399,8 @@ private slots:
         const Finished run = runChild(QStringList{"--grade", input} + extra);
         qInfo("exit %d, peak %.0f MB", run.status, run.peakMb);
         QVERIFY2(run.status == status, qPrintable(QString("exit %1: %2").arg(run.status).arg(run.err)));
-        QVERIFY2(run.err.contains(said), qPrintable(run.err));
+        QVERIFY2((status == 0 ? run.out : run.err).contains(said), qPrintable(run.err + run.out));
+        QVERIFY2(!run.out.contains(QChar(0x1b)) && !run.err.contains(QChar(0x1b)), "an escape reached the terminal");
         // The program with its libraries is about 40 MB before it reads anything.
         QVERIFY2(run.peakMb < 120.0, qPrintable(QString("peak %1 MB").arg(run.peakMb)));
         if (kind == "scan") {
@@ -354,8 +423,22 @@ private slots:
         QCOMPARE(::write(fd, png.data().constData(), size_t(png.data().size())), ssize_t(png.data().size()));
         ::close(fd);
         const Finished run = runChild(QList<QByteArray>{"--grade", name});
+        // In the report the name is shown as \xE4, the HTML well-formed and the JSON valid.
+        const QString html = dir.filePath("r.html");
+        const Finished report = runChild(QList<QByteArray>{"--report", name, "-o", QFile::encodeName(html), "--json"});
         ::unlink(name.constData()); // a name QTemporaryDir cannot spell
         QVERIFY2(run.status == 0, qPrintable(QString("exit %1: %2").arg(run.status).arg(run.err)));
+        QVERIFY2(report.status == 0, qPrintable(report.err));
+        QFile page(html), json(dir.filePath("r.json"));
+        QVERIFY(page.open(QIODevice::ReadOnly) && json.open(QIODevice::ReadOnly));
+        QXmlStreamReader xml(&page);
+        while (!xml.atEnd())
+            xml.readNext();
+        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+        QJsonParseError error{};
+        const QJsonObject object = QJsonDocument::fromJson(json.readAll(), &error).object();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QVERIFY(object["pages"].toArray().at(0)["source"].toString().endsWith("skannaus-\\xE4.png"));
     }
 
     // A stop signal in the middle of grading a 1200-dpi A4 page ends the
@@ -422,12 +505,15 @@ private slots:
         QVERIFY(QDir().mkdir(full));
         const QString script =
             QString("mount -t tmpfs -o size=256k none '%1' || exit 99; printf vanha > '%1/old.png'; "
+                    "printf vanha > '%1/r.html'; printf vanha > '%1/r.json'; "
                     "cat /dev/zero > '%1/fill' 2>/dev/null; "
                     "'%2' --grade '%3' --plot '%1/old.png' >/dev/null 2>&1; echo \"old $? $(cat '%1/old.png')\"; "
                     "'%2' --grade '%3' --plot '%1/new.svg' >/dev/null 2>&1; echo \"svg $? $(ls '%1' | tr '\\n' ' ')\"; "
                     "SANE_CONFIG_DIR='%4' '%2' --scan test:0 --scan-dpi 75 --save-scan '%1/old.png' >/dev/null 2>&1; "
                     "echo \"scan $? $(cat '%1/old.png')\"; "
-                    "'%2' --grade '%3' --json >/dev/full 2>/dev/null; echo \"stdout $?\"")
+                    "'%2' --grade '%3' --json >/dev/full 2>/dev/null; echo \"stdout $?\"; "
+                    "'%2' --report '%3' -o '%1/r.html' --json >/dev/null 2>&1; "
+                    "echo \"pair $? $(cat '%1/r.html') $(cat '%1/r.json')\"")
                 .arg(full, RAITAKONE_PROGRAM, input, sane.path());
         QProcess shell;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -438,11 +524,48 @@ private slots:
         if (shell.exitCode() == 99)
             QSKIP("tmpfs cannot be mounted here");
         const QStringList lines = QString::fromUtf8(shell.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines.size(), 5);
         QCOMPARE(lines[0], QString("old 2 vanha"));
-        QCOMPARE(lines[1], QString("svg 2 fill old.png "));
+        QCOMPARE(lines[1], QString("svg 2 fill old.png r.html r.json "));
         QCOMPARE(lines[2], QString("scan 2 vanha"));
         QCOMPARE(lines[3], QString("stdout 2"));
+        QCOMPARE(lines[4], QString("pair 2 vanha vanha"));
+    }
+
+    // --report -o never replaces a scan, through a link or a linked folder,
+    // nor a device, nor its own JSON; an output that cannot be written is
+    // refused before any scan is graded.
+    void reportOutputsNeverReplaceAScanOrADevice_data()
+    {
+        QTest::addColumn<QStringList>("output");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("a link to the scan") << QStringList{"-o", "@dir/link.html"} << "skannauksen";
+        QTest::newRow("through a linked folder") << QStringList{"-o", "@dir/linked/scan.png"} << "skannauksen";
+        QTest::newRow("its JSON through a link") << QStringList{"-o", "@dir/r.html", "--json"} << "skannauksen";
+        QTest::newRow("a device") << QStringList{"-o", "/dev/null"} << "ei ole tavallinen tiedosto";
+        QTest::newRow("the JSON as the report") << QStringList{"-o", "@dir/uusi.json", "--json"} << "samaan tiedostoon";
+        QTest::newRow("no name") << QStringList{"-o", ""} << "tyhjä";
+        QTest::newRow("a missing folder") << QStringList{"-o", "@dir/ei/r.html"} << "ei ole";
+    }
+
+    void reportOutputsNeverReplaceAScanOrADevice()
+    {
+        QFETCH(QStringList, output);
+        QFETCH(QString, said);
+        QTemporaryDir dir;
+        const QString scan = dir.filePath("scan.png");
+        QVERIFY(gradeableScan().save(scan));
+        QVERIFY(QFile::link("scan.png", dir.filePath("link.html")) && QFile::link("scan.png", dir.filePath("r.json")));
+        QVERIFY(QFile::link(dir.path(), dir.filePath("linked")));
+        QFile before(scan);
+        QVERIFY(before.open(QIODevice::ReadOnly));
+        const QByteArray bytes = before.readAll();
+        output.replaceInStrings("@dir", dir.path());
+        const Finished run = runChild(QStringList{"--report", scan} + output);
+        QVERIFY2(run.status == 2 && run.err.contains(said), qPrintable(QString("exit %1: %2").arg(run.status).arg(run.err)));
+        QVERIFY2(!run.err.contains("A)"), "refused only after grading");
+        QFile after(scan);
+        QVERIFY(after.open(QIODevice::ReadOnly) && after.readAll() == bytes);
     }
 };
 

@@ -33,6 +33,8 @@ std::optional<GradeResult> gradeRungs(const Scan& scan, const GradeOptions& opti
     for (const ladder::RowBand& band : bands) {
         const Scan strip{scan.plane.copy(0, band.top, scan.plane.width(), band.bottom - band.top), scan.dpiX,
                          scan.dpiY};
+        if (strip.plane.isNull())
+            throw std::bad_alloc();
         GradeResult part = gradeScan(strip, options);
         if (all.message.isEmpty())
             all.message = part.message;

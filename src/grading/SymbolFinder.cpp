@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <new>
 
 namespace raitakone::grading {
 namespace {
@@ -63,6 +64,8 @@ QImage spread(const QImage& plane, int radius, bool light)
 {
     auto pick = [light](uchar a, uchar b) { return light ? std::max(a, b) : std::min(a, b); };
     QImage rows(plane.size(), QImage::Format_Grayscale8);
+    if (rows.isNull())
+        throw std::bad_alloc();
     for (int y = 0; y < plane.height(); ++y) {
         const uchar* in = plane.constScanLine(y);
         uchar* out = rows.scanLine(y);
@@ -74,6 +77,8 @@ QImage spread(const QImage& plane, int radius, bool light)
         }
     }
     QImage result(plane.size(), QImage::Format_Grayscale8);
+    if (result.isNull())
+        throw std::bad_alloc();
     for (int y = 0; y < plane.height(); ++y) {
         uchar* out = result.scanLine(y);
         std::copy_n(rows.constScanLine(y), plane.width(), out);
@@ -316,6 +321,8 @@ std::vector<FoundSymbol> findSymbols(const QImage& plane, double pixelsPerMm, do
             continue;
         const QRect around = bounds(candidate, kQuietZoneMm * pixelsPerMm).toAlignedRect() & plane.rect();
         const QImage part = plane.copy(around);
+        if (part.isNull())
+            throw std::bad_alloc();
         // As scanned first; then spread, radius 1 to 3.
         for (int radius = 0; radius <= 3 && !candidate.read; ++radius)
             for (bool light : {true, false}) {

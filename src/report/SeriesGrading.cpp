@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <deque>
 #include <map>
+#include <system_error>
 #include <thread>
 
 namespace raitakone::report {
@@ -71,8 +72,12 @@ std::vector<ScannedPage> gradeSeries(const std::vector<ScanInput>& inputs, const
     const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
     const int threads = std::clamp(options.threads > 0 ? options.threads : cores, 1, kMaxGradingThreads);
     std::vector<std::thread> workers;
-    for (int t = 1; t < std::min<int>(threads, int(inputs.size())); ++t)
-        workers.emplace_back(work);
+    try {
+        for (int t = 1; t < std::min<int>(threads, int(inputs.size())); ++t)
+            workers.emplace_back(work);
+    } catch (const std::system_error&) {
+        // Short of memory for another thread: the ones running do the work.
+    }
     work();
     for (std::thread& w : workers)
         w.join();

@@ -2,6 +2,7 @@
 
 #include "grading/GradeReport.h"
 #include "grading/PageReport.h"
+#include "grading/ScanFile.h"
 #include "report/ReportValues.h"
 
 #include <QJsonArray>
@@ -34,7 +35,7 @@ RankedPage rankedPage(const ScannedPage& scan, int index, size_t symbolIndex)
     const grading::SymbolGrade& symbol = result.symbols[symbolIndex];
     RankedPage page;
     page.scan = index;
-    page.source = scan.source;
+    page.source = grading::shownFileName(scan.source);
     if (!result.ladder && result.symbols.size() > 1)
         page.source += QStringLiteral(", viivakoodi %1/%2").arg(symbolIndex + 1).arg(result.symbols.size());
     const std::optional<marking::PageIdentity>& identity = result.page ? result.page : scan.named;
@@ -121,7 +122,8 @@ SeriesReport rankSeries(const std::vector<ScannedPage>& scans, const ReportConte
         const ScannedPage& scan = scans[i];
         const grading::GradeResult* result = scan.result ? &*scan.result : nullptr;
         if (!result || result->status != grading::GradeStatus::Graded || result->symbols.empty()) {
-            report.unread.push_back({scan.source, result ? result->message : scan.error,
+            report.unread.push_back({grading::shownFileName(scan.source),
+                                     grading::shownFileName(result ? result->message : scan.error),
                                      !result || result->status == grading::GradeStatus::BadInput});
             continue;
         }
