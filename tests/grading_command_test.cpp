@@ -96,7 +96,12 @@ TEST_F(GradeCommand, PngTiffAndPdfGiveTheJsonNamesScriptsRead)
     } limit;
     QImageReader::setAllocationLimit(1);
     QJsonObject png;
-    for (const QString& file : {saved(pageScan(), "scan.png"), saved(pageScan(), "scan.tif", "TIFF"), pdf}) {
+    // TIFFs as scanners write them: grey, 16-bit grey, a grey palette, and colour read through its red.
+    const QImage colour = asColourScan(pageScan());
+    QImage palette = pageScan().convertToFormat(QImage::Format_Indexed8);
+    for (const QString& file : {saved(pageScan(), "scan.png"), saved(pageScan(), "scan.tif", "TIFF"),
+                                saved(pageScan().convertToFormat(QImage::Format_Grayscale16), "scan16.tif", "TIFF"),
+                                saved(palette, "palette.tif", "TIFF"), saved(colour, "colour.tif", "TIFF"), pdf}) {
         SCOPED_TRACE(file.toStdString());
         const CommandRun run = runGradeWith({file, "--json", "--printer-dpi", "600"});
         ASSERT_EQ(run.status, 0) << run.err.toStdString();
@@ -124,6 +129,18 @@ TEST_F(GradeCommand, PngTiffAndPdfGiveTheJsonNamesScriptsRead)
             EXPECT_EQ(line["grade"].toInt(), 4);
             EXPECT_EQ(line["elements"].toArray().size(), 181);
         }
+    }
+}
+
+// A JPEG, grey or colour, is decoded as it is; its rounding leaves the grade.
+TEST_F(GradeCommand, JpegScansGradeAsTheirPixels)
+{
+    for (const QImage& image : {pageScan(), asColourScan(pageScan())}) {
+        const CommandRun run = runGradeWith({saved(image, "scan.jpg", "JPEG"), "--json"});
+        ASSERT_EQ(run.status, 0) << run.err.toStdString();
+        const QJsonObject top = QJsonDocument::fromJson(run.out.toUtf8()).object();
+        EXPECT_NEAR(top["scan_dpi"].toDouble(), 600.0, 0.01);
+        EXPECT_EQ(top["symbols"][0]["letter"].toString(), "A");
     }
 }
 

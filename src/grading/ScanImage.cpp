@@ -1,7 +1,9 @@
 #include "grading/ScanImage.h"
 
+#include "grading/JpegRows.h"
 #include "grading/PdfScan.h"
 #include "grading/PngRows.h"
+#include "grading/TiffRows.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -216,6 +218,19 @@ ScanLoad loadRaster(StoppableFile& file, const QString& path, const StopRequest&
             return failed(outOfMemoryError(path, size));
         if (!rows.interlaced && rows.plane.isNull())
             return failed(damagedError(path, rows.error));
+        plane = rows.plane;
+    } else if (format == "tiff" || format == "jpeg") {
+        const DecodedRows rows = format == "tiff" ? decodeTiffRows(file, stop) : decodeJpegRows(file, stop);
+        if (rows.stopped)
+            return stoppedLoad();
+        if (rows.outOfMemory)
+            return failed(outOfMemoryError(path, size));
+        if (!rows.notHere && rows.plane.isNull())
+            return failed(damagedError(path, QStringLiteral("kuvan tiedot ovat viallisia")));
+        if (rows.dpiX > 0 && rows.dpiY > 0) {
+            stated = rows.dpiX;
+            statedY = rows.dpiY;
+        }
         plane = rows.plane;
     }
     if (plane.isNull()) {
