@@ -5,12 +5,16 @@
 #include <GlobalParams.h>
 #include <OutputDev.h>
 #include <PDFDoc.h>
+#include <Page.h>
 #include <Stream.h>
 #include <goo/gfile.h>
 
 #include <QFile>
 
 #include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <string>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -34,7 +38,63 @@ bool abortRequested(void* stop)
 struct DrawnImage {
     QSize pixels;
     double a = 0, b = 0, c = 0, d = 0; // where the page draws it: the unit square's matrix at 72 dpi, y down
+    qint64 codedPixels = 0;            // a JPEG 2000 or JBIG2 image's size by its own data; 0 when not known
+    bool jpeg2000 = false;
 };
+
+// openjpeg holds four bytes a sample of the whole image while it decodes:
+// a JPEG 2000 scan is read up to about an A4 page at 850 dpi.
+constexpr qint64 kMaxJpeg2000Pixels = 70'000'000;
+
+quint32 bigEndian(const QByteArray& bytes, qsizetype at)
+{
+    return quint32(uchar(bytes[at])) << 24 | quint32(uchar(bytes[at + 1])) << 16 | quint32(uchar(bytes[at + 2])) << 8 |
+           quint32(uchar(bytes[at + 3]));
+}
+
+// The pixels a JPEG 2000 or JBIG2 image has by its own data: poppler decodes
+// those whole at that size, whatever the image's dictionary says. JPEG 2000:
+// the codestream's SIZ marker; JBIG2: the page information segment. 0 where
+// the stream is neither or does not say.
+qint64 codedPixels(Stream* str)
+{
+    const StreamKind kind = str->getKind();
+    Stream* raw = kind == strJPX || kind == strJBIG2 ? str->getNextStream() : nullptr;
+    if (!raw)
+        return 0;
+    QByteArray head;
+    raw->reset();
+    for (int c; head.size() < 4096 && (c = raw->getChar()) != EOF;)
+        head += char(c);
+    raw->close();
+    if (kind == strJPX) {
+        const qsizetype siz = head.indexOf(QByteArray("\xFF\x4F\xFF\x51", 4));
+        if (siz < 0 || head.size() < siz + 24)
+            return 0;
+        const qint64 width = qint64(bigEndian(head, siz + 8)) - bigEndian(head, siz + 16);
+        const qint64 height = qint64(bigEndian(head, siz + 12)) - bigEndian(head, siz + 20);
+        return std::max<qint64>(0, width) * std::max<qint64>(0, height);
+    }
+    // JBIG2 segment headers: number, flags, referred-to segments, page, data length.
+    for (qsizetype at = 0; at + 11 <= head.size();) {
+        const quint32 number = bigEndian(head, at);
+        const uchar flags = uchar(head[at + 4]);
+        const int referred = uchar(head[at + 5]) >> 5;
+        if (referred > 4)
+            return 0;
+        const int numberBytes = number <= 256 ? 1 : number <= 65536 ? 2 : 4;
+        const qsizetype length = at + 6 + referred * numberBytes + ((flags & 0x40) ? 4 : 1);
+        if (length + 12 > head.size())
+            return 0;
+        const quint32 dataLength = bigEndian(head, length);
+        if ((flags & 0x3F) == 48) { // page information: width, height
+            const quint32 width = bigEndian(head, length + 4), height = bigEndian(head, length + 8);
+            return height == 0xFFFFFFFFu ? 0 : qint64(width) * height;
+        }
+        at = length + 4 + qsizetype(dataLength);
+    }
+    return 0;
+}
 
 // Sees the images a page draws, in drawing order, and reads the one asked
 // for into a plane: its red channel (the grey of a grey image), one row at
@@ -74,7 +134,8 @@ private:
     {
         const double* m = state->getCTM();
         const int index = int(drawn.size());
-        drawn.push_back({QSize(width, height), m[0], m[1], m[2], m[3]});
+        drawn.push_back({QSize(width, height), m[0], m[1], m[2], m[3], readIndex < 0 ? codedPixels(str) : 0,
+                         str->getKind() == strJPX});
         if (index == readIndex && colorMap && colorMap->isOk())
             read(drawn.back(), str, colorMap);
     }
@@ -202,6 +263,53 @@ PDFDoc* documentOf(QFile& file)
     return kept.document.get();
 }
 
+// poppler keeps a copy of the whole graphics state for each q that is not
+// yet closed by its Q: a page of a million would take gigabytes. A scan's
+// page nests one or two.
+constexpr int kMaxSavedStates = 1000;
+
+bool savesTooDeep(PDFDoc& document, int pageNumber)
+{
+    Page* page = document.getPage(pageNumber);
+    if (!page)
+        return false;
+    const Object contents = page->getContents();
+    std::vector<Object> streams;
+    if (contents.isArray())
+        for (int i = 0; i < contents.arrayGetLength(); ++i)
+            streams.push_back(contents.arrayGet(i));
+    else if (contents.isStream())
+        streams.push_back(contents.copy());
+    int depth = 0;
+    std::string token;
+    const auto endToken = [&] {
+        if (token == "q")
+            ++depth;
+        else if (token == "Q")
+            depth = std::max(0, depth - 1);
+        token.clear();
+        return depth > kMaxSavedStates;
+    };
+    for (Object& object : streams) {
+        if (!object.isStream())
+            continue;
+        Stream* str = object.getStream();
+        str->reset();
+        bool deep = false;
+        for (int c; !deep && (c = str->getChar()) != EOF;) {
+            if (std::isspace(c) || std::strchr("()<>[]{}/%", c))
+                deep = endToken();
+            else if (token.size() < 8)
+                token += char(c);
+        }
+        deep = deep || endToken();
+        str->close();
+        if (deep)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 ScanLoad loadPdf(QFile& file, const QString& path, const StopRequest& stop, int page)
@@ -229,6 +337,12 @@ ScanLoad loadPdf(QFile& file, const QString& path, const StopRequest& stop, int 
                           .arg(page)
                           .arg(document.getNumPages()));
 
+    if (savesTooDeep(document, page))
+        return failed(QStringLiteral("PDF-tiedoston %1 sivulla on yli %2 sisäkkäistä tallennettua grafiikkatilaa "
+                                     "(q). Skannerin tekemä sivu ei sellaista sisällä; tallenna skannaus uudelleen.")
+                          .arg(path)
+                          .arg(kMaxSavedStates));
+
     // First the images the page draws, none of them read.
     ImageReader reader(stop);
     document.displayPage(&reader, page, 72, 72, 0, true, false, false, abortRequested,
@@ -250,6 +364,21 @@ ScanLoad loadPdf(QFile& file, const QString& path, const StopRequest& stop, int 
     const DrawnImage image = *chosen;
     if (qint64(image.pixels.width()) * image.pixels.height() > kMaxScanPixels)
         return failed(scanTooLargeError(path, image.pixels));
+    const qint64 statedPixels = qint64(image.pixels.width()) * image.pixels.height();
+    if (image.codedPixels > statedPixels)
+        return failed(QStringLiteral("PDF-tiedoston %1 kuvan pakatut tiedot lupaavat %2 megapikseliä, vaikka kuva "
+                                     "on %3 × %4 pikseliä. Tiedosto on vioittunut; tallenna skannaus uudelleen.")
+                          .arg(path)
+                          .arg(image.codedPixels / 1000000)
+                          .arg(image.pixels.width())
+                          .arg(image.pixels.height()));
+    if (image.jpeg2000 && statedPixels > kMaxJpeg2000Pixels)
+        return failed(QStringLiteral("PDF-tiedoston %1 kuva on JPEG 2000 -muodossa ja %2 megapikseliä; sellainen "
+                                     "luetaan enintään %3 megapikselin kokoisena. Tallenna skannaus PNG- tai "
+                                     "TIFF-kuvana tai pienemmällä tarkkuudella.")
+                          .arg(path)
+                          .arg(statedPixels / 1000000)
+                          .arg(kMaxJpeg2000Pixels / 1000000));
     const bool upright = std::fabs(image.b) + std::fabs(image.c) < 1e-6 * (std::fabs(image.a) + std::fabs(image.d));
     if (!upright || image.a == 0.0 || image.d == 0.0)
         return failed(QStringLiteral("PDF-tiedoston %1 sivu näyttää skannatun kuvan kierrettynä. Tallenna skannaus "
