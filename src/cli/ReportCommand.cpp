@@ -12,6 +12,7 @@
 #include "scanning/Scanner.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -88,6 +89,27 @@ QString jsonBeside(const QString& html)
     return info.dir().filePath(info.completeBaseName() + QStringLiteral(".json"));
 }
 
+// What a report run killed while writing left of its output: the save
+// file's temporary copy, FILE.XXXXXX, a minute old and holding a report or
+// its JSON. Anything else of such a name is not ours and stays.
+void removeLeftCopies(const QString& output)
+{
+    const QFileInfo target(output);
+    const QDir folder = target.absoluteDir();
+    static const QRegularExpression copy(QStringLiteral("^\\.[A-Za-z0-9]{6}$"));
+    for (const QFileInfo& left : folder.entryInfoList({target.fileName() + QStringLiteral(".??????")},
+                                                       QDir::Files | QDir::Hidden | QDir::NoSymLinks)) {
+        if (!copy.match(left.fileName().mid(target.fileName().size())).hasMatch() ||
+            left.lastModified().secsTo(QDateTime::currentDateTime()) < 60)
+            continue;
+        QFile file(left.filePath());
+        const QByteArray head = file.open(QIODevice::ReadOnly) ? file.read(64) : QByteArray();
+        file.close();
+        if (head.startsWith("<!DOCTYPE html>") || head.startsWith("{\n    \"date\""))
+            QFile::remove(left.filePath());
+    }
+}
+
 // The report, and its JSON beside it or on out.
 int writeReport(const report::SeriesReport& series, const QString& output, bool json, QTextStream& out,
                 QTextStream& err)
@@ -105,6 +127,9 @@ int writeReport(const report::SeriesReport& series, const QString& output, bool 
     }
     // The HTML and its JSON are a pair: both are written, or neither.
     const QString jsonPath = jsonBeside(output);
+    removeLeftCopies(output);
+    if (json)
+        removeLeftCopies(jsonPath);
     std::vector<std::pair<QString, QByteArray>> files{{output, report::seriesHtml(series)}};
     if (json)
         files.emplace_back(jsonPath, report::seriesJson(series));
