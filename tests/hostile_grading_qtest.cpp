@@ -204,10 +204,11 @@ QByteArray tiffClaiming(quint32 width, quint32 height)
 
 // A one-page PDF drawing one grey image of width × height pixels over the
 // page, with the stream bytes given; extra goes into a comment.
-QByteArray pdfDrawing(int width, int height, const QByteArray& pixels, const QByteArray& extra = {})
+QByteArray pdfDrawing(int width, int height, const QByteArray& pixels, const QByteArray& extra = {},
+                      const QByteArray& before = {}, const QByteArray& filter = {})
 {
     const double w = width * 72.0 / 600, h = height * 72.0 / 600;
-    const QByteArray content = QString("q %1 0 0 %2 0 0 cm /Im Do Q").arg(w).arg(h).toLatin1();
+    const QByteArray content = before + QString("q %1 0 0 %2 0 0 cm /Im Do Q").arg(w).arg(h).toLatin1();
     const QList<QByteArray> objects{
         "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
         QString("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 %1 %2] /Contents 4 0 R "
@@ -217,10 +218,11 @@ QByteArray pdfDrawing(int width, int height, const QByteArray& pixels, const QBy
             .toLatin1(),
         "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "\nendstream",
         QString("<< /Type /XObject /Subtype /Image /Width %1 /Height %2 /ColorSpace /DeviceGray "
-                "/BitsPerComponent 8 /Length %3 >>\nstream\n")
+                "/BitsPerComponent 8 %4/Length %3 >>\nstream\n")
                 .arg(width)
                 .arg(height)
                 .arg(pixels.size())
+                .arg(QString::fromLatin1(filter))
                 .toLatin1() +
             pixels + "\nendstream"};
     QByteArray file = "%PDF-1.4\n" + extra + "\n";
@@ -267,20 +269,25 @@ QImage withMark(const QImage& scanned, const std::string& payload)
     return page;
 }
 
-// Two of the scan side by side, as two pages on one bed.
-QImage twoAcross(const QImage& scanned)
+// Two scans side by side, as two pages on one bed.
+QImage twoAcross(const QImage& left, const QImage& right)
 {
-    QImage bed(2 * scanned.width(), scanned.height(), QImage::Format_Grayscale8);
-    bed.setDotsPerMeterX(scanned.dotsPerMeterX());
-    bed.setDotsPerMeterY(scanned.dotsPerMeterY());
+    QImage bed(left.width() + right.width(), std::max(left.height(), right.height()), QImage::Format_Grayscale8);
+    bed.fill(left.pixelColor(0, 0));
+    bed.setDotsPerMeterX(left.dotsPerMeterX());
+    bed.setDotsPerMeterY(left.dotsPerMeterY());
     QPainter painter(&bed);
-    painter.drawImage(0, 0, scanned);
-    painter.drawImage(scanned.width(), 0, scanned);
+    painter.drawImage(0, 0, left);
+    painter.drawImage(left.width(), 0, right);
     return bed;
 }
 
 constexpr char kForgedLadderMark[] = "RK1;page=ladder;caption=Kavennustikkaat;printer=x;dpi=600x1e49;paper=210x297;"
                                      "time=2026-12-09T10:00:00+02:00;series=0badcafe;n=1/1;k=-1,0,1";
+constexpr char kFirstPageMark[] = "RK1;page=Command10:0;caption=Valkea 1 (perus);printer=x;dpi=600x600;"
+                                  "paper=210x297;time=2026-12-09T10:00:00+02:00;series=0badcafe;n=1/20";
+constexpr char kSecondPageMark[] = "RK1;page=Command10:1;caption=Valkea 2;printer=x;dpi=600x600;"
+                                   "paper=210x297;time=2026-12-09T10:00:00+02:00;series=0badcafe;n=2/20";
 constexpr char kTerminalEscapeMark[] = "RK1;page=Command10:0;caption=\x1b]0%3Bhei\x07\x1b[2J;printer=x;dpi=600x600;"
                                        "paper=210x297;time=2026-12-09T10:00:00+02:00;series=0badcafe;n=1/1";
 
@@ -315,11 +322,16 @@ private slots:
         row("pHYs of 600 dpi × 0", "phys-600x0", {}, 2, "600 × 0 dpi");
         row("--scan-dpi 0.0001", "scan", {"--scan-dpi", "0.0001"}, 2, "50–10 000 dpi");
         row("plot over the scan", "scan", {"--plot", "@input"}, 2, "skannauksen");
+        row("plot into a FIFO", "scan", {"--plot", "@fifo.png"}, 2, "ei ole tavallinen tiedosto");
         row("20 GB of zeros named .png", "zeros", {}, 2, "ei ole PNG");
         row("%PDF-1.4 and 20 GB of zeros", "pdf-zeros", {}, 2, "vioittunut");
         row("JPEG cut at 60 % with its end put back", "jpeg-cut-ended", {"--scan-dpi", "600"}, 2, "vioittunut");
+        row("PDF page nesting 1 500 saved states", "pdf-q-flood", {}, 2, "grafiikkatilaa");
+        row("PDF JPEG 2000 image coded as 16000²", "pdf-jpx", {}, 2, "256 megapikseliä");
+        row("PDF JBIG2 image coded as 40000²", "pdf-jbig2", {}, 2, "1600 megapikseliä");
         row("two pages on one bed", "two-pages", {}, 0, "Symboli 2:");
         row("a forged mark: rungs at 600 × 1e49 dpi", "forged-mark", {}, 0, "merkintä jätettiin huomiotta");
+        row("two pages' marks on one bed", "two-marks", {}, 0, "kahden eri sivun merkinnät");
         row("a mark with terminal escapes", "escape-mark", {}, 0, "Sivu: ]0;hei[2J");
     }
 
@@ -368,9 +380,12 @@ private slots:
                     noise.scanLine(y)[x] = uchar((x * 7 + y * 13) % 251);
             const QByteArray whole = jpegOf(noise);
             input = written(dir, "sivu.jpg", whole.left(whole.size() / 10));
-        } else if (kind == "two-pages" || kind == "forged-mark" || kind == "escape-mark") {
+        } else if (kind == "two-pages" || kind == "two-marks" || kind == "forged-mark" || kind == "escape-mark") {
             input = dir.filePath("sivu.png");
-            const QImage made = kind == "two-pages"     ? twoAcross(gradeableScan())
+            const QImage made = kind == "two-pages" ? twoAcross(gradeableScan(), gradeableScan())
+                                : kind == "two-marks"
+                                    ? twoAcross(withMark(gradeableScan(), kFirstPageMark),
+                                                withMark(gradeableScan(), kSecondPageMark))
                                 : kind == "forged-mark" ? withMark(gradeableScan(), kForgedLadderMark)
                                                         : withMark(gradeableScan(), kTerminalEscapeMark);
             QVERIFY(made.save(input));
@@ -378,6 +393,19 @@ private slots:
             // Sparse: no disk is spent on the zeros.
             input = written(dir, kind == "zeros" ? "sivu.png" : "sivu.pdf", kind == "zeros" ? "" : "%PDF-1.4\n");
             QVERIFY(::truncate(QFile::encodeName(input).constData(), 20LL << 30) == 0);
+        } else if (kind == "pdf-q-flood") {
+            input = written(dir, "sivu.pdf", pdfDrawing(600, 600, QByteArray(600 * 600, '\xe0'), {},
+                                                         QByteArray("q ").repeated(1500)));
+        } else if (kind == "pdf-jpx") {
+            // A codestream's start and size marker: 16000 × 16000, one component.
+            const QByteArray siz = QByteArray::fromHex("ff4fff510029000000003e8000003e8000000000000000000000"
+                                                       "3e8000003e800000000000000000000107010101");
+            input = written(dir, "sivu.pdf", pdfDrawing(600, 600, siz, {}, {}, "/Filter /JPXDecode "));
+        } else if (kind == "pdf-jbig2") {
+            // Segment 0, page information, page 1, 19 bytes: 40000 × 40000.
+            const QByteArray page = QByteArray::fromHex("0000000030000100000013"
+                                                        "00009c4000009c40000000000000000000000000");
+            input = written(dir, "sivu.pdf", pdfDrawing(600, 600, page, {}, {}, "/Filter /JBIG2Decode "));
         } else if (kind == "jpeg-cut-ended") {
             const QByteArray whole = jpegOf(gradeableScan());
             input = written(dir, "sivu.jpg", whole.left(whole.size() * 6 / 10) + "\xFF\xD9");
@@ -395,6 +423,10 @@ private slots:
             return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
         }() : QByteArray();
         extra.replaceInStrings("@input", input);
+        if (extra.join(' ').contains("@fifo.png")) {
+            extra.replaceInStrings("@fifo.png", dir.filePath("kuvaaja.png"));
+            QVERIFY(::mkfifo(QFile::encodeName(dir.filePath("kuvaaja.png")).constData(), 0600) == 0);
+        }
 
         const Finished run = runChild(QStringList{"--grade", input} + extra);
         qInfo("exit %d, peak %.0f MB", run.status, run.peakMb);
@@ -530,6 +562,27 @@ private slots:
         QCOMPARE(lines[2], QString("scan 2 vanha"));
         QCOMPARE(lines[3], QString("stdout 2"));
         QCOMPARE(lines[4], QString("pair 2 vanha vanha"));
+    }
+
+    // A report killed while writing leaves its save file's copy; the next
+    // run removes it, when it is a minute old and holds a report, and only it.
+    void aKilledReportsCopyGoesAndNothingElse()
+    {
+        QTemporaryDir dir;
+        const QString scan = dir.filePath("scan.png");
+        QVERIFY(gradeableScan().save(scan));
+        const auto left = [&dir](const char* name, const QByteArray& text, int ageSeconds) {
+            QFile file(dir.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.flush());
+            file.setFileTime(QDateTime::currentDateTime().addSecs(-ageSeconds), QFileDevice::FileModificationTime);
+        };
+        left("r.html.Ab3dE9", "<!DOCTYPE html><html>", 120);
+        left("r.html.fresh1", "<!DOCTYPE html><html>", 0);
+        left("r.html.notes1", "omat muistiinpanot", 120);
+        const Finished run = runChild(QStringList{"--report", scan, "-o", dir.filePath("r.html")});
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        QCOMPARE(QDir(dir.path()).entryList({"r.html*"}, QDir::Files, QDir::Name),
+                 QStringList({"r.html", "r.html.fresh1", "r.html.notes1"}));
     }
 
     // --report -o never replaces a scan, through a link or a linked folder,

@@ -81,6 +81,9 @@ QString readGradeSettings(const QCommandLineParser& parser, GradeSettings* setti
         if (!plot.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive) &&
             !plot.endsWith(QStringLiteral(".svg"), Qt::CaseInsensitive))
             error = QStringLiteral("Valitsimen --plot tiedostonimen pitää päättyä .png tai .svg: %1").arg(plot);
+        else if (const QString problem = outputPathProblem(plot); !problem.isEmpty())
+            error = QStringLiteral("Kuvaajaa ei voi kirjoittaa: %1. Anna valitsimelle --plot toinen tiedostonimi.")
+                        .arg(problem);
         if (parser.isSet(kGrade) && sameFile(plot, parser.value(kGrade)))
             error = QStringLiteral("Kuvaaja kirjoitettaisiin skannauksen %1 päälle. Anna valitsimelle --plot toinen "
                                    "tiedostonimi.")
@@ -95,6 +98,11 @@ QString readGradeSettings(const QCommandLineParser& parser, GradeSettings* setti
     if (parser.isSet(kSaveScan) && !parser.value(kSaveScan).endsWith(QStringLiteral(".png"), Qt::CaseInsensitive))
         error = QStringLiteral("Valitsimen --save-scan tiedostonimen pitää päättyä .png: %1")
                     .arg(parser.value(kSaveScan));
+    else if (parser.isSet(kSaveScan))
+        if (const QString problem = outputPathProblem(parser.value(kSaveScan)); !problem.isEmpty())
+            error = QStringLiteral("Skannausta ei voi tallentaa: %1. Anna valitsimelle --save-scan toinen "
+                                   "tiedostonimi.")
+                        .arg(problem);
     return error;
 }
 
