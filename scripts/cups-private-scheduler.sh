@@ -20,6 +20,7 @@
 #   raitakone-letter-300, -letter-600, -letter-1200
 #   raitakone-label-300, -label-600, -label-1200   a 100 x 150 mm label (om_small-photo)
 #   raitakone-pwg-150     A4 at 150 dpi, taking PWG raster as it stands
+#   raitakone-zebra-4x5   CUPS's Zebra ZPL driver, 203 dpi, a 4 x 5 in label (writes NAME.zpl)
 #   raitakone-stopped     A4 at 300 dpi, disabled (cupsdisable): jobs wait
 #   raitakone-rejecting   A4 at 300 dpi, rejecting jobs (cupsreject)
 #
@@ -158,6 +159,13 @@ EOF
     grep -q '^\*cupsFilter2: "image/pwg-raster image/pwg-raster 0 gziptoany"' "$DIR/pwg-direct.ppd" \
         || die "could not make the PWG raster PPD from $MODEL"
     add_queue raitakone-pwg-150 A4 150dpi -P "$DIR/pwg-direct.ppd"
+    # A label printer on CUPS's own Zebra ZPL driver, its default label
+    # 4 x 5 in, a size libcups names custom_…: the driver's ZPL goes to the file.
+    lpadmin -p raitakone-zebra-4x5 -v "file://$OUT/raitakone-zebra-4x5.zpl" -m drv:///sample.drv/zebra.ppd \
+        -o PageSize=w288h360 -o Resolution=203dpi -o printer-error-policy=abort-job \
+        || die "lpadmin could not create raitakone-zebra-4x5 (is cups installed?)"
+    cupsenable raitakone-zebra-4x5
+    cupsaccept raitakone-zebra-4x5
     add_queue raitakone-stopped A4 300dpi
     cupsdisable -r "paused by the Raitakone tests" raitakone-stopped
     add_queue raitakone-rejecting A4 300dpi

@@ -194,6 +194,16 @@ TEST_F(CupsRasteriser, APageThatMissesTheLabelSaysSo)
     EXPECT_EQ(testing::inkPixelCount(driver.page), 0);
 }
 
+// A label queue on CUPS's own Zebra ZPL driver whose default label, 4 x 5
+// in, libcups names custom_…: the page is that label, not another size.
+TEST_F(CupsRasteriser, ACustomLabelSizeIsTheLabelsOwnSize)
+{
+    PrinterSurface printer(testing::cupsConnector("raitakone-zebra-4x5"));
+    const PageGeometry g = printer.pageGeometry();
+    EXPECT_EQ(std::make_pair(g.sheetWidth, g.sheetHeight), std::make_pair(812, 1015));
+    EXPECT_EQ(g.paper.description(), "4x5, 101,6 × 127 mm");
+}
+
 // Only a queue that is stopped, pausing or held by an error holds the job;
 // reports and warnings alone do not.
 TEST(CupsQueueState, HeldJobNoticeForStoppedPausedOrFailingPrintersOnly)

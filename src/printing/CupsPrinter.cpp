@@ -294,8 +294,18 @@ CupsPrinter::CupsPrinter(std::optional<std::string> destinationName)
         if (ipp_attribute_t* a = cupsFindDestDefault(CUPS_HTTP_DEFAULT, d.dest, d.info, "media"))
             mediaName = ippGetString(a, 0, nullptr);
     }
-    bool haveMedia = mediaName
-        && cupsGetDestMediaByName(CUPS_HTTP_DEFAULT, d.dest, d.info, mediaName, CUPS_MEDIA_FLAGS_DEFAULT, &d.media);
+    // libcups 2.4 answers a custom_… size with another custom size on the
+    // first lookup in a process, before it has built its list of the
+    // printer's sizes, and rightly on the next: the size a self-describing
+    // name states decides whether to look again.
+    const auto lookUp = [&] {
+        return cupsGetDestMediaByName(CUPS_HTTP_DEFAULT, d.dest, d.info, mediaName, CUPS_MEDIA_FLAGS_DEFAULT, &d.media);
+    };
+    bool haveMedia = mediaName && lookUp();
+    if (haveMedia)
+        if (const pwg_media_t* stated = pwgMediaForPWG(mediaName);
+            stated && (std::abs(stated->width - d.media.width) > 1 || std::abs(stated->length - d.media.length) > 1))
+            haveMedia = lookUp();
     if (haveMedia)
         d.mediaKeyword = mediaName;
     else
