@@ -424,8 +424,10 @@ Delivery CupsPrinter::deliver(const PageRaster& page, const JobSettings& job)
         quality != 0 && d.supports("print-quality", std::to_string(quality)))
         options.add("print-quality", std::to_string(quality));
 
-    // PWG raster goes to the printer as it stands, but only where the queue
-    // takes it at our resolution; anything else would be scaled on the way.
+    // PWG raster, where the queue takes it at our resolution; anything else
+    // would be scaled on the way. A driverless (IPP Everywhere) printer gets
+    // it as it stands; a driver queue has CUPS turn it into PDF and raster it
+    // again for the driver, which keeps it pixel for pixel.
     bool sendRaster = false;
     std::string rasterType;
     if (d.supports("document-format", "image/pwg-raster")) {
