@@ -332,6 +332,20 @@ private slots:
         window.grade(*chosen);
         QVERIFY(window.dialog() != nullptr);
         QVERIFY(window.dialog()->findChild<QLabel*>("gradeSummary")->text().contains(QString::fromUtf8("skannaus 600 dpi")));
+
+        // A file that is no scan is said to be so at once, not asked for its resolution.
+        const QString text = work.filePath("muistio.png");
+        QFile note(text);
+        QVERIFY(note.open(QIODevice::WriteOnly) && note.write("Tämä ei ole kuva.\n") > 0);
+        note.close();
+        QString said;
+        raitakone::testing::whenDialogOpens([&said](QDialog* dialog) {
+            QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+            said = dialog->findChild<QLabel*>("problem")->text();
+            dialog->reject();
+        });
+        QVERIFY(!chooseScanSourceInDialog(nullptr, fileSource(text)).has_value());
+        QVERIFY2(said.contains(QString::fromUtf8("ei ole PNG")), qPrintable(said));
     }
 
     // On a 1280 × 720 screen (the one this program runs on) the whole dialog

@@ -269,7 +269,8 @@ void ReportDialog::addChosenFiles(const QStringList& paths)
     // decoding; other formats say theirs as they are read.
     QStringList unstated;
     for (const QString& path : paths)
-        if (path.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive) && !grading::scanFileResolution(path))
+        if (path.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive) && grading::scanFileFormatProblem(path).isEmpty() &&
+            !grading::scanFileResolution(path))
             unstated << path;
     const std::optional<double> dpi = unstated.isEmpty() || !resolutionQuestion_ ? std::nullopt
                                                                                  : resolutionQuestion_(unstated);

@@ -112,6 +112,7 @@ public:
         layout->addLayout(printerForm);
 
         problem_ = new QLabel(this);
+        problem_->setObjectName("problem");
         problem_->setWordWrap(true);
         problem_->setMinimumHeight(2 * fontMetrics().lineSpacing());
         problem_->setStyleSheet("color: #a00000");
@@ -155,8 +156,15 @@ private:
             return;
         resolutionReadFor_ = path;
         statedDpi_.reset();
+        formatProblem_.clear();
         if (path.isEmpty() || !QFileInfo(path).isFile()) {
             fileDpiNote_->clear();
+            return;
+        }
+        // A file that is no scan is said to be so, not asked for a resolution.
+        formatProblem_ = grading::scanFileFormatProblem(path);
+        if (!formatProblem_.isEmpty()) {
+            fileDpiNote_->setText(QString::fromUtf8("tiedosto ei ole skannaus"));
             return;
         }
         statedDpi_ = grading::scanFileResolution(path);
@@ -213,6 +221,10 @@ private:
                 return;
             }
             readFileResolution();
+            if (!formatProblem_.isEmpty()) {
+                problem_->setText(formatProblem_);
+                return;
+            }
             if (fileDpi_->value() == 0) {
                 problem_->setText(QString::fromUtf8("Tiedosto ei kerro skannauksen tarkkuutta. Anna tarkkuus, jolla "
                                                     "skannasit sivun, kohtaan Skannauksen tarkkuus."));
@@ -252,6 +264,7 @@ private:
     QLabel* fileDpiNote_ = nullptr;
     QString resolutionReadFor_;
     std::optional<double> statedDpi_;
+    QString formatProblem_; // the file named cannot be a scan
     QLabel* scannerNote_ = nullptr;
     QLabel* problem_ = nullptr;
     QString preferredDevice_;

@@ -373,6 +373,22 @@ ScanLoad loadScan(const QString& path, std::optional<double> dpi, const StopRequ
     return load;
 }
 
+QString scanFileFormatProblem(const QString& path)
+{
+    const OpenedScanFile opened = openScanFile(path, {});
+    if (!opened.file)
+        return opened.error;
+    const QByteArray head = opened.file->peek(1024);
+    const bool known = head.startsWith("\x89PNG\r\n\x1a\n") || head.startsWith(QByteArray("II*\0", 4)) ||
+                       head.startsWith(QByteArray("MM\0*", 4)) || head.startsWith("\xFF\xD8\xFF") ||
+                       head.contains("%PDF-");
+    if (known)
+        return {};
+    return QStringLiteral("Tiedosto %1 ei ole PNG-, TIFF- eikä JPEG-kuva eikä PDF-tiedosto. Tallenna skannaus "
+                          "jossakin näistä muodoista.")
+        .arg(path);
+}
+
 std::optional<double> scanFileResolution(const QString& path)
 {
     // A PNG says it in one chunk before its pixels: a page-sized scan need

@@ -69,4 +69,9 @@ ScanLoad loadScan(const QString& path, std::optional<double> dpi, const StopRequ
 // states none or cannot be read.
 std::optional<double> scanFileResolution(const QString& path);
 
+// Why the file cannot be a scan, told from what it is and its first bytes
+// (not a regular file, not PNG, TIFF, JPEG or PDF), in Finnish; empty when
+// it may be one. Nothing is decoded.
+QString scanFileFormatProblem(const QString& path);
+
 } // namespace raitakone::grading
