@@ -6,6 +6,7 @@
 // where the queue takes that at our resolution, otherwise as a PDF holding
 // the page as one image at device resolution, so no filter resamples it.
 
+#include "printing/CupsMedia.h"
 #include "surface/PrinterBackend.h"
 
 #include <memory>
@@ -14,24 +15,6 @@
 #include <vector>
 
 namespace raitakone {
-
-// A media size as CUPS reports it: sheet and margins in hundredths of a
-// millimetre.
-struct MediaSize {
-    int width = 0;
-    int length = 0;
-    int left = 0;
-    int top = 0;
-    int right = 0;
-    int bottom = 0;
-};
-
-// The sheet in device pixels (rounded to the nearest pixel) and the
-// printable area inside it. Margins round outwards to whole pixels so the
-// printable area never reaches into a margin the printer cannot mark. The
-// sheet in points is the one the PDF for the queue has: the paper's width,
-// and its height in whole points, as raster headers and the rasteriser have it.
-PageGeometry pageGeometryForMedia(const MediaSize& media, double dpiX, double dpiY);
 
 // The IPP print-quality enum for a PrintQuality value (-1 draft .. -4 high):
 // 3 draft, 4 normal, 5 high; 0 when the value asks for nothing.
@@ -50,9 +33,6 @@ struct CupsDestinationSummary {
 // Every CUPS destination, the default first marked. Throws a RuntimeError
 // when the scheduler does not answer.
 std::vector<CupsDestinationSummary> listCupsDestinations();
-
-// "A4, 210 × 297 mm" for a media size in hundredths of a millimetre.
-std::string mediaDescription(const std::string& name, int width, int length);
 
 // What the user must hear about a job the queue holds instead of printing:
 // empty while the queue prints. A queue stopped by hand (cupsdisable), paused,
