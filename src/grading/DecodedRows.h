@@ -5,7 +5,6 @@
 // takes the four bytes a pixel that a whole decoded image would.
 
 #include <QImage>
-#include <QString>
 
 namespace raitakone::grading {
 
@@ -13,8 +12,7 @@ struct DecodedRows {
     QImage plane;            // Format_Grayscale8; null when not decoded
     bool notHere = false;    // a layout left to Qt's plugin
     bool stopped = false;
-    bool outOfMemory = false;
-    QString error;           // the library's reason, when the file is damaged
+    bool outOfMemory = false; // null plane and none of these: the file is damaged
     double dpiX = 0.0;       // the resolution the file states; 0 when none
     double dpiY = 0.0;
 };

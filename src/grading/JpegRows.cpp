@@ -4,7 +4,6 @@
 
 #include <array>
 #include <csetjmp>
-#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -14,26 +13,19 @@ namespace raitakone::grading {
 namespace {
 
 // libjpeg's errors end the decoding through a jump back; its warnings
-// (corrupt data it reads past) are counted, and the first one kept.
+// (corrupt data it reads past) are counted. Neither goes to stderr.
 struct Errors {
     jpeg_error_mgr manager{};
     std::jmp_buf jump{};
     int warnings = 0;
-    char first[JMSG_LENGTH_MAX] = {};
 };
 
-void onError(j_common_ptr cinfo)
-{
-    Errors* errors = reinterpret_cast<Errors*>(cinfo->err);
-    (*cinfo->err->format_message)(cinfo, errors->first);
-    std::longjmp(errors->jump, 1);
-}
+void onError(j_common_ptr cinfo) { std::longjmp(reinterpret_cast<Errors*>(cinfo->err)->jump, 1); }
 
 void onMessage(j_common_ptr cinfo, int level)
 {
-    Errors* errors = reinterpret_cast<Errors*>(cinfo->err);
-    if (level < 0 && errors->warnings++ == 0)
-        (*cinfo->err->format_message)(cinfo, errors->first);
+    if (level < 0)
+        ++reinterpret_cast<Errors*>(cinfo->err)->warnings;
 }
 
 // The file read through a buffer of its own, so that only the buffer and
@@ -54,9 +46,7 @@ boolean fillBuffer(j_decompress_ptr cinfo)
     if (n <= 0) {
         // The file ends before its image: an end marker in its place, and
         // a warning that makes the file damaged.
-        Errors* errors = reinterpret_cast<Errors*>(cinfo->err);
-        if (errors->warnings++ == 0)
-            std::snprintf(errors->first, sizeof errors->first, "premature end of JPEG file");
+        ++reinterpret_cast<Errors*>(cinfo->err)->warnings;
         source->buffer[0] = 0xFF;
         source->buffer[1] = JPEG_EOI;
         n = 2;
@@ -111,9 +101,7 @@ DecodedRows decodeJpegRows(QIODevice& file, const StopRequest& stop)
     if (setjmp(d->errors.jump)) {
         jpeg_destroy_decompress(&d->cinfo);
         file.seek(start);
-        DecodedRows failed;
-        failed.error = QString::fromLatin1(d->errors.first);
-        return failed;
+        return DecodedRows{};
     }
     jpeg_create_decompress(&d->cinfo);
     d->source.device = &file;
@@ -169,11 +157,8 @@ DecodedRows decodeJpegRows(QIODevice& file, const StopRequest& stop)
     jpeg_finish_decompress(&d->cinfo);
     jpeg_destroy_decompress(&d->cinfo);
     file.seek(start);
-    if (d->errors.warnings > 0) {
-        DecodedRows damaged;
-        damaged.error = QString::fromLatin1(d->errors.first);
-        return damaged;
-    }
+    if (d->errors.warnings > 0)
+        return DecodedRows{}; // damaged
     return std::move(result);
 }
 

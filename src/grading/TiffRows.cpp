@@ -3,7 +3,6 @@
 #include <QIODevice>
 
 #include <cstdarg>
-#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -31,17 +30,12 @@ toff_t sizeProc(thandle_t handle) { return toff_t(static_cast<QIODevice*>(handle
 int mapProc(thandle_t, void**, toff_t*) { return 0; }
 void unmapProc(thandle_t, void*, toff_t) {}
 
-// libtiff's errors for this file, the first kept; its warnings (a tag it
+// libtiff's errors for this file make it damaged; its warnings (a tag it
 // does not know) say nothing about the pixels and are dropped. Neither goes
 // to stderr.
-int onError(TIFF*, void* user, const char*, const char* format, va_list args)
+int onError(TIFF*, void* user, const char*, const char*, va_list)
 {
-    std::string& first = *static_cast<std::string*>(user);
-    if (first.empty()) {
-        char text[512];
-        std::vsnprintf(text, sizeof text, format, args);
-        first = text;
-    }
+    *static_cast<bool*>(user) = true;
     return 1;
 }
 int onWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
@@ -66,9 +60,9 @@ DecodedRows decodeTiffRows(QIODevice& file, const StopRequest& stop)
     const qint64 start = file.pos();
     file.seek(0);
     DecodedRows result;
-    std::string error;
+    bool failed = false;
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    TIFFOpenOptionsSetErrorHandlerExtR(options, onError, &error);
+    TIFFOpenOptionsSetErrorHandlerExtR(options, onError, &failed);
     TIFFOpenOptionsSetWarningHandlerExtR(options, onWarning, nullptr);
     const std::unique_ptr<TIFF, Closer> tif(TIFFClientOpenExt("scan", "rm", &file, readProc, writeProc, seekProc,
                                                               closeProc, sizeProc, mapProc, unmapProc, options));
@@ -77,10 +71,8 @@ DecodedRows decodeTiffRows(QIODevice& file, const StopRequest& stop)
         file.seek(start);
         return rows;
     };
-    if (!tif) {
-        result.error = QString::fromStdString(error);
-        return done(std::move(result));
-    }
+    if (!tif)
+        return done(std::move(result)); // damaged
     uint32_t width = 0, height = 0;
     uint16_t bits = 1, samples = 1, photometric = PHOTOMETRIC_MINISWHITE, planar = PLANARCONFIG_CONTIG,
              orientation = ORIENTATION_TOPLEFT, unit = RESUNIT_INCH;
@@ -124,11 +116,8 @@ DecodedRows decodeTiffRows(QIODevice& file, const StopRequest& stop)
             stopped.stopped = true;
             return done(std::move(stopped));
         }
-        if (TIFFReadScanline(tif.get(), row.data(), y, 0) < 0) {
-            DecodedRows damaged;
-            damaged.error = QString::fromStdString(error.empty() ? std::string("a row cannot be read") : error);
-            return done(std::move(damaged));
-        }
+        if (TIFFReadScanline(tif.get(), row.data(), y, 0) < 0 || failed)
+            return done(DecodedRows{}); // damaged
         uchar* out = result.plane.scanLine(int(y));
         for (uint32_t x = 0; x < width; ++x) {
             uint8_t v;
