@@ -2,9 +2,10 @@
 # A private CUPS scheduler for the rasterising-queue tests: its own
 # configuration, spool, cache and log folders and its own port and socket,
 # so the system's CUPS configuration and default destination are never
-# touched. It holds queues of the generic PWG raster driver of cups-filters,
-# each with a file: device, so the raster CUPS's own rasteriser hands to the
-# driver lands in a file the tests can read.
+# touched. It holds queues of the generic PWG raster driver of cups-filters
+# and of real printer drivers Debian ships, each with a file: device, so the
+# raster CUPS's own rasteriser hands to the generic driver, or the printer
+# language a real driver writes, lands in a file the tests can read.
 #
 #   scripts/cups-private-scheduler.sh start   # prints export lines for the tests
 #   scripts/cups-private-scheduler.sh stop
@@ -21,10 +22,13 @@
 #   raitakone-label-300, -label-600, -label-1200   a 100 x 150 mm label (om_small-photo)
 #   raitakone-pwg-150     A4 at 150 dpi, taking PWG raster as it stands
 #   raitakone-zebra-4x5   CUPS's Zebra ZPL driver, 203 dpi, a 4 x 5 in label (writes NAME.zpl)
+#   raitakone-gutenprint-lj4   Gutenprint's LaserJet 4, A4, 600 dpi (writes NAME.pcl)
+#   raitakone-hpcups-lj1320    hpcups's LaserJet 1320, A4 (writes NAME.pcl)
 #   raitakone-stopped     A4 at 300 dpi, disabled (cupsdisable): jobs wait
 #   raitakone-rejecting   A4 at 300 dpi, rejecting jobs (cupsreject)
 #
-# A queue NAME writes the driver's raster of its last job to OUT/NAME.pwg.
+# A queue NAME writes what its driver made of its last job to OUT/NAME.pwg
+# (the generic driver's raster), NAME.zpl or NAME.pcl (the printer language).
 # `stop` stops the scheduler and removes its folder. Both can be run again
 # safely. Progress goes to stderr.
 #
@@ -70,6 +74,15 @@ add_queue() { # name PageSize Resolution [more lpadmin options]
     lpadmin -p "$name" -v "file://$OUT/$name.pwg" "${model[@]}" \
         -o "PageSize=$size" -o "Resolution=$resolution" -o printer-error-policy=abort-job "$@" \
         || die "lpadmin could not create $name (is cups-filters installed?)"
+    cupsenable "$name"
+    cupsaccept "$name"
+}
+
+driver_queue() { # name model [lpadmin options]: the driver's PCL goes to OUT/NAME.pcl
+    local name=$1 model=$2
+    shift 2
+    lpadmin -p "$name" -v "file://$OUT/$name.pcl" -m "$model" -o printer-error-policy=abort-job "$@" 2>/dev/null \
+        || die "lpadmin could not create $name (are printer-driver-gutenprint and printer-driver-hpcups installed?)"
     cupsenable "$name"
     cupsaccept "$name"
 }
@@ -166,6 +179,12 @@ EOF
         || die "lpadmin could not create raitakone-zebra-4x5 (is cups installed?)"
     cupsenable raitakone-zebra-4x5
     cupsaccept raitakone-zebra-4x5
+    # Two laser printers on the drivers Debian ships, each in its default
+    # quality, their PCL going to the file: Gutenprint's LaserJet 4 set to
+    # 600 dpi (its quality Standard would rasterise at 300) and hpcups's
+    # LaserJet 1320, which has no Resolution option (its OutputMode sets it).
+    driver_queue raitakone-gutenprint-lj4 gutenprint.5.3://pcl-4/expert -o PageSize=A4 -o Resolution=600dpi
+    driver_queue raitakone-hpcups-lj1320 drv:///hpcups.drv/hp-laserjet_1320.ppd -o PageSize=A4
     add_queue raitakone-stopped A4 300dpi
     cupsdisable -r "paused by the Raitakone tests" raitakone-stopped
     add_queue raitakone-rejecting A4 300dpi

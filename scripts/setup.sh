@@ -10,6 +10,7 @@ PACKAGES=(
     fonts-liberation
     libgtest-dev libbenchmark-dev libzxing-dev
     cups printer-driver-cups-pdf poppler-utils cups-filters ghostscript
+    printer-driver-gutenprint printer-driver-hpcups
     libpoppler-qt6-dev libpoppler-private-dev libpng-dev libjpeg62-turbo-dev libtiff-dev qt6-image-formats-plugins qt6-svg-dev qt6-translations-l10n
     libsane-dev libsane1
     locales

@@ -2,11 +2,15 @@
 // scripts/cups-private-scheduler.sh: each queue NAME writes the raster its
 // driver receives to $RAITAKONE_CUPS_RASTER_OUT/NAME.pwg, read back here.
 
+#include "app/Controls.h"
 #include "printing/FilePrinter.h"
 #include "printtests/PrintTests.h"
 #include "support/BarChecks.h"
 #include "support/CupsJobs.h"
+#include "support/DriverOutput.h"
 #include "support/InkExtent.h"
+#include "support/MemoryPrinter.h"
+#include "surface/PictureSurface.h"
 
 #include <cups/raster.h>
 
@@ -202,6 +206,106 @@ TEST_F(CupsRasteriser, ACustomLabelSizeIsTheLabelsOwnSize)
     const PageGeometry g = printer.pageGeometry();
     EXPECT_EQ(std::make_pair(g.sheetWidth, g.sheetHeight), std::make_pair(812, 1015));
     EXPECT_EQ(g.paper.description(), "4x5, 101,6 × 127 mm");
+}
+
+// The page as drawn for the printer, black where it is dark: a driver that
+// halftones grey still prints a near-black pixel black.
+QImage darkPixels(const PageRaster& page)
+{
+    const QImage grey = page.image().convertToFormat(QImage::Format_Grayscale8);
+    QImage mono(grey.size(), QImage::Format_Mono);
+    mono.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});
+    mono.fill(0);
+    for (int y = 0; y < grey.height(); ++y)
+        for (int x = 0; x < grey.width(); ++x)
+            if (grey.constScanLine(y)[x] < 128)
+                mono.setPixel(x, y, 1);
+    return mono;
+}
+
+// What the driver of queue wrote for its last job, decoded, and where its
+// first row lies on the sheet.
+struct DriverBitmap {
+    QImage rows;
+    QPoint onSheet;
+    int dpi = 0;
+};
+
+DriverBitmap driverBitmap(const std::string& queue, int dpi)
+{
+    QFile file(QString::fromStdString(std::getenv("RAITAKONE_CUPS_RASTER_OUT") + ("/" + queue)));
+    const bool zpl = QFile::exists(file.fileName() + ".zpl");
+    file.setFileName(file.fileName() + (zpl ? ".zpl" : ".pcl"));
+    const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    if (zpl) // ^FO0,0 on ^LH0,0: the label's own top-left
+        return {testing::zplGraphic(bytes), {0, 0}, dpi};
+    // PCL places the raster on a logical page that a LaserJet starts ¼ in
+    // from the sheet's left edge in portrait.
+    const testing::PclPage pcl = testing::pclRaster(bytes);
+    return {pcl.rows, pcl.origin + QPoint(pcl.dpi / 4, 0), pcl.dpi};
+}
+
+// Every page of the series through CUPS's Zebra ZPL driver on a 4 x 5 in
+// label, Gutenprint's LaserJet 4 at 600 dpi and hpcups's LaserJet 1320, each
+// in its default quality: what the driver sends the printer, decoded, is the
+// page we drew, pixel for pixel. Each driver puts it a little off where its
+// PPD's printable area says, the same for every page: Gutenprint 5 pixels
+// (0.2 mm) right, hpcups a row higher, and hpcups leaves the first three rows
+// of the printable area blank but for one stray dot. A page that asks for a
+// print quality the driver rasterises at another resolution says so instead.
+TEST_F(CupsRasteriser, RealDriversPrintEveryPageAsDrawn)
+{
+    struct Queue {
+        std::string name;
+        int dpi;
+        std::string driver; // what the printer row says of the driver's mode
+        QPoint shift;       // where the driver puts our page against the printable area
+        int blankTopRows;   // rows the driver leaves blank
+        std::string otherQuality; // the page whose print quality the driver rasterises at another resolution
+    };
+    const std::vector<Queue> queues{
+        {"raitakone-zebra-4x5", 203, "", {0, 0}, 0, ""},
+        {"raitakone-gutenprint-lj4", 600, "ajurille StpQuality=High", {5, 0}, 0, "Command11:4"},
+        {"raitakone-hpcups-lj1320", 600, "ajurin tila OutputMode=Normal", {0, -1}, 3, ""}};
+    for (const Queue& queue : queues) {
+        SCOPED_TRACE(queue.name);
+        CupsPrinter probe(queue.name);
+        const PageGeometry g = probe.geometry();
+        ASSERT_EQ(std::make_pair(g.dpiX, g.dpiY), std::make_pair(double(queue.dpi), double(queue.dpi)));
+        EXPECT_EQ(probe.driverText(), queue.driver);
+        for (const PrintPage& page : allPrintPages()) {
+            SCOPED_TRACE(page.name());
+            for (const char* suffix : {".zpl", ".pcl"})
+                std::remove((std::getenv("RAITAKONE_CUPS_RASTER_OUT") + ("/" + queue.name) + suffix).c_str());
+            PictureSurface preview(kPictureWidth, kPictureHeight);
+            PrinterSurface printer(testing::cupsConnector(queue.name));
+            printPage(page, printer, preview, [] {}, [](const std::string&) {});
+            const Delivery delivered = printer.takeLastDelivery().value_or(Delivery{});
+            ASSERT_GT(delivered.job, 0);
+            const testing::JobRecord job = testing::finishedJob(delivered.job);
+            ASSERT_EQ(job.state, IPP_JSTATE_COMPLETED) << job.stateReasons;
+            if (page.name() == queue.otherQuality) {
+                expectParts(delivered.notice, {"Tulostuslaadulla normaali", "300 dpi:n tarkkuudella"});
+                continue;
+            }
+            EXPECT_EQ(delivered.notice.find("Tulostuslaadulla"), std::string::npos) << delivered.notice;
+
+            testing::TestPrinter drawn(g);
+            PictureSurface drawnPreview(kPictureWidth, kPictureHeight);
+            printPage(page, drawn.printer, drawnPreview, [] {}, [](const std::string&) {});
+            const DriverBitmap driver = driverBitmap(queue.name, queue.dpi);
+            ASSERT_FALSE(driver.rows.isNull()) << "no raster the decoder reads";
+            EXPECT_EQ(driver.dpi, queue.dpi);
+            const int width = driver.rows.width(), height = driver.rows.height() - queue.blankTopRows;
+            const QImage expected = darkPixels(drawn.lastPage())
+                .copy(QRect(driver.onSheet - queue.shift + QPoint(0, queue.blankTopRows), QSize(width, height)));
+            EXPECT_EQ(testing::differingBits(expected, driver.rows.copy(0, queue.blankTopRows, width, height)), 0);
+            QImage paper(width, queue.blankTopRows, QImage::Format_Mono);
+            paper.fill(0);
+            EXPECT_LE(testing::differingBits(paper, driver.rows.copy(0, 0, width, queue.blankTopRows)), 1)
+                << "a stray dot at most";
+        }
+    }
 }
 
 // Only a queue that is stopped, pausing or held by an error holds the job;

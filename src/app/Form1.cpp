@@ -202,8 +202,10 @@ void Form1::refreshPrinterStatus()
         const std::unique_ptr<PrinterBackend> backend = connector_();
         const PageGeometry g = backend->geometry();
         printerDpi_ = g.dpiX;
+        const std::string driver = backend->driverText();
         printerStatus_->setText(QString::fromStdString(backend->displayName() + " · " +
                                                        resolutionText(g.dpiX, g.dpiY) + " · " +
+                                                       (driver.empty() ? "" : driver + " · ") +
                                                        backend->mediaText()));
         printerStatus_->setToolTip({});
         layOutStatusLine();

@@ -1,7 +1,7 @@
 #include "printing/CupsPrinter.h"
 
 #include "printing/CupsMedia.h"
-
+#include "printing/DriverRaster.h"
 #include "printing/PageEncoders.h"
 #include "surface/RuntimeError.h"
 
@@ -159,6 +159,8 @@ struct CupsPrinter::Destination {
     std::string mediaKeyword; // the name the media was found by, for the job
     int xdpi = 0;
     int ydpi = 0;
+    DriverRaster driver;         // what the queue's PPD rasterises at; empty without one
+    bool driverResolutionUnknown = false; // a PPD that sets no resolution
 
     bool supports(const char* option, const std::string& value) const
     {
@@ -248,6 +250,18 @@ CupsPrinter::CupsPrinter(std::optional<std::string> destinationName)
     if (!haveMedia || d.media.width <= 0 || d.media.length <= 0)
         throw RuntimeError("Tulostimen " + quoted(d.name) + " oletuspaperia ei saatu selville: " + lastCupsError());
 
+    // A driver queue rasterises at what its PPD sets for the job, which can
+    // differ from printer-resolution-default; a PPD that sets nothing leaves
+    // the default unconfirmed, and the printer row says so.
+    if (std::optional<DriverRaster> driver = driverRasterOf(d.name, d.mediaKeyword)) {
+        d.driver = std::move(*driver);
+        d.driverResolutionUnknown = d.driver.xdpi <= 0;
+        if (!d.driverResolutionUnknown) {
+            d.xdpi = d.driver.xdpi;
+            d.ydpi = d.driver.ydpi;
+        }
+    }
+
     const MediaSize media{d.media.width, d.media.length, d.media.left, d.media.top, d.media.right, d.media.bottom};
     geometry_ = pageGeometryForMedia(media, d.xdpi, d.ydpi);
     geometry_.paper = {commonMediaName(d.mediaKeyword.empty() ? d.media.media : d.mediaKeyword),
@@ -262,6 +276,30 @@ std::string CupsPrinter::mediaText() const
 {
     const Destination& d = *destination_;
     return mediaDescription(d.mediaKeyword.empty() ? d.media.media : d.mediaKeyword, d.media.width, d.media.length);
+}
+
+// What a print quality does to the driver's raster, when it is not the
+// resolution the page was drawn at; empty otherwise.
+static std::string printQualityNotice(const std::string& queue, const std::string& media, int quality, int xdpi,
+                                      int ydpi)
+{
+    const std::optional<DriverRaster> raster = driverRasterOf(queue, media, quality);
+    if (!raster || raster->xdpi <= 0 || (raster->xdpi == xdpi && raster->ydpi == ydpi))
+        return {};
+    const char* name = quality == IPP_QUALITY_DRAFT ? "luonnos" : quality == IPP_QUALITY_HIGH ? "paras" : "normaali";
+    return std::string("Tulostuslaadulla ") + name + " tulostimen ajuri rasteroi sivun " + std::to_string(raster->xdpi)
+        + " dpi:n tarkkuudella (" + raster->mode + "), mutta sivu piirrettiin " + std::to_string(xdpi)
+        + " dpi:lle: palkit eivät osu kokonaisiin tulostimen pisteisiin.";
+}
+
+std::string CupsPrinter::driverText() const
+{
+    const Destination& d = *destination_;
+    if (d.driverResolutionUnknown)
+        return "ajuri ei kerro tarkkuuttaan, oletetaan " + std::to_string(d.xdpi) + " dpi";
+    if (!d.driver.pinnedOption.empty())
+        return "ajurille " + d.driver.pinnedOption + "=" + d.driver.pinnedChoice;
+    return d.driver.mode.empty() ? std::string() : "ajurin tila " + d.driver.mode;
 }
 
 std::vector<CupsDestinationSummary> listCupsDestinations()
@@ -295,7 +333,8 @@ std::vector<CupsDestinationSummary> listCupsDestinations()
             const CupsPrinter::Destination& d = *printer.destination_;
             summary.dpiX = g.dpiX;
             summary.dpiY = g.dpiY;
-            summary.details = printer.mediaText() + ", tulostusalue "
+            const std::string driver = printer.driverText();
+            summary.details = (driver.empty() ? "" : driver + " · ") + printer.mediaText() + ", tulostusalue "
                 + mediaMillimetres(d.media.width - d.media.left - d.media.right) + " × "
                 + mediaMillimetres(d.media.length - d.media.top - d.media.bottom) + " mm";
         } catch (const RuntimeError& error) {
@@ -348,9 +387,17 @@ Delivery CupsPrinter::deliver(const PageRaster& page, const JobSettings& job)
         options.add("print-color-mode", "monochrome");
     // A printer with fewer qualities prints every page at the one it has;
     // asking for one it lacks can make an IPP printer refuse the whole job.
+    // The driver's own quality option is otherwise set so it rasterises at
+    // the resolution we drew at; a page that asks for a print quality keeps
+    // what that means to the driver, and hears when that is another resolution.
+    std::string qualityNotice;
     if (const int quality = ippPrintQuality(job.printQuality);
-        quality != 0 && d.supports("print-quality", std::to_string(quality)))
+        quality != 0 && d.supports("print-quality", std::to_string(quality))) {
         options.add("print-quality", std::to_string(quality));
+        if (!d.driver.mode.empty() || !d.driver.pinnedOption.empty())
+            qualityNotice = printQualityNotice(d.name, d.mediaKeyword, quality, d.xdpi, d.ydpi);
+    } else if (!d.driver.pinnedOption.empty())
+        options.add(d.driver.pinnedOption.c_str(), d.driver.pinnedChoice);
 
     // PWG raster, where the queue takes it at our resolution; anything else
     // would be scaled on the way. A driverless (IPP Everywhere) printer gets
@@ -482,6 +529,13 @@ Delivery CupsPrinter::deliver(const PageRaster& page, const JobSettings& job)
         fail("asiakirjan lopetus");
     Delivery delivery{d.name, jobId, {}, stoppedQueueNotice(d.name, jobId)};
     delivery.held = !delivery.notice.empty();
+    if (!qualityNotice.empty())
+        delivery.notice += std::string(delivery.notice.empty() ? "" : " ") + qualityNotice;
+    if (d.driverResolutionUnknown)
+        delivery.notice += std::string(delivery.notice.empty() ? "" : " ") + "Tulostimen " + quoted(d.name)
+            + " ajuri (PPD) ei kerro, millä tarkkuudella se rasteroi sivun; sivu piirrettiin jonon ilmoittamalla "
+            + std::to_string(d.xdpi) + " dpi:n tarkkuudella. Jos palkit tulostuvat epätasaisina, valitse jonolle "
+              "tarkkuus (lpoptions -p " + d.name + " -l).";
     return delivery;
 }
 

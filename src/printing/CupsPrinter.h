@@ -53,6 +53,7 @@ public:
     PageGeometry geometry() override;
     std::string displayName() const override { return destinationName(); }
     std::string mediaText() const override;
+    std::string driverText() const override;
     void checkPrintQuality(int16_t quality) override;
     Delivery deliver(const PageRaster& page, const JobSettings& job) override;
 

@@ -38,6 +38,9 @@ public:
     // "sivutiedostot: DIR") and its paper ("A4, 210 × 297 mm").
     virtual std::string displayName() const { return {}; }
     virtual std::string mediaText() const { return {}; }
+    // How the printer's driver is set for our pages, where that matters to
+    // the pixels ("ajurin tila OutputMode=Normal"); empty when nothing.
+    virtual std::string driverText() const { return {}; }
     // What the user must hear about the printer as it was found (a page
     // folder tidied up after a killed run); empty when nothing.
     virtual std::string openingNotice() const { return {}; }
