@@ -253,7 +253,8 @@ CupsPrinter::CupsPrinter(std::optional<std::string> destinationName)
     // A driver queue rasterises at what its PPD sets for the job, which can
     // differ from printer-resolution-default; a PPD that sets nothing leaves
     // the default unconfirmed, and the printer row says so.
-    if (std::optional<DriverRaster> driver = driverRasterOf(d.name, d.mediaKeyword)) {
+    std::optional<DriverRaster> driver = driverRasterOf(d.name, d.mediaKeyword);
+    if (driver) {
         d.driver = std::move(*driver);
         d.driverResolutionUnknown = d.driver.xdpi <= 0;
         if (!d.driverResolutionUnknown) {
@@ -264,6 +265,7 @@ CupsPrinter::CupsPrinter(std::optional<std::string> destinationName)
 
     const MediaSize media{d.media.width, d.media.length, d.media.left, d.media.top, d.media.right, d.media.bottom};
     geometry_ = pageGeometryForMedia(media, d.xdpi, d.ydpi);
+    geometry_.driverMayClip = driver.has_value();
     geometry_.paper = {commonMediaName(d.mediaKeyword.empty() ? d.media.media : d.mediaKeyword),
                        d.media.width / 100.0, d.media.length / 100.0};
     if (geometry_.printable.empty())

@@ -21,6 +21,10 @@ struct PageGeometry {
     // The paper the sheet is, by name and size; not stated() when the
     // printer does not say.
     Paper paper = {};
+    // A printer driver that may clip more off the edges than the printable
+    // area declares (any CUPS queue with a PPD driver): drawing near them
+    // is worth a word.
+    bool driverMayClip = false;
 };
 
 // The paper at the resolution, all of it printable.
