@@ -1,6 +1,7 @@
 #include "printing/CupsPrinter.h"
 
 #include "printing/CupsMedia.h"
+#include "printing/DestinationSetup.h"
 #include "printing/DriverRaster.h"
 #include "printing/PageEncoders.h"
 #include "surface/RuntimeError.h"
@@ -18,15 +19,6 @@
 
 namespace raitakone {
 namespace {
-
-std::string lastCupsError()
-{
-    const char* text = cupsLastErrorString();
-    std::string reason = text && *text ? text : ippErrorString(cupsLastError());
-    return reason;
-}
-
-std::string quoted(const std::string& name) { return "\"" + name + "\""; }
 
 // Whether the scheduler answers. libcups reports a destination it could
 // not ask for as one that does not exist, so a missing printer is only
@@ -143,7 +135,7 @@ std::string heldJobNotice(const std::string& queue, int jobId, int printerState,
     return notice;
 }
 
-struct CupsPrinter::Destination {
+struct CupsPrinter::Destination : DestinationSetup {
     ~Destination()
     {
         if (info)
@@ -155,12 +147,6 @@ struct CupsPrinter::Destination {
     cups_dest_t* dest = nullptr;
     cups_dinfo_t* info = nullptr;
     std::string name;
-    cups_size_t media{};
-    std::string mediaKeyword; // the name the media was found by, for the job
-    int xdpi = 0;
-    int ydpi = 0;
-    DriverRaster driver;         // what the queue's PPD rasterises at; empty without one
-    bool driverResolutionUnknown = false; // a PPD that sets no resolution
 
     bool supports(const char* option, const std::string& value) const
     {
@@ -199,73 +185,11 @@ CupsPrinter::CupsPrinter(std::optional<std::string> destinationName)
         throw RuntimeError("Tulostimen " + quoted(d.name) + " tietoja ei saatu: " + lastCupsError());
     }
 
-    // The resolution the queue prints at when a job names none. A queue that
-    // names no default (a raw queue, some network printers) still lists the
-    // resolutions it takes; any of those will do, because every job asks for
-    // the one we drew at with printer-resolution, so the page still leaves at
-    // the resolution it was drawn at.
-    ipp_attribute_t* resolution = cupsFindDestDefault(CUPS_HTTP_DEFAULT, d.dest, d.info, "printer-resolution");
-    if (!resolution || ippGetValueTag(resolution) != IPP_TAG_RESOLUTION)
-        resolution = d.supported("printer-resolution");
-    if (!resolution || ippGetValueTag(resolution) != IPP_TAG_RESOLUTION)
-        throw RuntimeError("Tulostin " + quoted(d.name)
-                           + " ei kerro tarkkuuttaan (printer-resolution-default puuttuu), joten kuvapisteen "
-                             "kokoa ei tiedetä.");
-    ipp_res_t units = IPP_RES_PER_INCH;
-    int yres = 0;
-    const int xres = ippGetResolution(resolution, 0, &yres, &units);
-    const double perInch = units == IPP_RES_PER_CM ? 2.54 : 1.0;
-    d.xdpi = int(std::lround(xres * perInch));
-    d.ydpi = int(std::lround(yres * perInch));
-    if (d.xdpi <= 0 || d.ydpi <= 0)
-        throw RuntimeError("Tulostimen " + quoted(d.name) + " tarkkuus " + std::to_string(xres) + "x"
-                           + std::to_string(yres) + " ei kelpaa.");
-
-    // The default media: the user's own default for this destination
-    // (lpoptions), else the printer's media-default, looked up by name for
-    // its size and margins. cupsGetDestMediaDefault alone is not enough: the
-    // libcups of Debian 12 answers US Letter for a queue whose media-default
-    // is A4 when the user has no media option of their own.
-    const char* mediaName = cupsGetOption("media", d.dest->num_options, d.dest->options);
-    if (!mediaName) {
-        if (ipp_attribute_t* a = cupsFindDestDefault(CUPS_HTTP_DEFAULT, d.dest, d.info, "media"))
-            mediaName = ippGetString(a, 0, nullptr);
-    }
-    // libcups 2.4 answers a custom_… size with another custom size on the
-    // first lookup in a process, before it has built its list of the
-    // printer's sizes, and rightly on the next: the size a self-describing
-    // name states decides whether to look again.
-    const auto lookUp = [&] {
-        return cupsGetDestMediaByName(CUPS_HTTP_DEFAULT, d.dest, d.info, mediaName, CUPS_MEDIA_FLAGS_DEFAULT, &d.media);
-    };
-    bool haveMedia = mediaName && lookUp();
-    if (haveMedia)
-        if (const pwg_media_t* stated = pwgMediaForPWG(mediaName);
-            stated && (std::abs(stated->width - d.media.width) > 1 || std::abs(stated->length - d.media.length) > 1))
-            haveMedia = lookUp();
-    if (haveMedia)
-        d.mediaKeyword = mediaName;
-    else
-        haveMedia = cupsGetDestMediaDefault(CUPS_HTTP_DEFAULT, d.dest, d.info, CUPS_MEDIA_FLAGS_DEFAULT, &d.media);
-    if (!haveMedia || d.media.width <= 0 || d.media.length <= 0)
-        throw RuntimeError("Tulostimen " + quoted(d.name) + " oletuspaperia ei saatu selville: " + lastCupsError());
-
-    // A driver queue rasterises at what its PPD sets for the job, which can
-    // differ from printer-resolution-default; a PPD that sets nothing leaves
-    // the default unconfirmed, and the printer row says so.
-    std::optional<DriverRaster> driver = driverRasterOf(d.name, d.mediaKeyword);
-    if (driver) {
-        d.driver = std::move(*driver);
-        d.driverResolutionUnknown = d.driver.xdpi <= 0;
-        if (!d.driverResolutionUnknown) {
-            d.xdpi = d.driver.xdpi;
-            d.ydpi = d.driver.ydpi;
-        }
-    }
+    static_cast<DestinationSetup&>(d) = lookUpDestinationSetup(d.dest, d.info, d.name);
 
     const MediaSize media{d.media.width, d.media.length, d.media.left, d.media.top, d.media.right, d.media.bottom};
     geometry_ = pageGeometryForMedia(media, d.xdpi, d.ydpi);
-    geometry_.driverMayClip = driver.has_value();
+    geometry_.driverMayClip = d.hasDriver;
     geometry_.paper = {commonMediaName(d.mediaKeyword.empty() ? d.media.media : d.mediaKeyword),
                        d.media.width / 100.0, d.media.length / 100.0};
     if (geometry_.printable.empty())
