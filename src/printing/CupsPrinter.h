@@ -1,7 +1,7 @@
 #pragma once
 
-// A CUPS destination as the Printer's back end: its default resolution, its
-// default media with the printable area, and one job of one page per
+// A CUPS destination as the Printer's back end: the resolution its driver
+// receives, its default media with the printable area, and one job of one page per
 // document. The page leaves at the resolution it was drawn at, as PWG raster
 // where the queue takes that at our resolution, otherwise as a PDF holding
 // the page as one image at device resolution, so no filter resamples it.
