@@ -181,6 +181,17 @@ private slots:
             widget = widget->nextInFocusChain();
         } while (widget != expected.front() && chain.size() <= expected.size());
         QVERIFY(chain == expected);
+        // The status line's controls are tabbed through as they stand, left to right.
+        QWidget* before = nullptr;
+        for (const char* name : {"markPages", "printLadder", "openReport", "choosePrinter", "gradeScan"}) {
+            QWidget* control = w.form.findChild<QWidget*>(name);
+            QVERIFY2(control != nullptr, name);
+            if (before) {
+                QCOMPARE(before->nextInFocusChain(), control);
+                QVERIFY(!control->isVisible() || control->x() > before->x());
+            }
+            before = control;
+        }
 
         const PageRaster& picture = w.form.picture().picture();
         QCOMPARE(picture.image().format(), QImage::Format_RGB32);

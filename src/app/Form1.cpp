@@ -112,8 +112,9 @@ void Form1::createControls()
 
 // The status line sits under the client area, which keeps its size: the
 // window grows by the line's height and no control moves. Its first row
-// names the printer beside the two buttons; the second, the whole width,
-// says where the last page went, wrapped so that it is always read whole.
+// names the printer, the second holds its buttons, and the third, the whole
+// width, says where the last page went, wrapped so that it is always read
+// whole.
 void Form1::createStatusLine()
 {
     statusLine_ = new QFrame(this);
@@ -159,12 +160,20 @@ void Form1::createStatusLine()
     openReport_ = new QPushButton(QString::fromUtf8("Raportti…"), statusLine_);
     openReport_->setObjectName("openReport");
     connect(openReport_, &QPushButton::clicked, this, &Form1::openReport);
-    printerRow->addWidget(printerStatus_, 1);
-    printerRow->addWidget(markPages_);
-    printerRow->addWidget(printLadder_);
-    printerRow->addWidget(openReport_);
-    printerRow->addWidget(choosePrinter_);
-    printerRow->addWidget(gradeScan_);
+    // The printer's name, resolution, driver mode and paper take a row of
+    // their own, so a long queue name wraps in the whole width, never
+    // clipped beside the buttons.
+    rows->addWidget(printerStatus_);
+    QWidget* previous = markPages_;
+    for (QWidget* control : {static_cast<QWidget*>(markPages_), static_cast<QWidget*>(printLadder_),
+                             static_cast<QWidget*>(openReport_), static_cast<QWidget*>(choosePrinter_),
+                             static_cast<QWidget*>(gradeScan_)}) {
+        printerRow->addWidget(control);
+        if (control != previous)
+            QWidget::setTabOrder(previous, control); // left to right, as they stand
+        previous = control;
+    }
+    printerRow->addStretch(1);
     rows->addLayout(printerRow);
     rows->addWidget(pageStatus_);
     layOutStatusLine();
