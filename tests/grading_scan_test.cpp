@@ -14,7 +14,9 @@
 #include <ZXing/MultiFormatWriter.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
 #include <tuple>
 
 using namespace raitakone;
@@ -315,4 +317,23 @@ TEST(GradeThresholds, AScanGradesByItsSymbolContrastOrItsDecodability)
     EXPECT_EQ(off.worstGrades.sc, 4);
     EXPECT_EQ(off.worstGrades.mod, 4);
     EXPECT_DOUBLE_EQ(off.grade, 3.0);
+}
+
+// A blank sheet with a scanner's noise holds no symbol: the noise's two
+// halves are no ink and paper, whatever the paper's shade.
+TEST(GradingScans, ABlankSheetWithScannerNoiseHasNoSymbol)
+{
+    std::mt19937 random(7);
+    for (const auto& [paper, sigma] : {std::pair{235, 0.0}, {235, 1.0}, {200, 3.0}, {245, 6.0}}) {
+        SCOPED_TRACE(std::to_string(paper) + " sigma " + std::to_string(sigma));
+        QImage sheet(1748, 2480, QImage::Format_Grayscale8); // A5 at 300 dpi
+        std::normal_distribution<double> noise(paper, sigma);
+        for (int y = 0; y < sheet.height(); ++y)
+            for (int x = 0; x < sheet.width(); ++x)
+                sheet.scanLine(y)[x] = uchar(std::clamp(int(std::lround(noise(random))), 0, 255));
+        sheet.setDotsPerMeterX(11811);
+        sheet.setDotsPerMeterY(11811);
+        const GradeResult result = grade(sheet);
+        EXPECT_EQ(result.status, grading::GradeStatus::NoSymbol) << result.message.toStdString();
+    }
 }

@@ -200,7 +200,8 @@ GradeResult gradeScan(const Scan& scan, const GradeOptions& options)
     const double pixelMm = field.pixelMm();
     if (stopped())
         return result;
-    const std::vector<FoundSymbol> found = findSymbols(scan.plane, 1.0 / pixelMm, scan.dpiY / scan.dpiX);
+    const std::vector<FoundSymbol> found = findSymbols(scan.plane, 1.0 / pixelMm, scan.dpiY / scan.dpiX,
+                                                       [&options] { return options.stopRequested && options.stopRequested(); });
     if (stopped())
         return result;
 

@@ -10,6 +10,7 @@
 #include <array>
 #include <cmath>
 #include <new>
+#include <optional>
 
 namespace raitakone::grading {
 namespace {
@@ -99,9 +100,17 @@ struct Segment {
     bool atEdge;  // less than a gap from the line's start or end
 };
 
+// Ink and paper this close are no symbol: the noise of a blank sheet, split
+// in two. A symbol whose ink and paper lie 16 sRGB levels apart near white
+// has a symbol contrast of about 12 %, graded F (ISO/IEC 15416 asks 20 % for
+// even a D); a scanner's noise on paper, sigma up to 6 levels, parts into
+// halves about 10 levels apart.
+constexpr double kLeastInkContrast = 16.0;
+
 // The grey level that parts ink from paper (Otsu's threshold): ink may cover
 // only a hundredth of a page, and still stands far from the paper's values.
-int inkThreshold(const QImage& plane, int step)
+// None where the two parts lie too close to be ink and paper.
+std::optional<int> inkThreshold(const QImage& plane, int step)
 {
     std::array<double, 256> histogram{};
     double total = 0.0, sum = 0.0;
@@ -114,7 +123,7 @@ int inkThreshold(const QImage& plane, int step)
         total += histogram[size_t(v)];
         sum += v * histogram[size_t(v)];
     }
-    double below = 0.0, belowSum = 0.0, best = -1.0;
+    double below = 0.0, belowSum = 0.0, best = -1.0, bestDifference = 0.0;
     int threshold = 128;
     for (int v = 0; v < 255; ++v) {
         below += histogram[size_t(v)];
@@ -126,9 +135,12 @@ int inkThreshold(const QImage& plane, int step)
         const double between = below * above * difference * difference;
         if (between > best) {
             best = between;
+            bestDifference = std::fabs(difference);
             threshold = v + 1; // dark: below this
         }
     }
+    if (bestDifference < kLeastInkContrast)
+        return std::nullopt;
     return threshold;
 }
 
@@ -264,22 +276,27 @@ std::vector<FoundSymbol> runsAlong(const QImage& plane, double pixelsPerMm, int 
     return cluster(all, step, codeLike, place);
 }
 
-std::vector<FoundSymbol> barRuns(const QImage& plane, double pixelsPerMm, double aspect, bool askew)
+std::vector<FoundSymbol> barRuns(const QImage& plane, double pixelsPerMm, double aspect, bool askew,
+                                 const std::function<bool()>& stop)
 {
     // Straight first; where no run has a start and a stop character at its
     // two ends, turned by up to 15 degrees either way in steps a row of the
     // pages' symbol still crosses whole; rows, then columns. Runs with one
     // end only (a damaged symbol) are kept where nothing better is found.
     // Beside symbols ZXing read, only straight runs are looked for.
-    const int threshold = inkThreshold(plane, std::max(1, int(kRowSpacingMm * pixelsPerMm)));
+    const std::optional<int> threshold = inkThreshold(plane, std::max(1, int(kRowSpacingMm * pixelsPerMm)));
     std::vector<FoundSymbol> partial;
+    if (!threshold)
+        return partial;
     for (bool columns : {false, true})
         for (double degrees : {0.0, 5.0, -5.0, 10.0, -10.0, 15.0, -15.0}) {
             if (degrees != 0.0 && !askew)
                 continue;
+            if (stop && stop())
+                return {};
             const double slope = std::tan(degrees * 3.14159265358979323846 / 180.0);
             std::vector<FoundSymbol> found =
-                runsAlong(plane, pixelsPerMm, threshold, columns ? slope / aspect : slope * aspect, columns);
+                runsAlong(plane, pixelsPerMm, *threshold, columns ? slope / aspect : slope * aspect, columns);
             if (!askew && !found.empty())
                 return found;
             if (std::any_of(found.begin(), found.end(), [](const FoundSymbol& f) { return f.whole; }))
@@ -292,7 +309,8 @@ std::vector<FoundSymbol> barRuns(const QImage& plane, double pixelsPerMm, double
 
 } // namespace
 
-std::vector<FoundSymbol> findSymbols(const QImage& plane, double pixelsPerMm, double aspect)
+std::vector<FoundSymbol> findSymbols(const QImage& plane, double pixelsPerMm, double aspect,
+                                     const std::function<bool()>& stop)
 {
     std::vector<FoundSymbol> found = readSymbols(plane);
     auto bounds = [](const FoundSymbol& s, double margin) {
@@ -313,7 +331,11 @@ std::vector<FoundSymbol> findSymbols(const QImage& plane, double pixelsPerMm, do
     std::vector<QPointF> readMiddles;
     for (const FoundSymbol& s : found)
         readMiddles.push_back((s.topLeft + s.topRight + s.bottomRight + s.bottomLeft) / 4.0);
-    for (FoundSymbol candidate : barRuns(plane, pixelsPerMm, aspect, found.empty())) {
+    if (stop && stop())
+        return found;
+    for (FoundSymbol candidate : barRuns(plane, pixelsPerMm, aspect, found.empty(), stop)) {
+        if (stop && stop())
+            return found;
         const QPointF centre = (candidate.topLeft + candidate.bottomRight) / 2.0;
         const QRectF bars = bounds(candidate, pixelsPerMm);
         if (std::any_of(taken.begin(), taken.end(), [&](const QRectF& r) { return r.contains(centre); }) ||

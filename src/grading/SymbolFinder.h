@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QPointF>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ struct FoundSymbol {
 
 // plane: Format_Grayscale8; pixelsPerMm: the scan's finer resolution;
 // aspect: pixels down the scan for each pixel across over the same length.
-std::vector<FoundSymbol> findSymbols(const QImage& plane, double pixelsPerMm, double aspect = 1.0);
+// stop is asked between the search's passes; once it says true, what was
+// found so far is returned.
+std::vector<FoundSymbol> findSymbols(const QImage& plane, double pixelsPerMm, double aspect = 1.0,
+                                     const std::function<bool()>& stop = {});
 
 } // namespace raitakone::grading
