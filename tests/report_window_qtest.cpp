@@ -416,6 +416,40 @@ private slots:
         QTRY_VERIFY(dialog.isNull());
         QVERIFY(form.reportDialog() == nullptr);
     }
+
+    // Every way out of the program asks before graded scans that no saved
+    // report holds are lost: Poistu, a page that ends the program, the
+    // window's close; no means the program goes on.
+    void endingTheProgramAsksBeforeDroppingUnsavedGrades()
+    {
+        Form1 form([] {
+            return std::make_unique<testing::MemoryPrinter>(testing::a4Geometry(300),
+                                                            std::make_shared<testing::MemoryPrinterRecord>());
+        });
+        int ends = 0;
+        form.setEndAction([&] { ++ends; });
+        form.show();
+        form.findChild<QPushButton*>("openReport")->click();
+        QPointer<ReportDialog> dialog = form.reportDialog();
+        QVERIFY(dialog != nullptr);
+        dialog->addFiles({marked_});
+        QTRY_VERIFY_WITH_TIMEOUT(!dialog->busy(), 120000);
+        int asked = 0;
+        bool answer = false;
+        dialog->setDiscardQuestion([&](int) {
+            ++asked;
+            return answer;
+        });
+        for (const char* button : {"Command8", "Command4"}) {
+            form.findChild<QPushButton*>(button)->click();
+            QCOMPARE(ends, 0);
+        }
+        QVERIFY(!form.close());
+        QCOMPARE(asked, 3);
+        answer = true;
+        form.findChild<QPushButton*>("Command8")->click();
+        QCOMPARE(std::make_pair(asked, ends), std::make_pair(4, 1));
+    }
 };
 
 QTEST_MAIN(ReportWindowTest)

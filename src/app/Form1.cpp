@@ -13,7 +13,10 @@
 #include "grading/GradeReport.h"
 #include "printing/PrinterSelection.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QSessionManager>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QVBoxLayout>
@@ -71,6 +74,14 @@ Form1::Form1(PrinterSurface::Connector connector, QWidget* parent)
 {
     setObjectName("Form1");
     setWindowTitle(QString::fromUtf8(kForm1Caption));
+    // A session's logout asks too, where the session lets the program ask.
+    connect(qGuiApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& session) {
+        if (report_ && session.allowsInteraction()) {
+            if (!reportMayBeDropped())
+                session.cancel();
+            session.release();
+        }
+    });
     // The desktop's icon where it is installed; the same drawing built in.
     setWindowIcon(QIcon::fromTheme(QStringLiteral("raitakone"), QIcon(QStringLiteral(":/raitakone.svg"))));
     resize(twipsToPixelsX(kForm1ClientWidthTwips), twipsToPixelsY(kForm1ClientHeightTwips));
@@ -97,6 +108,11 @@ void Form1::createControls()
         } else {
             auto* button = new QPushButton(QString::fromUtf8(row.caption), this);
             connect(button, &QPushButton::clicked, this, [this, &row] { click(row); });
+            // Said before the click: these buttons end the program.
+            if (const std::string name = row.name; name == "Command8")
+                button->setToolTip(QStringLiteral("Lopettaa ohjelman."));
+            else if (name == "Command3" || name == "Command4")
+                button->setToolTip(QStringLiteral("Tulostaa sivun ja lopettaa sitten ohjelman."));
             control = button;
         }
         control->setObjectName(QString::fromLatin1(row.name));
@@ -397,7 +413,28 @@ void Form1::message(const std::string& text)
     showMessage_(this, QString::fromUtf8(kMessageCaption), QString::fromStdString(text));
 }
 
-void Form1::endProgram() { end_(); }
+bool Form1::reportMayBeDropped()
+{
+    if (report_ && !report_->mayDiscard()) {
+        report_->raise();
+        return false;
+    }
+    return true;
+}
+
+void Form1::endProgram()
+{
+    if (reportMayBeDropped())
+        end_();
+}
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    if (reportMayBeDropped())
+        event->accept();
+    else
+        event->ignore();
+}
 
 void Form1::showPixelSizes()
 {

@@ -93,7 +93,7 @@ public:
     PrinterSurface& printer() { return printer_; }
     PictureSurface& picture() { return *picture_; }
 
-    // Ends the program as Poistu does.
+    // Ends the program as Poistu does, once the report's unsaved scans may go.
     void endProgram();
 
     // The window procedure no control calls: prints the transfer page.
@@ -118,7 +118,13 @@ public:
     int twipsToPixelsX(int twips) const;
     int twipsToPixelsY(int twips) const;
 
+protected:
+    // The window's close and a session's end ask, as Poistu does, before
+    // graded scans no saved report holds are lost.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
+    bool reportMayBeDropped();
     void createControls();
     void createStatusLine();
     void layOutStatusLine();

@@ -243,10 +243,18 @@ ReportDialog::~ReportDialog()
     pool_.waitForDone();
 }
 
-void ReportDialog::done(int result)
+bool ReportDialog::mayDiscard()
 {
     const int graded = int(std::count_if(rows_.begin(), rows_.end(), [](const Row& r) { return shownSymbol(r.page); }));
     if (unsaved_ && graded > 0 && discardQuestion_ && !discardQuestion_(graded))
+        return false;
+    unsaved_ = false;
+    return true;
+}
+
+void ReportDialog::done(int result)
+{
+    if (!mayDiscard())
         return;
     stopAll();
     QDialog::done(result);

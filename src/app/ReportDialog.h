@@ -90,6 +90,11 @@ public:
     // The page list of an unmarked row; null for any other row.
     QComboBox* pageChoice(int row) const;
 
+    // Whether the graded scans no saved report holds may be dropped: true
+    // when there are none or the user says so (asked once; after a yes the
+    // rows count as given up).
+    bool mayDiscard();
+
     // Closing stops the grading; the rows not done are dropped.
     void done(int result) override;
 
