@@ -378,13 +378,13 @@ private slots:
         QCOMPARE(w.form.printerStatus(), QString::fromUtf8("muisti · 600 dpi · A4, 210 × 297 mm"));
         w.click("Command10", 2);
         QCOMPARE(w.form.pageStatus(), QString::fromUtf8("Valkea 3 (bf) → muisti, työ 1 — Sivun piirroksesta jäi "
-                                                        "0,04 mm (1 kuvapiste) tulostusalueen vasemmalle puolelle. Se "
+                                                        "0,04 mm (1 pikseli) tulostusalueen vasemmalle puolelle. Se "
                                                         "on vain kapea kaista reunimmaisen palkin reunasta; muu sivu "
                                                         "tulostui sellaisenaan."));
         w.record->notice = "Jono on pysäytetty.";
         w.click("Command5");
         QCOMPARE(w.form.pageStatus(), QString::fromUtf8("Viivakoodi 30.11. → muisti, työ 2 — Sivun piirroksesta jäi "
-                                                        "0,13 mm (3 kuvapistettä) tulostusalueen vasemmalle puolelle. "
+                                                        "0,13 mm (3 pikseliä) tulostusalueen vasemmalle puolelle. "
                                                         "Se on vain kapea kaista reunimmaisen palkin reunasta; muu "
                                                         "sivu tulostui sellaisenaan. Jono on pysäytetty."));
         w.record->failDeliveries = 1;

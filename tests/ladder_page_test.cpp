@@ -121,9 +121,9 @@ TEST(LadderPage, RungsNarrowEveryBarByTheirReductionOnMarkedSheetsThatFitThePape
 
 TEST(LadderPage, LabelsGiveTheWidthChangeInPixelsAndMicrometres)
 {
-    EXPECT_EQ(ladder::rungLabel(2, 600), "−2 px · −85 µm");
-    EXPECT_EQ(ladder::rungLabel(0, 600), "0 px · 0 µm");
-    EXPECT_EQ(ladder::rungLabel(-1, 300), "+1 px · +85 µm");
+    EXPECT_EQ(ladder::rungLabel(2, 600), "kavennus +2 px · palkit −85 µm");
+    EXPECT_EQ(ladder::rungLabel(0, 600), "kavennus 0 px · palkit 0 µm");
+    EXPECT_EQ(ladder::rungLabel(-1, 300), "kavennus −1 px · palkit +85 µm");
 }
 
 } // namespace

@@ -142,7 +142,7 @@ TEST(PaperSizes, OnA4OnlyAFirstBarAtTheEdgeSaysSo)
                 continue;
             }
             EXPECT_TRUE(notice.starts_with("Sivun piirroksesta jäi 0,")) << notice;
-            EXPECT_NE(notice.find(" mm (" + std::to_string(pastEdge) + (pastEdge == 1 ? " kuvapiste)" : " kuvapistettä)") +
+            EXPECT_NE(notice.find(" mm (" + std::to_string(pastEdge) + (pastEdge == 1 ? " pikseli)" : " pikseliä)") +
                                   " tulostusalueen vasemmalle puolelle. Se on vain kapea kaista"),
                       std::string::npos)
                 << notice;
@@ -200,7 +200,7 @@ TEST(PaperSizes, NoticesSayWhichEdgeByHowMuchAndWhatOfTheSymbol)
         {{100, 100, 200, 200}, -1, ""},
         {{550, 100, 700, 200}, -1, "Sivun piirroksesta jäi 8,5 mm tulostusalueen oikealle puolelle. Viivakoodi ei "
                                    "tulostunut kokonaan."},
-        {{-130, -2, 20, 200}, -1, "Sivun piirroksesta jäi 0,17 mm (2 kuvapistettä) tulostusalueen yläpuolelle ja "
+        {{-130, -2, 20, 200}, -1, "Sivun piirroksesta jäi 0,17 mm (2 pikseliä) tulostusalueen yläpuolelle ja "
                                   "1,1 cm sen vasemmalle puolelle. Viivakoodi ei tulostunut kokonaan."},
         {{700, 100, 800, 200}, -1, "Sivun piirroksesta jäi 1,7 cm tulostusalueen oikealle puolelle. Sivu ei "
                                    "tulostanut viivakoodia: yksikään sen palkeista ei osunut tulostusalueelle."},

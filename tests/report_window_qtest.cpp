@@ -304,7 +304,7 @@ private slots:
         QCOMPARE(dialog->table()->rowCount(), 1);
         QTRY_VERIFY_WITH_TIMEOUT(!dialog->busy(), 60000);
         QCOMPARE(dialog->table()->rowCount(), 1);
-        QVERIFY2(text(*dialog, 0, ReportDialog::StatusColumn).startsWith(QStringLiteral("ei symbolia: ")),
+        QVERIFY2(text(*dialog, 0, ReportDialog::StatusColumn).startsWith(QStringLiteral("Ei viivakoodia: ")),
                  qPrintable(text(*dialog, 0, ReportDialog::StatusColumn)));
         QVERIFY2(text(*dialog, 0, ReportDialog::SourceColumn).startsWith(QStringLiteral("skanneri test:")),
                  qPrintable(text(*dialog, 0, ReportDialog::SourceColumn)));
@@ -320,7 +320,7 @@ private slots:
         QVERIFY(dialog.isNull());
     }
 
-    // Tyhjennä syöttölaite… takes the feeder's every page, a row each.
+    // Skannaa syöttölaitteesta… takes the feeder's every page, a row each.
     void emptyingTheFeederGivesARowForEachPage()
     {
         testing::useTestScanner("");
@@ -336,7 +336,7 @@ private slots:
         const int rows = report.dialog.table()->rowCount();
         QVERIFY2(rows > 1, qPrintable(text(report.dialog, 0, ReportDialog::StatusColumn)));
         for (int row = 0; row < rows; ++row)
-            QVERIFY2(text(report.dialog, row, ReportDialog::StatusColumn).startsWith(QStringLiteral("ei symbolia: ")),
+            QVERIFY2(text(report.dialog, row, ReportDialog::StatusColumn).startsWith(QStringLiteral("Ei viivakoodia: ")),
                      qPrintable(text(report.dialog, row, ReportDialog::StatusColumn)));
     }
 

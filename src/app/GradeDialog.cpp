@@ -298,9 +298,9 @@ QTableWidget* GradeDialog::createParameterTable()
 QTableWidget* GradeDialog::createLineTable()
 {
     auto* t = table(int(symbol_.lines.size()),
-                    {QStringLiteral("kohta mm"), QStringLiteral("Rmin"), QStringLiteral("Rmax"), QStringLiteral("SC"),
-                     QStringLiteral("ECmin"), QStringLiteral("MOD"), QStringLiteral("Defects"),
-                     QStringLiteral("Dek."), QStringLiteral("Dekoodaus"), QStringLiteral("arvosana")},
+                    {QStringLiteral("kohta (mm)"), QStringLiteral("Rmin"), QStringLiteral("Rmax"), QStringLiteral("SC"),
+                     QStringLiteral("ECmin"), QStringLiteral("MOD"), QStringLiteral("Virheet"),
+                     QStringLiteral("Dekoodattavuus"), QStringLiteral("Dekoodaus"), QStringLiteral("arvosana")},
                     this);
     t->setObjectName("lineTable");
     int r = 0;
@@ -364,7 +364,7 @@ void GradeDialog::askAndSave(bool json)
 {
     const QString png = QStringLiteral("PNG-kuva (*.png)"), svg = QStringLiteral("SVG-piirros (*.svg)");
     QString filter = png;
-    QString path = json ? QFileDialog::getSaveFileName(this, QStringLiteral("Tallenna raportti"), suggestedPath(true),
+    QString path = json ? QFileDialog::getSaveFileName(this, QStringLiteral("Tallenna arvio (JSON)"), suggestedPath(true),
                                                        QStringLiteral("JSON (*.json)"))
                         : QFileDialog::getSaveFileName(this, QStringLiteral("Tallenna kuvaaja"), suggestedPath(false),
                                                        png + QStringLiteral(";;") + svg, &filter);

@@ -44,7 +44,7 @@ public:
     {
         setWindowTitle(QString::fromUtf8("Valitse tulostin"));
         auto* layout = new QVBoxLayout(this);
-        layout->addWidget(new QLabel(QString::fromUtf8("Seuraavat sivut tulostetaan:"), this));
+        layout->addWidget(new QLabel(QString::fromUtf8("Mihin seuraavat sivut tulostetaan?"), this));
 
         list_ = new QListWidget(this);
         list_->setObjectName("printers");

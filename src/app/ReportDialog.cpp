@@ -76,7 +76,7 @@ QString statusOf(const report::ScannedPage& page, bool* error)
     }
     const grading::GradeResult& result = *page.result;
     switch (result.status) {
-    case grading::GradeStatus::NoSymbol: return QStringLiteral("ei symbolia: ") + result.message;
+    case grading::GradeStatus::NoSymbol: return QStringLiteral("Ei viivakoodia: ") + result.message;
     case grading::GradeStatus::Stopped: return QStringLiteral("keskeytetty");
     case grading::GradeStatus::BadInput: *error = true; return result.message;
     case grading::GradeStatus::Graded: break;
@@ -184,10 +184,10 @@ ReportDialog::ReportDialog(const scanning::GradeSource& suggestion, QWidget* par
     };
     QPushButton* addFilesButton = button(QStringLiteral("Lisää tiedostoja…"), "addFiles");
     QPushButton* scanButton = button(QStringLiteral("Skannaa sivu…"), "scanPage");
-    QPushButton* feederButton = button(QStringLiteral("Tyhjennä syöttölaite…"), "emptyFeeder");
+    QPushButton* feederButton = button(QStringLiteral("Skannaa syöttölaitteesta…"), "emptyFeeder");
     feederButton->setToolTip(QStringLiteral("Skannaa skannerin syöttölaitteen kaikki sivut, kunnes se on tyhjä."));
     remove_ = button(QStringLiteral("Poista rivi"), "removeRow");
-    clear_ = button(QStringLiteral("Tyhjennä"), "clearRows");
+    clear_ = button(QStringLiteral("Tyhjennä lista"), "clearRows");
     save_ = button(QStringLiteral("Tallenna raportti…"), "saveReport");
     QPushButton* closeButton = button(QStringLiteral("Sulje"), "closeReport");
     connect(addFilesButton, &QPushButton::clicked, this, [this] {
@@ -574,7 +574,8 @@ void ReportDialog::updateState()
     const int done = int(std::count_if(rows_.begin(), rows_.end(), [](const Row& r) { return r.done; }));
     const int graded = int(std::count_if(rows_.begin(), rows_.end(), [](const Row& r) { return shownSymbol(r.page); }));
     QString text = rows_.empty() ? QStringLiteral("Lisää skannauksia tiedostoista tai skannerista.")
-                                 : QStringLiteral("%1 skannausta, %2 arvioitu").arg(rows_.size()).arg(graded);
+                                 : (rows_.size() == 1 ? QStringLiteral("1 skannaus, %1 arvioitu").arg(graded)
+                                                     : QStringLiteral("%1 skannausta, %2 arvioitu").arg(rows_.size()).arg(graded));
     if (busy())
         text += QStringLiteral(" — arvioidaan…");
     summary_->setText(text);

@@ -201,9 +201,9 @@ private:
             if (!found->error.isEmpty())
                 scannerNote_->setText(found->error);
             else if (found->devices.empty())
-                scannerNote_->setText(QString::fromUtf8("Skannereita ei löytynyt. Liitä skanneri ja kytke se "
-                                                        "päälle ja paina Etsi uudelleen tai skannaa sivu tiedostoksi "
-                                                        "ja valitse tiedosto."));
+                scannerNote_->setText(QString::fromUtf8("Skanneria ei löytynyt. Liitä skanneri, kytke se "
+                                                        "päälle ja paina Etsi uudelleen – tai skannaa sivu "
+                                                        "tiedostoksi ja valitse tiedosto."));
             else
                 scannerNote_->clear();
         });
@@ -243,7 +243,7 @@ private:
                 return;
             }
             if (scanners_->count() == 0) {
-                problem_->setText(QString::fromUtf8("Skanneria ei ole. Liitä skanneri ja paina Etsi uudelleen "
+                problem_->setText(QString::fromUtf8("Skanneria ei ole valittu. Liitä skanneri ja paina Etsi uudelleen "
                                                     "tai valitse skannaustiedosto."));
                 return;
             }

@@ -20,7 +20,7 @@ double checkedResult(double result)
 {
     if (std::isnan(result))
         throw RuntimeError("Virheellinen laskutoimitus: tulos ei ole luku. Tarkista tulostimen tarkkuus "
-                           "(kuvapisteen koko) tai valitse toinen tulostin.");
+                           "(pikselin koko) tai valitse toinen tulostin.");
     if (std::isinf(result))
         throw overflow();
     return result;
@@ -39,7 +39,7 @@ float checkedSingle(double result)
 double checkedDivide(double dividend, double divisor)
 {
     if (divisor == 0.0)
-        throw RuntimeError("Jako nollalla: tulostimen kuvapisteen koko on 0, joten sivun mittoja ei voi laskea. "
+        throw RuntimeError("Jako nollalla: tulostimen pikselin koko on 0, joten sivun mittoja ei voi laskea. "
                            "Tulostin ilmoittaa virheellisen tarkkuuden; valitse toinen tulostin tai tarkkuus.");
     return checkedResult(dividend / divisor);
 }

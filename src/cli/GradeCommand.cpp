@@ -245,7 +245,7 @@ void addGradeOptions(QCommandLineParser& parser)
                           .arg(scanning::kDefaultScanDpi),
                       QStringLiteral("dpi")});
     parser.addOption({kAperture,
-                      QStringLiteral("Mittaa aukolla, jonka halkaisija on mm millimetriä (oletus: 0,8 × moduulia "
+                      QStringLiteral("Mittaa aukolla, jonka halkaisija on mm millimetriä (oletus: 0,8 × moduuli, "
                                      "lähin vertailuaukko)."),
                       QStringLiteral("mm")});
     parser.addOption({kPrinterDpi, QStringLiteral("Kerro sivun tulostaneen tulostimen tarkkuus dpi: palkin levenemä "

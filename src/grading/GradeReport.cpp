@@ -87,7 +87,7 @@ std::vector<std::pair<QString, ShownValue>> parameterRows(const SymbolGrade& sym
             {QStringLiteral("Symbolikontrasti SC"), {reportNumber(w.sc, 1) + percent, g.sc}},
             {QStringLiteral("Reunakontrasti ECmin"), {reportNumber(w.ecmin, 1) + percent, g.ecmin}},
             {QStringLiteral("Modulaatio MOD"), {reportNumber(w.mod, 2), g.mod}},
-            {QStringLiteral("Virheet Defects"), {reportNumber(w.defects, 2), g.defects}},
+            {QStringLiteral("Virheet"), {reportNumber(w.defects, 2), g.defects}},
             {QStringLiteral("Dekoodattavuus"), {reportNumber(w.decodability, 2), g.decodability}},
             {QStringLiteral("Dekoodaus"), {passFailText(w.decode), g.decode}}};
 }
@@ -139,8 +139,8 @@ QString gradeReport(const GradeResult& result)
         for (const auto& [name, value] : parameterRows(s))
             out += parameterRow(name, value.text, value.grade);
 
-        out += QStringLiteral("\nPyyhkäisyviivat (kohta mm palkkien keskeltä):\n");
-        out += QStringLiteral("  nro  kohta   Rmin   Rmax     SC  ECmin   MOD  Defects  Dek.  Dekoodaus  arvosana\n");
+        out += QStringLiteral("\nPyyhkäisyviivat (kohta (mm) palkkien keskeltä):\n");
+        out += QStringLiteral("  nro  kohta   Rmin   Rmax     SC  ECmin   MOD  Virheet  Dek.  Dekoodaus  arvosana\n");
         int n = 0;
         for (const ScanLine& l : s.lines) {
             // Numbers right-aligned under their headings, decode and grade after two spaces.

@@ -56,8 +56,8 @@ QString ladderReport(const GradeResult& result)
     const ladder::LadderGrade& l = *result.ladder;
     QString out = QStringLiteral("\nKavennustikkaat: %1\n").arg(l.recommendation);
     if (l.spreadPx)
-        out += QStringLiteral("Musteen leviäminen: %1 tulostimen pikseliä (%2 µm), dekoodautuneiden askelmien "
-                              "mediaani\n")
+        out += QStringLiteral("Musteen leviäminen: %1 tulostimen pikseliä (%2 µm) (dekoodautuneiden askelmien "
+                              "mediaani)\n")
                    .arg(signedReportNumber(*l.spreadPx, 2), signedReportNumber(*l.spreadUm, 1));
     out += QStringLiteral("\n  kavennus px   laatu          poikkeama µm   poikkeama px   dekoodautui\n");
     for (const ladder::RungGrade& r : l.rungs) {

@@ -30,6 +30,11 @@ int rungPitch(double dpiX, double dpiY)
            labelLineHeight(dpiX, dpiY) + pixels(kRungGapMm, dpiY);
 }
 
+// Under the title: what to do with the printed sheet, short enough for a
+// 4-inch label.
+constexpr const char* kInstructions[] = {"Skannaa sivu vähintään 600 dpi:n tarkkuudella",
+                                         "ja arvioi se painikkeella Arvioi skannaus…"};
+
 // "−2" with a real minus sign, "+1", "0".
 std::string signedText(long value)
 {
@@ -61,14 +66,15 @@ LadderLayout ladderLayout(const PageGeometry& g)
     if (layout.modulePixels < 1)
         throw RuntimeError("Kavennustikkaita ei voi tulostaa: tulostimen tarkkuus on " +
                            std::to_string(std::lround(g.dpiX)) +
-                           " dpi, joten viivakoodin moduuli olisi alle kuvapisteen leveä. Valitse tulostin tai "
+                           " dpi, joten viivakoodin moduuli olisi alle pikselin levyinen. Valitse tulostin tai "
                            "tarkkuus, jossa on vähintään noin 80 dpi.");
     if (width < symbolWidth + 2 * quiet)
         throw RuntimeError("Kavennustikkaat eivät mahdu paperille: viivakoodi hiljaisine alueineen on " +
                            std::to_string((symbolWidth + 2 * quiet) * 254 / int(g.dpiX * 10)) +
                            " mm leveä. Valitse leveämpi paperi.");
     layout.symbolLeft = (width - symbolWidth) / 2;
-    layout.firstRungTop = pixels(kTopMarginMm, g.dpiY) + 2 * labelLineHeight(g.dpiX, g.dpiY);
+    // The title, two lines of instructions and a line's space.
+    layout.firstRungTop = pixels(kTopMarginMm, g.dpiY) + (1 + std::size(kInstructions) + 1) * labelLineHeight(g.dpiX, g.dpiY);
     layout.barHeight = int(barHeightPixels(float(kTwipsPerInch / g.dpiY)));
     layout.pitch = rungPitch(g.dpiX, g.dpiY);
 
@@ -86,8 +92,10 @@ LadderLayout ladderLayout(const PageGeometry& g)
 
 std::string rungLabel(int reduction, double dpiX)
 {
+    // In the result's terms: the bar width reduction in printer pixels, and
+    // what it does to each bar.
     const long um = std::lround(-reduction * kMmPerInch * 1000.0 / dpiX);
-    return signedText(-reduction) + " px · " + signedText(um) + " µm";
+    return "kavennus " + signedText(reduction) + " px · palkit " + signedText(um) + " µm";
 }
 
 void printLadderSheet(PrinterSurface& Printer, int sheet)
@@ -101,10 +109,14 @@ void printLadderSheet(PrinterSurface& Printer, int sheet)
     Printer.setScaleMode(Scale::Pixels);
     Printer.setCurrentX(float(layout.symbolLeft));
     Printer.setCurrentY(float(pixels(kTopMarginMm, g.dpiY)));
-    std::string title = std::string(kLadderCaption) + " · X = " + std::to_string(X) + " px";
+    std::string title = std::string(kLadderCaption) + " · moduuli " + std::to_string(X) + " px";
     if (layout.sheets.size() > 1)
         title += " · sivu " + std::to_string(sheet + 1) + "/" + std::to_string(layout.sheets.size());
     Printer.Print({title});
+    for (const char* line : kInstructions) {
+        Printer.setCurrentX(float(layout.symbolLeft));
+        Printer.Print({line});
+    }
 
     int top = layout.firstRungTop;
     for (const int k : layout.sheets[size_t(sheet)]) {

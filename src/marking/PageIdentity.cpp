@@ -224,7 +224,8 @@ std::vector<std::string> markTextParts(const PageIdentity& page)
     const QDateTime time = QDateTime::fromString(QString::fromStdString(page.time), Qt::ISODate);
     const std::string when =
         time.isValid() ? time.toString(QStringLiteral("d.M.yyyy H.mm")).toStdString() : page.time;
-    return {page.caption + " · " + page.control,
+    // The ladder is known by its caption alone; its control name is the program's own word.
+    return {page.control == "ladder" ? page.caption : page.caption + " · " + page.control,
             page.printer,
             resolutionText(page.dpiX, page.dpiY),
             std::to_string(page.paperWidthMm) + " × " + std::to_string(page.paperHeightMm) + " mm",

@@ -29,7 +29,7 @@ DestinationSetup lookUpDestinationSetup(cups_dest_t* dest, cups_dinfo_t* info, c
         resolution = cupsFindDestSupported(CUPS_HTTP_DEFAULT, dest, info, "printer-resolution");
     if (!resolution || ippGetValueTag(resolution) != IPP_TAG_RESOLUTION)
         throw RuntimeError("Tulostin " + quoted(name)
-                           + " ei kerro tarkkuuttaan (printer-resolution-default puuttuu), joten kuvapisteen "
+                           + " ei kerro tarkkuuttaan (printer-resolution-default puuttuu), joten pikselin "
                              "kokoa ei tiedetä.");
     ipp_res_t units = IPP_RES_PER_INCH;
     int yres = 0;

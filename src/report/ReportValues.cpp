@@ -62,7 +62,7 @@ QString methodsText(const SeriesReport& report)
     return QStringLiteral(
                "Jokainen skannaus on arvioitu standardin %1 mukaan: kymmenen pyyhkäisyviivaa palkkien korkeudelta, "
                "heijastuvuusprofiili ympyränmuotoisen mittausaukon läpi (halkaisija %2, lähin vertailuaukko 0,8 × "
-               "moduulia), aallonpituus %3 nm (värikuvasta punainen kanava), skannauksen tarkkuus %4. Parametrien "
+               "moduuli), aallonpituus %3 nm (värikuvasta punainen kanava), skannauksen tarkkuus %4. Parametrien "
                "arvosanat ovat kokonaislukuja, viivan arvosana on sen heikoin parametri ja symbolin arvosana viivojen "
                "keskiarvo. Palkin levenemä on palkkien mitatun leveyden ja nimellisen leveyden (n × X) erotus "
                "keskimäärin; reunat ovat kohdissa, joissa profiili ylittää viereisten elementtien heijastuvuuksien "

@@ -154,8 +154,8 @@ void profileSvg(HtmlWriter& html, const grading::SymbolGrade& symbol)
 }
 
 const QStringList kPageColumns{QStringLiteral("n"),       QStringLiteral("Tekniikka"),   QStringLiteral("Laatu"),
-                               QStringLiteral("SC %"),    QStringLiteral("MOD"),         QStringLiteral("Defects"),
-                               QStringLiteral("Dek."),    QStringLiteral("Dekoodaus"),   QStringLiteral("Levenemä px / µm"),
+                               QStringLiteral("SC %"),    QStringLiteral("MOD"),         QStringLiteral("Virheet"),
+                               QStringLiteral("Dekoodattavuus"), QStringLiteral("Dekoodaus"),   QStringLiteral("Levenemä px / µm"),
                                QStringLiteral("Profiili")};
 
 int letterGrade(char letter) { return int(QByteArrayView("FDCBA").indexOf(letter)); }
@@ -231,15 +231,15 @@ QString listed(const QStringList& values, const QString& unknown)
 void ladderSection(HtmlWriter& html, const SeriesReport& report)
 {
     const ladder::LadderGrade& l = *report.ladder;
-    html.element(QStringLiteral("h2"), QStringLiteral("Suositus: kavennustikkaat"));
+    html.element(QStringLiteral("h2"), QStringLiteral("Kavennustikkaiden suositus"));
     html.open(QStringLiteral("p"), QStringLiteral("recommendation"));
     html.xml().writeAttribute("data-field", "recommendation");
     html.xml().writeCharacters(l.recommendation);
     html.close();
     if (l.spreadPx)
         html.element(QStringLiteral("p"),
-                     QStringLiteral("Musteen leviäminen %1 tulostimen pikseliä (%2 µm): dekoodautuneiden askelmien "
-                                    "mediaani. Skannaus: %3.")
+                     QStringLiteral("Musteen leviäminen: %1 tulostimen pikseliä (%2 µm) (dekoodautuneiden askelmien "
+                                    "mediaani). Skannaus: %3.")
                          .arg(signedReportNumber(*l.spreadPx, 2), signedReportNumber(*l.spreadUm, 1),
                               report.ladderPage->source));
     html.open(QStringLiteral("table"), QStringLiteral("rungs"));

@@ -51,7 +51,7 @@ std::string decimal(double value, int decimals)
     return shown;
 }
 
-// "11,1 cm", "2,5 mm", or under a millimetre "0,04 mm (1 kuvapiste)".
+// "11,1 cm", "2,5 mm", or under a millimetre "0,04 mm (1 pikseli)".
 std::string lengthText(int pixels, double dpi)
 {
     const double mm = pixels * kMmPerInch / dpi;
@@ -59,7 +59,7 @@ std::string lengthText(int pixels, double dpi)
         return decimal(mm / 10, 1) + " cm";
     if (mm >= 1)
         return decimal(mm, 1) + " mm";
-    return decimal(mm, 2) + " mm (" + std::to_string(pixels) + (pixels == 1 ? " kuvapiste)" : " kuvapistettä)");
+    return decimal(mm, 2) + " mm (" + std::to_string(pixels) + (pixels == 1 ? " pikseli)" : " pikseliä)");
 }
 
 } // namespace

@@ -148,10 +148,10 @@ void Surface::setDrawWidth(int16_t pixels)
         // A module narrower than a pixel is what makes a test ask for this.
         const PageGeometry g = geometry();
         throw RuntimeError(refused("DrawWidth", pixels) + ": kynän leveys " + std::to_string(pixels) +
-                           " kuvapistettä ei piirrä mitään. Tulostimen tarkkuus on " +
+                           " pikseliä ei piirrä mitään. Tulostimen tarkkuus on " +
                            std::to_string(std::lround(g.dpiX)) + " dpi, joten viivakoodin moduuli olisi " +
                            std::to_string(std::max(0, int(pixels))) +
-                           " kuvapistettä leveä. Valitse tulostin tai tarkkuus, jossa on vähintään noin 80 dpi.");
+                           " pikseliä leveä. Valitse tulostin tai tarkkuus, jossa on vähintään noin 80 dpi.");
     }
     record("DrawWidth", {double(pixels)});
     state_.drawWidth = pixels;
