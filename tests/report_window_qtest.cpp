@@ -174,7 +174,8 @@ private slots:
 
         const report::ScannedPage alone = gradedAlone(marked_).front();
         QVERIFY(alone.result && alone.result->page);
-        QCOMPARE(text(dialog, 0, ReportDialog::PageColumn), QString("3/20"));
+        // The n column is the page's place in the series, for marked rows too.
+        QCOMPARE(text(dialog, 0, ReportDialog::PageColumn), QString::number(seriesIndex("Command10:2") + 1));
         QCOMPARE(text(dialog, 0, ReportDialog::CaptionColumn), QString::fromStdString(alone.result->page->caption));
         QVERIFY(dialog.pageChoice(0) == nullptr);
 
@@ -200,6 +201,10 @@ private slots:
         QVERIFY(wide != nullptr && plain != nullptr);
         QCOMPARE(wide->currentIndex(), markedIndex + 1);
         QCOMPARE(plain->currentIndex(), markedIndex + 2);
+        // A guess says so, and goes into the report as one.
+        QVERIFY(text(dialog, 1, ReportDialog::CaptionColumn).endsWith(QStringLiteral("(arvattu – tarkista)")));
+        for (const report::ScannedPage& scan : dialog.scans())
+            QCOMPARE(scan.suggested, scan.named.has_value());
 
         // A graded row opens in the grade dialog; the bad file's row does not.
         dialog.show();
@@ -234,11 +239,16 @@ private slots:
         QCOMPARE(report.opened, QStringList{path});
         // The page named by hand is ranked as that page, and the saved file
         // shows what the report says of each scan.
-        const report::SeriesReport ranked = report::rankSeries(dialog.scans(), {QDate::currentDate(), kPrinterDpi});
+        const report::SeriesReport ranked =
+            report::rankSeries(dialog.scans(), {QDate::currentDate(), kPrinterDpi, seriesPlaceOf});
         const auto named = std::find_if(ranked.pages.begin(), ranked.pages.end(),
                                         [&](const report::RankedPage& p) { return p.source == pdf_ + ", sivu 1"; });
         QVERIFY(named != ranked.pages.end());
-        QVERIFY(named->namedByHand);
+        QCOMPARE(named->pageSource, report::PageSource::User);
+        const auto guessed = std::find_if(ranked.pages.begin(), ranked.pages.end(),
+                                          [&](const report::RankedPage& p) { return p.source == pdf_ + ", sivu 2"; });
+        QVERIFY(guessed != ranked.pages.end());
+        QCOMPARE(guessed->pageSource, report::PageSource::Suggested);
         QCOMPARE(named->n, QString::number(chosen + 1));
         QCOMPARE(named->caption, QString::fromStdString(chosenPage.caption));
         QFile saved(path);
@@ -246,7 +256,7 @@ private slots:
         const std::map<QString, QStringList> fields = htmlFields(saved.readAll());
         QVERIFY(fields.at("caption").contains(named->caption));
         QVERIFY(fields.at("n").contains(named->n));
-        QVERIFY(fields.at("n").contains("3/20"));
+        QVERIFY(fields.at("n").contains(QString::number(seriesIndex("Command10:2") + 1)));
         QVERIFY(fields.at("source").contains(bad_));
         QVERIFY(fields.at("message").contains(text(dialog, 3, ReportDialog::StatusColumn)));
 

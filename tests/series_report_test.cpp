@@ -150,7 +150,7 @@ TEST(SeriesReport, RanksShuffledMarkedScansAndWritesTheSameValuesAsHtmlAndJson)
     EXPECT_EQ(series.pages[0].letter, 'A');
     EXPECT_EQ(series.pages[2].caption.toStdString(), "Valkea 3 (bf)"); // the blurred scan
     EXPECT_LT(series.pages[2].grade, series.pages[1].grade);
-    EXPECT_TRUE(series.pages[1].namedByHand);
+    EXPECT_EQ(series.pages[1].pageSource, report::PageSource::User); // named on the command line
     ASSERT_EQ(series.undecoded.size(), 1u);
     EXPECT_EQ(series.undecoded[0].caption.toStdString(), "Samsung 2");
     EXPECT_FALSE(series.undecoded[0].decodeFailure.isEmpty()); // the reason the report gives

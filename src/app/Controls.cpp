@@ -78,6 +78,15 @@ std::span<const ControlRow> form1Controls() { return kControls; }
 
 std::string PrintPage::name() const { return index < 0 ? control : control + ":" + std::to_string(index); }
 
+std::optional<int> seriesPlaceOf(const std::string& name)
+{
+    const std::span<const PrintPage> pages = allPrintPages();
+    for (size_t i = 0; i < pages.size(); ++i)
+        if (pages[i].name() == name)
+            return int(i + 1);
+    return std::nullopt;
+}
+
 std::span<const PrintPage> allPrintPages()
 {
     static const std::vector<PrintPage> pages = makePrintPages();

@@ -51,6 +51,10 @@ inline constexpr const char* kLadderControl = "ladder";
 // The print buttons in the window's tab order, then the transfer page.
 std::span<const PrintPage> allPrintPages();
 
+// The page's place in allPrintPages(), 1 for the first, by its name
+// ("Command10:2"); nothing for a page outside the series (the ladder).
+std::optional<int> seriesPlaceOf(const std::string& name);
+
 // The page a name means: a control name with its index where it has one
 // ("Command10:2"), a caption exactly as on its button, or "siirra".
 std::optional<PrintPage> findPrintPage(const std::string& name);

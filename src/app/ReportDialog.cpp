@@ -444,15 +444,28 @@ void ReportDialog::fillRow(int r)
 
     const grading::SymbolGrade* symbol = shownSymbol(page);
     const std::optional<marking::PageIdentity>& mark = page.result ? page.result->page : std::nullopt;
-    if (!row.choice)
-        table_->setItem(r, PageColumn, cell(mark ? QString::fromStdString(mark->n) : QString(), Qt::AlignRight));
+    // One numbering for every row: the page's place in the series.
+    if (!row.choice) {
+        const std::optional<int> place = mark ? seriesPlaceOf(mark->control) : std::nullopt;
+        table_->setItem(r, PageColumn, cell(place ? QString::number(*place) : QString(), Qt::AlignRight));
+    }
     QTableWidgetItem* caption = cell(mark ? QString::fromStdString(mark->caption) : QString());
     if (row.choice) {
-        caption->setText(QString::fromStdString(allPrintPages()[size_t(row.choice->currentIndex())].caption));
+        // A page the user named is in italics; one the program guessed from
+        // the order of the rows says so until the user picks it.
+        const QString chosen = QString::fromStdString(allPrintPages()[size_t(row.choice->currentIndex())].caption);
         QFont italic = caption->font();
         italic.setItalic(true);
         caption->setFont(italic);
-        caption->setToolTip(QStringLiteral("Nimetty käsin: sivulla ei ole merkintää."));
+        if (row.chosenByUser) {
+            caption->setText(chosen);
+            caption->setToolTip(QStringLiteral("Nimetty käsin: sivulla ei ole merkintää."));
+        } else {
+            caption->setText(chosen + QStringLiteral(" (arvattu – tarkista)"));
+            caption->setForeground(QColor(0x80, 0x50, 0));
+            caption->setToolTip(QStringLiteral("Sivulla ei ole merkintää, ja ohjelma arvasi sen sivujen järjestyksestä. "
+                                               "Valitse oikea sivu luettelosta."));
+        }
     }
     table_->setItem(r, CaptionColumn, caption);
     if (!symbol) {
@@ -563,8 +576,10 @@ std::vector<report::ScannedPage> ReportDialog::scans() const
         if (!row.done)
             continue;
         pages.push_back(row.page);
-        if (row.choice)
+        if (row.choice) {
             pages.back().named = unmarkedPageIdentity(allPrintPages()[size_t(row.choice->currentIndex())]);
+            pages.back().suggested = !row.chosenByUser;
+        }
     }
     return pages;
 }
@@ -620,7 +635,7 @@ bool ReportDialog::saveReport(const QString& path, QString* error)
         return false;
     }
     const std::vector<report::ScannedPage> pages = scans();
-    const report::SeriesReport series = report::rankSeries(pages, {QDate::currentDate(), printerDpi()});
+    const report::SeriesReport series = report::rankSeries(pages, {QDate::currentDate(), printerDpi(), seriesPlaceOf});
     if (!writeWholeFile(path, report::seriesHtml(series), &reason)) {
         *error = QStringLiteral("Raporttia %1 ei voi kirjoittaa: %2. Valitse toinen kansio.").arg(path, reason);
         return false;

@@ -317,7 +317,7 @@ int runReport(const QCommandLineParser& parser, QTextStream& out, QTextStream& e
         err << error << Qt::endl;
         return kBadInput;
     }
-    const report::ReportContext context{QDate::currentDate(), settings.options.printerDpi};
+    const report::ReportContext context{QDate::currentDate(), settings.options.printerDpi, seriesPlaceOf};
     settings.options.stopRequested = terminationRequested;
 
     if (parser.isSet(kScan)) {

@@ -169,8 +169,10 @@ void pageRow(HtmlWriter& html, const QString& list, size_t index, const RankedPa
     // The technique, its control, and the scan it was read from.
     html.cell(-1, true);
     html.field(QStringLiteral("caption"), p.caption.isEmpty() ? kDash : p.caption, QStringLiteral("caption"));
-    if (p.namedByHand)
+    if (p.pageSource == PageSource::User)
         html.element(QStringLiteral("span"), QStringLiteral(" (nimetty käsin)"), QStringLiteral("small"));
+    else if (p.pageSource == PageSource::Suggested)
+        html.element(QStringLiteral("span"), QStringLiteral(" (arvattu – tarkista)"), QStringLiteral("small"));
     html.lineBreak();
     html.field(QStringLiteral("control"), p.control.isEmpty() ? kDash : p.control, QStringLiteral("small"));
     html.element(QStringLiteral("span"), QStringLiteral(" · "), QStringLiteral("small"));

@@ -29,7 +29,7 @@ void addOnce(std::vector<double>& list, double value)
 
 // The page of one symbol of the scan; a scan holding several (two pages or
 // labels on one bed) names which, counted in the order they were found.
-RankedPage rankedPage(const ScannedPage& scan, int index, size_t symbolIndex)
+RankedPage rankedPage(const ScannedPage& scan, int index, size_t symbolIndex, const ReportContext& context)
 {
     const grading::GradeResult& result = *scan.result;
     const grading::SymbolGrade& symbol = result.symbols[symbolIndex];
@@ -40,10 +40,11 @@ RankedPage rankedPage(const ScannedPage& scan, int index, size_t symbolIndex)
         page.source += QStringLiteral(", viivakoodi %1/%2").arg(symbolIndex + 1).arg(result.symbols.size());
     const std::optional<marking::PageIdentity>& identity = result.page ? result.page : scan.named;
     if (identity) {
-        page.n = QString::fromStdString(identity->n);
+        const std::optional<int> place = context.seriesPlace ? context.seriesPlace(identity->control) : std::nullopt;
+        page.n = place ? QString::number(*place) : QString::fromStdString(identity->n);
         page.caption = QString::fromStdString(identity->caption);
         page.control = QString::fromStdString(identity->control);
-        page.namedByHand = !result.page;
+        page.pageSource = result.page ? PageSource::Mark : scan.suggested ? PageSource::Suggested : PageSource::User;
     }
     page.grade = symbol.grade;
     page.letter = symbol.letter;
@@ -72,13 +73,25 @@ int seriesNumber(const QString& n)
 
 QJsonValue optional(const std::optional<double>& value) { return value ? QJsonValue(*value) : QJsonValue(); }
 
+QJsonValue pageSourceName(PageSource source)
+{
+    switch (source) {
+    case PageSource::Mark: return QStringLiteral("mark");
+    case PageSource::User: return QStringLiteral("user");
+    case PageSource::Suggested: return QStringLiteral("suggested");
+    case PageSource::None: break;
+    }
+    return QJsonValue();
+}
+
 QJsonObject pageJson(const RankedPage& p)
 {
     QJsonObject page{{"source", p.source},
                      {"n", p.n},
                      {"caption", p.caption},
                      {"control", p.control},
-                     {"named_by_hand", p.namedByHand},
+                     {"named_by_hand", p.pageSource == PageSource::User},
+                     {"page_source", pageSourceName(p.pageSource)},
                      {"grade", p.grade},
                      {"letter", QString(QLatin1Char(p.letter))},
                      {"sc", p.worst.sc},
@@ -148,7 +161,7 @@ SeriesReport rankSeries(const std::vector<ScannedPage>& scans, const ReportConte
         const size_t first = result->ladder ? grading::shownSymbol(*result) : 0;
         const size_t end = result->ladder ? first + 1 : result->symbols.size();
         for (size_t k = first; k < end; ++k) {
-            RankedPage page = rankedPage(scan, int(i), k);
+            RankedPage page = rankedPage(scan, int(i), k, context);
             if (theLadder) {
                 report.ladder = &*result->ladder;
                 report.ladderPage = page;

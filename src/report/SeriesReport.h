@@ -14,7 +14,9 @@
 #include <QDate>
 #include <QString>
 
+#include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace raitakone::report {
@@ -25,6 +27,7 @@ struct ScannedPage {
     std::optional<grading::GradeResult> result;  // graded, or found no symbol
     QString error;                               // not read: why, in Finnish
     std::optional<marking::PageIdentity> named;  // the page, as the user named an unmarked scan
+    bool suggested = false;                      // named is the program's guess, not the user's word
     QString notice;                              // what the user should know though the scan was read
 };
 
@@ -32,16 +35,22 @@ struct ScannedPage {
 struct ReportContext {
     QDate date;
     std::optional<double> printerDpi; // as given on the command line or in the window
+    // A page's place in the series (1 for the first) by its control name,
+    // the one numbering the report shows; nothing for a page outside it.
+    std::function<std::optional<int>(const std::string& control)> seriesPlace = {};
 };
+
+// Where a ranked page's name comes from.
+enum class PageSource { None, Mark, User, Suggested };
 
 // A graded page as the ranking lists it; every number is the shown symbol's.
 struct RankedPage {
     int scan = 0;           // index into the scans
     QString source;
-    QString n;              // "3/21" from the mark, "3" when named by hand, empty when unknown
+    QString n;              // its place in the series, else the mark's "3/21"; empty when unknown
     QString caption;
     QString control;
-    bool namedByHand = false;
+    PageSource pageSource = PageSource::None;
     double grade = 0.0;
     char letter = 'F';
     grading::Parameters worst;
