@@ -377,16 +377,12 @@ private slots:
         Window w(600);
         QCOMPARE(w.form.printerStatus(), QString::fromUtf8("muisti · 600 dpi · A4, 210 × 297 mm"));
         w.click("Command10", 2);
-        QCOMPARE(w.form.pageStatus(), QString::fromUtf8("Valkea 3 (bf) → muisti, työ 1 — Sivun piirroksesta jäi "
-                                                        "0,04 mm (1 pikseli) tulostusalueen vasemmalle puolelle. Se "
-                                                        "on vain kapea kaista reunimmaisen palkin reunasta; muu sivu "
-                                                        "tulostui sellaisenaan."));
+        // The sliver off a first bar drawn at the edge is harmless and left
+        // out; what the printer says is not.
+        QCOMPARE(w.form.pageStatus(), QString::fromUtf8("Valkea 3 (bf) → muisti, työ 1"));
         w.record->notice = "Jono on pysäytetty.";
         w.click("Command5");
-        QCOMPARE(w.form.pageStatus(), QString::fromUtf8("Viivakoodi 30.11. → muisti, työ 2 — Sivun piirroksesta jäi "
-                                                        "0,13 mm (3 pikseliä) tulostusalueen vasemmalle puolelle. "
-                                                        "Se on vain kapea kaista reunimmaisen palkin reunasta; muu "
-                                                        "sivu tulostui sellaisenaan. Jono on pysäytetty."));
+        QCOMPARE(w.form.pageStatus(), QString::fromUtf8("Viivakoodi 30.11. → muisti, työ 2 — Jono on pysäytetty."));
         w.record->failDeliveries = 1;
         w.click("Command13");
         QCOMPARE(w.form.pageStatus(), QString::fromUtf8("Virhe: Tulostus epäonnistui (testi)"));
@@ -449,9 +445,8 @@ private slots:
         QCOMPARE(w.messages.size(), size_t(1));
         QCOMPARE(w.messages[0].caption, QString("raitakoe"));
         QCOMPARE(w.messages[0].text, QString::fromStdString(w.record->notice));
-        // the status row has the page's own notice, then the queue's
-        QVERIFY2(w.form.pageStatus().contains(QString::fromUtf8("— Sivun piirroksesta jäi")) &&
-                     w.form.pageStatus().endsWith(QString::fromStdString(w.record->notice)),
+        // the status row has the queue's notice
+        QVERIFY2(w.form.pageStatus().endsWith(QString::fromUtf8("— ") + QString::fromStdString(w.record->notice)),
                  qPrintable(w.form.pageStatus()));
         w.record->notice.clear();
         w.click("Command10", 2);

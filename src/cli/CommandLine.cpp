@@ -309,8 +309,10 @@ int printSeries(const std::vector<PrintPage>& named, const PrinterSurface::Conne
             const std::optional<Delivery> delivery = printer.takeLastDelivery();
             out << counter << QString::fromStdString(page.caption + " " + (delivery ? deliveryText(*delivery) : "→ ?"))
                 << Qt::endl;
-            if (delivery && !delivery->notice.empty())
-                err << QString::fromStdString(page.caption + ": " + delivery->notice) << Qt::endl;
+            if (delivery)
+                for (const std::string* notice : {&delivery->minorNotice, &delivery->notice})
+                    if (!notice->empty())
+                        err << QString::fromStdString(page.caption + ": " + *notice) << Qt::endl;
         } catch (const std::exception& error) {
             printer.KillDoc();
             status = kFailed;

@@ -3,6 +3,7 @@
 #include "surface/NumberText.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace raitakone {
@@ -11,6 +12,8 @@ namespace {
 constexpr double kMmPerInch = 25.4;
 // Less than this off the bars alone is the edge of a bar drawn at the edge.
 constexpr double kSliverMm = 0.5;
+constexpr const char* kSliverSentence =
+    " Se on vain kapea kaista reunimmaisen palkin reunasta; muu sivu tulostui sellaisenaan.";
 
 PixelRect united(const PixelRect& a, bool aSet, const PixelRect& b)
 {
@@ -142,7 +145,7 @@ std::string clippedNotice(const DrawnExtent& drawn, const PageGeometry& g)
     if (drawn.barsDrawn && !drawn.barsOnPaper)
         notice += " Sivu ei tulostanut viivakoodia: yksikään sen palkeista ei osunut tulostusalueelle.";
     else if (sliver)
-        notice += " Se on vain kapea kaista reunimmaisen palkin reunasta; muu sivu tulostui sellaisenaan.";
+        notice += kSliverSentence;
     else if (bars.any())
         notice += " Viivakoodi ei tulostunut kokonaan.";
     else if (drawn.barsDrawn)
@@ -152,12 +155,15 @@ std::string clippedNotice(const DrawnExtent& drawn, const PageGeometry& g)
 
 } // namespace
 
-std::string pageFitNotice(const DrawnExtent& drawn, const PageGeometry& g)
+PageFitNotice pageFitNotice(const DrawnExtent& drawn, const PageGeometry& g)
 {
-    std::string notice = clippedNotice(drawn, g);
-    if (const std::string edge = driverEdgeNotice(drawn, g); !edge.empty())
-        notice += (notice.empty() ? "" : " ") + edge;
-    return notice;
+    PageFitNotice fit;
+    std::string clipped = clippedNotice(drawn, g);
+    if (clipped.ends_with(kSliverSentence))
+        fit.minor = std::exchange(clipped, {});
+    const std::string edge = driverEdgeNotice(drawn, g);
+    fit.notice = clipped.empty() ? edge : edge.empty() ? clipped : clipped + " " + edge;
+    return fit;
 }
 
 } // namespace raitakone

@@ -31,6 +31,10 @@ struct DrawnExtent {
 // reached the printable area. A cut of a fraction of a millimetre off the
 // bars alone, where the page draws its first bar at the edge, is told as
 // what it is.
-std::string pageFitNotice(const DrawnExtent& drawn, const PageGeometry& g);
+struct PageFitNotice {
+    std::string notice; // what the user must hear
+    std::string minor;  // the sliver off a first bar at the edge: true but harmless, for the record
+};
+PageFitNotice pageFitNotice(const DrawnExtent& drawn, const PageGeometry& g);
 
 } // namespace raitakone

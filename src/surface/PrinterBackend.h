@@ -28,6 +28,9 @@ struct Delivery {
     // PrinterSurface puts what of the page fell outside the printable area in
     // front of the notice, and keeps the printer's own part here.
     std::string printerNotice;
+    // True but harmless (a sliver off a bar drawn at the printable edge):
+    // said on the command line, kept out of the window's status line.
+    std::string minorNotice;
 };
 
 class PrinterBackend {

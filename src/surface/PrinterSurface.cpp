@@ -71,12 +71,14 @@ void PrinterSurface::EndDoc()
         const JobSettings job{jobTitle_, printQuality_, colorMode_};
         // What fell outside the printable area is said first, then what the
         // printer has to say, then what finishing the page did.
-        const std::string fit = pageFitNotice(drawnExtent(), *geometry_);
+        const PageFitNotice fitted = pageFitNotice(drawnExtent(), *geometry_);
+        const std::string& fit = fitted.notice;
         try {
             const std::string finished = finisher_ ? finisher_(*page_, *geometry_, *backend_) : std::string();
             lastDelivery_ = backend_->deliver(*page_, job);
             std::string& notice = lastDelivery_->notice;
             lastDelivery_->printerNotice = std::exchange(notice, {});
+            lastDelivery_->minorNotice = fitted.minor;
             for (const std::string& part : {fit, lastDelivery_->printerNotice, finished})
                 if (!part.empty())
                     notice += (notice.empty() ? "" : " ") + part;
