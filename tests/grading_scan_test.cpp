@@ -1,5 +1,6 @@
 // Grading synthetic scans of pages our own surface prints: the print and scan model fixes every true value.
 
+#include "grading/ActionAdvice.h"
 #include "grading/Grading.h"
 #include "grading/GradeReport.h"
 #include "pattern/BarPattern.h"
@@ -335,5 +336,35 @@ TEST(GradingScans, ABlankSheetWithScannerNoiseHasNoSymbol)
         sheet.setDotsPerMeterY(11811);
         const GradeResult result = grade(sheet);
         EXPECT_EQ(result.status, grading::GradeStatus::NoSymbol) << result.message.toStdString();
+    }
+}
+
+// The sentence of action: whether the grade will do, and what to do next,
+// from the parameter that set it.
+TEST(ActionAdvice, SaysWhatTheGradeMeansAndWhatToDo)
+{
+    const struct {
+        double grade;
+        grading::ParameterGrades grades; // rmin, sc, ecmin, mod, defects, decodability, decode
+        std::optional<double> gainPx;
+        std::vector<const char*> says;
+    } cases[] = {
+        {4.0, {4, 4, 4, 4, 4, 4, 4}, 0.1, {"Laatu 4,0 (A) riittää", "muuta ei tarvita"}},
+        {3.0, {4, 4, 4, 4, 4, 3, 4}, 1.2, {"Laatu 3,0 (B) riittää", "+1,2 pikseliä", "Kavennustikkailla"}},
+        {2.0, {4, 2, 4, 4, 4, 4, 4}, 0.2, {"täyttää juuri", "kontrasti"}},
+        {1.0, {4, 4, 4, 4, 4, 1, 4}, 2.0, {"ei riitä", "leviäminen (palkit +2,0", "Kavennustikkaat"}},
+        {0.0, {4, 4, 4, 0, 4, 4, 0}, std::nullopt, {"ei riitä", "piirtotapa", "Valkea 1 (perus)"}},
+        {1.0, {4, 4, 4, 4, 1, 4, 4}, 0.1, {"ei riitä", "epätasaisia"}},
+    };
+    for (const auto& c : cases) {
+        SymbolGrade s;
+        s.grade = c.grade;
+        s.letter = "FDCBA"[std::clamp(int(c.grade + 0.5), 0, 4)];
+        s.worstGrades = c.grades;
+        s.barGain.measured = c.gainPx.has_value();
+        s.barGain.printerPixels = c.gainPx;
+        const std::string advice = grading::actionAdvice(s).toStdString();
+        for (const char* part : c.says)
+            EXPECT_NE(advice.find(part), std::string::npos) << part << " in " << advice;
     }
 }

@@ -2,6 +2,7 @@
 
 #include "grading/FileErrorText.h"
 #include "app/PageResultPanel.h"
+#include "grading/ActionAdvice.h"
 #include "grading/GradeReport.h"
 #include "grading/PageReport.h"
 #include "grading/ProfilePlot.h"
@@ -245,10 +246,15 @@ QWidget* GradeDialog::createHeader(const QString& source)
     summary->setTextFormat(Qt::RichText);
     summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
+    // What the bars did, then what to do: the ladder's own recommendation
+    // stands above for a ladder, whose shown rung is the narrowed one.
+    if (!result_.ladder)
+        gainText += QLatin1Char(' ') + grading::gainMeaning(symbol_);
     auto* gainLabel = new QLabel(gainText, header);
     gainLabel->setObjectName("barGain");
     gainLabel->setWordWrap(true);
-    auto* meaning = new QLabel(grading::gainMeaning(symbol_), header);
+    auto* meaning = new QLabel(result_.ladder ? QString() : grading::actionAdvice(symbol_), header);
+    meaning->setVisible(!result_.ladder);
     meaning->setObjectName("meaning");
     meaning->setWordWrap(true);
     QFont emphasis = meaning->font();
@@ -261,9 +267,10 @@ QWidget* GradeDialog::createHeader(const QString& source)
     texts->addWidget(meaning);
     QString notes = result_.message;
     if (result_.ladder)
-        notes += QStringLiteral(" Tässä näkyy suositellun askelman viivakoodi; JSON sisältää kaikki.");
+        notes += QStringLiteral(" Tässä näkyy suositellun askelman viivakoodi; jokainen askelma on taulukossa yllä.");
     else if (result_.symbols.size() > 1)
-        notes += QStringLiteral(" Skannauksessa on %1 viivakoodia; tässä näkyy ensimmäinen, JSON sisältää kaikki.")
+        notes += QStringLiteral(" Skannauksessa on %1 viivakoodia; tässä näkyy ensimmäinen. Raportti… arvioi "
+                                "jokaisen omalla rivillään.")
                      .arg(result_.symbols.size());
     if (!notes.trimmed().isEmpty()) {
         auto* note = new QLabel(notes.trimmed(), header);

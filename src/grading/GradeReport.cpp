@@ -1,5 +1,6 @@
 #include "grading/GradeReport.h"
 
+#include "grading/ActionAdvice.h"
 #include "grading/PageReport.h"
 
 #include <QJsonArray>
@@ -120,6 +121,8 @@ QString gradeReport(const GradeResult& result)
     for (const SymbolGrade& s : result.symbols) {
         ++index;
         out += QStringLiteral("\nSymboli %1: laatu %2 (%3)\n").arg(index).arg(s.gradeText).arg(QLatin1Char(s.letter));
+        if (!result.ladder)
+            out += actionAdvice(s) + QLatin1Char('\n');
         if (s.text.empty())
             out += QStringLiteral("Teksti: ei luettavissa (symboli löytyi palkkeina, mutta mikään lukija ei tulkinnut "
                                   "sitä)\n");

@@ -113,7 +113,8 @@ QString recommendationSentence(const LadderGrade& ladder)
         return r.found && r.reduction == *ladder.recommendedPx;
     });
     const int k = *ladder.recommendedPx;
-    const QString grade = QStringLiteral("laatu %1 (%2).").arg(QString::number(best.grade, 'f', 1)).arg(QLatin1Char(best.letter));
+    const QString grade =
+        QStringLiteral("laatu %1 (%2).").arg(grading::reportNumber(best.grade, 1)).arg(QLatin1Char(best.letter));
     QString text;
     if (k == 0)
         text = QStringLiteral("Älä kavenna palkkeja: ") + grade;
@@ -122,7 +123,14 @@ QString recommendationSentence(const LadderGrade& ladder)
                    .arg(k > 0 ? QStringLiteral("Kavenna") : QStringLiteral("Levennä"))
                    .arg(std::abs(k))
                    .arg(grading::reportNumber(std::fabs(*ladder.recommendedUm), 0)) +
-               grade;
+               grade +
+               QStringLiteral(" Aseta tarraohjelman palkkien kavennus (bar width reduction) %1 pikseliin.")
+                   .arg(grading::signedReportNumber(k, 0).remove(QLatin1Char('+')));
+    // A narrowing that only adds margin says so, lest it read as a fault.
+    const auto unnarrowed = std::find_if(ladder.rungs.begin(), ladder.rungs.end(),
+                                         [](const RungGrade& r) { return r.found && r.reduction == 0; });
+    if (k > 0 && unnarrowed != ladder.rungs.end() && unnarrowed->letter == 'A')
+        text += QStringLiteral(" Kaventamatonkin askelma saa laadun A, joten kavennus on varmuusvaraa.");
     if (ladder.spreadPx) {
         const double s = *ladder.spreadPx;
         const QString amount = grading::reportNumber(std::fabs(s), 1);

@@ -6,6 +6,7 @@
 
 #include "report/SeriesReport.h"
 
+#include "grading/ActionAdvice.h"
 #include "grading/GradeReport.h"
 #include "report/ReportValues.h"
 
@@ -174,6 +175,11 @@ void pageRow(HtmlWriter& html, const QString& list, size_t index, const RankedPa
     else if (p.pageSource == PageSource::Suggested)
         html.element(QStringLiteral("span"), QStringLiteral(" (arvattu – tarkista)"), QStringLiteral("small"));
     html.lineBreak();
+    // A page below B says what to do about it; the grade alone says the rest are fine.
+    if (p.symbol && p.grade < 2.5) {
+        html.field(QStringLiteral("advice"), grading::actionAdvice(*p.symbol), QStringLiteral("small"));
+        html.lineBreak();
+    }
     html.field(QStringLiteral("control"), p.control.isEmpty() ? kDash : p.control, QStringLiteral("small"));
     html.element(QStringLiteral("span"), QStringLiteral(" · "), QStringLiteral("small"));
     html.field(QStringLiteral("source"), p.source, QStringLiteral("small"));

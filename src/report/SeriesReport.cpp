@@ -1,5 +1,6 @@
 #include "report/SeriesReport.h"
 
+#include "grading/ActionAdvice.h"
 #include "grading/GradeReport.h"
 #include "grading/PageReport.h"
 #include "grading/ScanFile.h"
@@ -108,6 +109,7 @@ QJsonObject pageJson(const RankedPage& p)
                                             {"decode", p.grades.decode}}}};
     if (!p.decodeFailure.isEmpty())
         page.insert("decode_failure", p.decodeFailure);
+    page.insert("advice", grading::actionAdvice(*p.symbol));
     const ProfileTrace trace = middleProfile(*p.symbol);
     QJsonArray reflectance;
     for (float r : trace.reflectance)
