@@ -470,7 +470,7 @@ private slots:
         w.form.setMarkPagesHandler([&saved](bool mark) { saved.push_back(mark); });
         auto* mark = w.form.findChild<QCheckBox*>("markPages");
         QVERIFY(mark != nullptr);
-        QCOMPARE(mark->text(), QString::fromUtf8("Merkitse sivut"));
+        QCOMPARE(mark->text(), QString::fromUtf8("&Merkitse sivut"));
         QVERIFY(!w.form.markPages());
 
         w.click("Command10", 2);
@@ -486,7 +486,7 @@ private slots:
         QTest::mouseClick(mark, Qt::LeftButton);
         auto* ladder = w.form.findChild<QPushButton*>("printLadder");
         QVERIFY(ladder != nullptr);
-        QCOMPARE(ladder->text(), QString::fromUtf8("Kavennustikkaat"));
+        QCOMPARE(ladder->text(), QString::fromUtf8("&Kavennustikkaat"));
         QTest::mouseClick(ladder, Qt::LeftButton);
         QCOMPARE(w.record->pages.size(), size_t(3));
         const auto rungs = markOf(2);
@@ -565,7 +565,7 @@ private slots:
             auto* list = dialog->findChild<QListWidget*>("printers");
             QPushButton* browse = nullptr;
             for (QPushButton* b : dialog->findChildren<QPushButton*>())
-                if (b->text() == QString::fromUtf8("Selaa…"))
+                if (b->text() == QString::fromUtf8("&Selaa…"))
                     browse = b;
             QVERIFY(browse != nullptr);
             list->setCurrentRow(0); // the CUPS default

@@ -3,6 +3,7 @@
 // and saved so, rows go and come, and the dialog closes in the middle of
 // its work.
 
+#include "app/EnterPressesButtons.h"
 #include "app/Form1.h"
 #include "app/GradeDialog.h"
 #include "app/ReportDialog.h"
@@ -411,7 +412,7 @@ private slots:
         });
         auto* button = form.findChild<QPushButton*>("openReport");
         QVERIFY(button != nullptr);
-        QCOMPARE(button->text(), QString::fromUtf8("Raportti…"));
+        QCOMPARE(button->text(), QString::fromUtf8("&Raportti…"));
         QCOMPARE(button->parent()->objectName(), QString("statusLine"));
         QTest::mouseClick(button, Qt::LeftButton);
         QPointer<ReportDialog> dialog = form.reportDialog();
@@ -425,6 +426,23 @@ private slots:
         QVERIFY(!dialog->busy());
         QTRY_VERIFY(dialog.isNull());
         QVERIFY(form.reportDialog() == nullptr);
+    }
+
+    // Enter presses the focused button, as Space does.
+    void enterPressesTheFocusedButton()
+    {
+        installEnterPressesButtons();
+        Form1 form([] {
+            return std::make_unique<testing::MemoryPrinter>(testing::a4Geometry(300),
+                                                            std::make_shared<testing::MemoryPrinterRecord>());
+        });
+        form.show();
+        form.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        auto* button = form.findChild<QPushButton*>("openReport");
+        button->setFocus();
+        QTest::keyClick(button, Qt::Key_Return);
+        QTRY_VERIFY(form.reportDialog() != nullptr);
     }
 
     // Every way out of the program asks before graded scans that no saved

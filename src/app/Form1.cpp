@@ -151,7 +151,7 @@ void Form1::createStatusLine()
     pageStatus_->setWordWrap(true);
     pageStatus_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     pageStatus_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    choosePrinter_ = new QPushButton(QString::fromUtf8("Vaihda tulostin…"), statusLine_);
+    choosePrinter_ = new QPushButton(QString::fromUtf8("&Vaihda tulostin…"), statusLine_);
     choosePrinter_->setObjectName("choosePrinter");
     choosePrinter_->setVisible(false);
     connect(choosePrinter_, &QPushButton::clicked, this, [this] {
@@ -161,19 +161,19 @@ void Form1::createStatusLine()
             refreshPrinterStatus();
         }
     });
-    gradeScan_ = new QPushButton(QString::fromUtf8("Arvioi skannaus…"), statusLine_);
+    gradeScan_ = new QPushButton(QString::fromUtf8("&Arvioi skannaus…"), statusLine_);
     gradeScan_->setObjectName("gradeScan");
     connect(gradeScan_, &QPushButton::clicked, this, &Form1::chooseScanSource);
-    markPages_ = new QCheckBox(QString::fromUtf8("Merkitse sivut"), statusLine_);
+    markPages_ = new QCheckBox(QString::fromUtf8("&Merkitse sivut"), statusLine_);
     markPages_->setObjectName("markPages");
     connect(markPages_, &QCheckBox::clicked, this, [this](bool checked) {
         if (markChanged_)
             markChanged_(checked);
     });
-    printLadder_ = new QPushButton(QString::fromUtf8("Kavennustikkaat"), statusLine_);
+    printLadder_ = new QPushButton(QString::fromUtf8("&Kavennustikkaat"), statusLine_);
     printLadder_->setObjectName("printLadder");
     connect(printLadder_, &QPushButton::clicked, this, &Form1::printLadder);
-    openReport_ = new QPushButton(QString::fromUtf8("Raportti…"), statusLine_);
+    openReport_ = new QPushButton(QString::fromUtf8("&Raportti…"), statusLine_);
     openReport_->setObjectName("openReport");
     connect(openReport_, &QPushButton::clicked, this, &Form1::openReport);
     // The printer's name, resolution, driver mode and paper take a row of

@@ -137,8 +137,8 @@ GradeDialog::GradeDialog(grading::GradeResult result, const QString& source, QWi
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     buttons->button(QDialogButtonBox::Close)->setText(QStringLiteral("Sulje"));
-    QPushButton* json = buttons->addButton(QStringLiteral("Tallenna JSON…"), QDialogButtonBox::ActionRole);
-    QPushButton* plot = buttons->addButton(QStringLiteral("Tallenna kuvaaja…"), QDialogButtonBox::ActionRole);
+    QPushButton* json = buttons->addButton(QStringLiteral("Tallenna &JSON…"), QDialogButtonBox::ActionRole);
+    QPushButton* plot = buttons->addButton(QStringLiteral("Tallenna &kuvaaja…"), QDialogButtonBox::ActionRole);
     json->setObjectName("saveJson");
     plot->setObjectName("savePlot");
     connect(json, &QPushButton::clicked, this, [this] { askAndSave(true); });

@@ -73,7 +73,7 @@ public:
         folder_ = new QLineEdit(QString::fromStdString(files.name), this);
         folder_->setObjectName("folder");
         folder_->setPlaceholderText(QString::fromUtf8("kansio, johon sivut tallennetaan"));
-        browse_ = new QPushButton(QString::fromUtf8("Selaa…"), this);
+        browse_ = new QPushButton(QString::fromUtf8("&Selaa…"), this);
         auto* browse = browse_;
         connect(browse, &QPushButton::clicked, this, [this] {
             const QString dir = QFileDialog::getExistingDirectory(this, QString::fromUtf8("Sivutiedostojen kansio"),

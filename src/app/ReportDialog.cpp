@@ -182,14 +182,14 @@ ReportDialog::ReportDialog(const scanning::GradeSource& suggestion, QWidget* par
         b->setAutoDefault(false);
         return b;
     };
-    QPushButton* addFilesButton = button(QStringLiteral("Lisää tiedostoja…"), "addFiles");
-    QPushButton* scanButton = button(QStringLiteral("Skannaa sivu…"), "scanPage");
-    QPushButton* feederButton = button(QStringLiteral("Skannaa syöttölaitteesta…"), "emptyFeeder");
+    QPushButton* addFilesButton = button(QStringLiteral("&Lisää tiedostoja…"), "addFiles");
+    QPushButton* scanButton = button(QStringLiteral("S&kannaa sivu…"), "scanPage");
+    QPushButton* feederButton = button(QStringLiteral("Skannaa s&yöttölaitteesta…"), "emptyFeeder");
     feederButton->setToolTip(QStringLiteral("Skannaa skannerin syöttölaitteen kaikki sivut, kunnes se on tyhjä."));
-    remove_ = button(QStringLiteral("Poista rivi"), "removeRow");
-    clear_ = button(QStringLiteral("Tyhjennä lista"), "clearRows");
-    save_ = button(QStringLiteral("Tallenna raportti…"), "saveReport");
-    QPushButton* closeButton = button(QStringLiteral("Sulje"), "closeReport");
+    remove_ = button(QStringLiteral("&Poista rivi"), "removeRow");
+    clear_ = button(QStringLiteral("&Tyhjennä lista"), "clearRows");
+    save_ = button(QStringLiteral("T&allenna raportti…"), "saveReport");
+    QPushButton* closeButton = button(QStringLiteral("&Sulje"), "closeReport");
     connect(addFilesButton, &QPushButton::clicked, this, [this] {
         const QStringList paths = QFileDialog::getOpenFileNames(
             this, QStringLiteral("Lisää skannauksia"), lastFolder(),

@@ -39,7 +39,7 @@ public:
         layout->addWidget(fromFile_);
         file_ = new QLineEdit(suggestion.file, this);
         file_->setObjectName("scanFile");
-        auto* browse = new QPushButton(QString::fromUtf8("Selaa…"), this);
+        auto* browse = new QPushButton(QString::fromUtf8("&Selaa…"), this);
         connect(browse, &QPushButton::clicked, this, [this] {
             const QString path = QFileDialog::getOpenFileName(
                 this, QString::fromUtf8("Skannaustiedosto"), QFileInfo(file_->text()).path(),
@@ -79,7 +79,7 @@ public:
         scanDpi_->setSingleStep(300);
         scanDpi_->setValue(suggestion.scanDpi);
         scanDpi_->setSuffix(QString::fromUtf8(" dpi"));
-        auto* search = new QPushButton(QString::fromUtf8("Etsi uudelleen"), this);
+        auto* search = new QPushButton(QString::fromUtf8("&Etsi uudelleen"), this);
         connect(search, &QPushButton::clicked, this, &ScanSourceDialog::findScanners);
         auto* scannerForm = new QFormLayout;
         scannerForm->setContentsMargins(24, 0, 0, 0);

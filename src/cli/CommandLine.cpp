@@ -1,5 +1,6 @@
 #include "cli/CommandLine.h"
 
+#include "app/EnterPressesButtons.h"
 #include "app/Form1.h"
 #include "app/PageSeries.h"
 #include "app/PrinterDialog.h"
@@ -427,6 +428,7 @@ int runProgram(int argc, char** argv)
 
     QApplication app(argc, argv);
     installQtTranslations(QLocale::system());
+    installEnterPressesButtons();
     QApplication::setApplicationName(QString::fromUtf8(kMessageCaption));
     QApplication::setApplicationVersion(RAITAKONE_VERSION);
 
