@@ -238,6 +238,7 @@ private slots:
         QString error;
         QVERIFY2(dialog.saveReport(path, &error), qPrintable(error));
         QCOMPARE(report.opened, QStringList{path});
+        QVERIFY(dialog.findChild<QLabel*>("reportSummary")->text().endsWith(QStringLiteral("tallennettu: ") + path));
         // The page named by hand is ranked as that page, and the saved file
         // shows what the report says of each scan.
         const report::SeriesReport ranked =

@@ -593,6 +593,8 @@ void ReportDialog::updateState()
                                                      : QStringLiteral("%1 skannausta, %2 arvioitu").arg(rows_.size()).arg(graded));
     if (busy())
         text += QStringLiteral(" — arvioidaan…");
+    else if (!unsaved_ && !savedTo_.isEmpty())
+        text += QStringLiteral(" — raportti tallennettu: %1").arg(QDir::toNativeSeparators(savedTo_));
     summary_->setText(text);
     // The report waits for every scan, so that none is left out unseen.
     save_->setEnabled(done > 0 && !busy());
@@ -641,6 +643,8 @@ bool ReportDialog::saveReport(const QString& path, QString* error)
         return false;
     }
     unsaved_ = false;
+    savedTo_ = path;
+    updateState();
     if (open_)
         open_(path);
     return true;

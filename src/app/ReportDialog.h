@@ -120,6 +120,7 @@ private:
     QTableWidget* table_ = nullptr;
     QSpinBox* printerDpi_ = nullptr;
     QLabel* summary_ = nullptr;
+    QString savedTo_; // the report last saved, said until the rows change
     QPushButton* save_ = nullptr;
     QPushButton* remove_ = nullptr;
     QPushButton* clear_ = nullptr;

@@ -42,7 +42,8 @@ bool schedulerUnreachable()
     const std::string what = destination ? "Tulostinta " + quoted(*destination) + " ei voi käyttää: t" : "T";
     const char* server = cupsServer();
     throw RuntimeError(what + "ulostuspalvelu CUPS ei ole käynnissä (" + (server ? server : "") + " ei vastaa). "
-                       + "Käynnistä se (systemctl start cups) ja yritä uudelleen.");
+                       + "Käynnistä se (systemctl start cups) ja yritä uudelleen, tai tulosta sivut tiedostoiksi: "
+                         "valitse Vaihda tulostin… -painikkeella sivutiedostot (komentoriviltä --printer file:KANSIO).");
 }
 
 // Options of one job, freed with the job.
