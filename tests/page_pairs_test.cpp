@@ -1,7 +1,7 @@
 // A page-file page is a pair or nothing: signals wait for the pair, and
 // opening the folder puts right what a killed program left there.
 
-#include "app/TerminationSignals.h"
+#include "process/TerminationSignals.h"
 #include "printing/FilePrinter.h"
 #include "printing/PageEncoders.h"
 #include "printing/PageFolder.h"

@@ -2,7 +2,7 @@
 // page as the backend sends it in each of its ways, the resolution it used,
 // its failures, a cancelled scan and the saved page.
 
-#include "app/TerminationSignals.h"
+#include "process/TerminationSignals.h"
 #include "grading/ScanImage.h"
 #include "scanning/Scanner.h"
 #include "support/ChildProcess.h"

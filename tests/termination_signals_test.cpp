@@ -1,6 +1,6 @@
 // SIGTERM, SIGINT and SIGHUP reach the program as requests on its event loop.
 
-#include "app/TerminationSignals.h"
+#include "process/TerminationSignals.h"
 #include "support/ChildProcess.h"
 
 #include <QCoreApplication>

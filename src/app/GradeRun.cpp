@@ -1,6 +1,6 @@
 #include "app/GradeRun.h"
 
-#include "app/TerminationSignals.h"
+#include "process/TerminationSignals.h"
 
 #include <QProgressDialog>
 #include <QPushButton>

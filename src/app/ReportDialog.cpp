@@ -5,7 +5,7 @@
 #include "app/Controls.h"
 #include "app/GradeDialog.h"
 #include "app/ScanSourceDialog.h"
-#include "app/TerminationSignals.h"
+#include "process/TerminationSignals.h"
 #include "grading/FileErrorText.h"
 #include "grading/GradeReport.h"
 #include "grading/PageReport.h"

@@ -5,7 +5,7 @@
 #include "app/PageSeries.h"
 #include "app/PrinterDialog.h"
 #include "app/QtTranslations.h"
-#include "app/TerminationSignals.h"
+#include "process/TerminationSignals.h"
 #include "cli/GradeCommand.h"
 #include "cli/ReportCommand.h"
 #include "grading/ScanFile.h"

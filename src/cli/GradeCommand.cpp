@@ -5,7 +5,7 @@
 #include "grading/Grading.h"
 #include "grading/PageGrade.h"
 #include "grading/ProfilePlot.h"
-#include "app/TerminationSignals.h"
+#include "process/TerminationSignals.h"
 #include "grading/ScanImage.h"
 #include "scanning/Scanner.h"
 #include "cli/ReportCommand.h"

@@ -3,7 +3,7 @@
 // Long work of the command line, run so that a stop signal ends it: the work
 // on a thread of its own, this thread watching for the signal.
 
-#include "app/TerminationSignals.h"
+#include "process/TerminationSignals.h"
 
 #include <QTextStream>
 #include <QThread>

@@ -1,6 +1,6 @@
 #include "scanning/Scanner.h"
 
-#include "app/TerminationSignals.h"
+#include "process/TerminationSignals.h"
 #include "grading/FileErrorText.h"
 #include "scanning/ScannerOptions.h"
 
