@@ -11,7 +11,7 @@
 // mark before the first grading.
 
 #include "grading/Grading.h"
-#include "grading/PageGrade.h"
+#include "page/PageGrade.h"
 
 #include "BenchSupport.h"
 #include "ScannedSheet.h"

@@ -4,7 +4,7 @@
 
 #include "app/PageSeries.h"
 #include "grading/GradeReport.h"
-#include "grading/PageGrade.h"
+#include "page/PageGrade.h"
 #include "ladder/LadderPage.h"
 #include "ladder/LadderRecommendation.h"
 #include "support/MemoryPrinter.h"

@@ -3,7 +3,7 @@
 #include "grading/FileErrorText.h"
 #include "grading/GradeReport.h"
 #include "grading/Grading.h"
-#include "grading/PageGrade.h"
+#include "page/PageGrade.h"
 #include "grading/ProfilePlot.h"
 #include "process/TerminationSignals.h"
 #include "grading/ScanImage.h"

@@ -7,7 +7,7 @@
 // text report, the JSON, the plot and the window read.
 
 #include "grading/ScanImage.h"
-#include "ladder/LadderGrade.h"
+#include "grading/LadderGrade.h"
 #include "marking/PageIdentity.h"
 
 #include <QString>

@@ -5,7 +5,7 @@
 // the best grade, in one Finnish sentence.
 
 #include "grading/Grading.h"
-#include "ladder/LadderGrade.h"
+#include "grading/LadderGrade.h"
 #include "marking/PageIdentity.h"
 
 #include <vector>

@@ -1,6 +1,6 @@
 #include "report/SeriesGrading.h"
 
-#include "grading/PageGrade.h"
+#include "page/PageGrade.h"
 
 #include <algorithm>
 #include <deque>

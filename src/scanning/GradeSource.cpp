@@ -1,6 +1,6 @@
 #include "scanning/GradeSource.h"
 
-#include "grading/PageGrade.h"
+#include "page/PageGrade.h"
 
 namespace raitakone::scanning {
 namespace {

@@ -1,4 +1,4 @@
-#include "grading/PageGrade.h"
+#include "page/PageGrade.h"
 
 #include "grading/BarGain.h"
 #include "grading/GradeReport.h"

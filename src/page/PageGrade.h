@@ -3,7 +3,8 @@
 // Grading a scan of a page that may carry its mark: the mark says which
 // page it is and at what resolution it was printed, which gives the bar
 // gain in printer pixels when no resolution is given; a ladder sheet is
-// graded rung by rung.
+// graded rung by rung. It stands above the symbol's grading and the
+// ladder, and brings them together with the mark.
 
 #include "grading/Grading.h"
 

@@ -1,7 +1,8 @@
 #pragma once
 
 // What a scan of the ladder says, rung by rung, and what it recommends:
-// plain data that the report, the JSON and the window read.
+// plain data that the report, the JSON and the window read. It is part of a
+// page's grade result, so it lives with the grading; ladder/ fills it in.
 
 #include <QString>
 
