@@ -409,7 +409,7 @@ ScanLoad loadPdf(QFile& file, const QString& path, const StopRequest& stop, int 
     const auto nearWhole = [](double dpi) { return std::fabs(dpi - std::round(dpi)) < 0.01 ? std::round(dpi) : dpi; };
     const double dpiX = nearWhole(image.pixels.width() / (std::fabs(image.a) / 72.0));
     const double dpiY = nearWhole(image.pixels.height() / (std::fabs(image.d) / 72.0));
-    load.scan = Scan{reader.plane, dpiX, dpiY};
+    load.scan = Scan{reader.plane, dpiX, dpiY, {}};
     load.resolutionFromFile = true;
     load.fileDpi = dpiX;
     return load;

@@ -325,7 +325,7 @@ Acquisition scanPage(SANE_Handle handle, const QString& name, Resolution resolut
     image.setDotsPerMeterX(int(std::lround(dpiX / kMetresPerInch)));
     image.setDotsPerMeterY(int(std::lround(dpiY / kMetresPerInch)));
     Acquisition acquisition;
-    acquisition.scan = grading::Scan{grading::measuredPlane(image), dpiX, dpiY};
+    acquisition.scan = grading::Scan{grading::measuredPlane(image), dpiX, dpiY, {}};
     acquisition.image = image;
     acquisition.device = name;
     return acquisition;

@@ -123,10 +123,13 @@ FloatImage rotate(const FloatImage& in, double degrees)
     return out;
 }
 
-int encode(double reflectance, bool srgb)
+int encode(double reflectance, const ScanModel& model)
 {
     const double r = std::clamp(reflectance / 100.0, 0.0, 1.0);
-    const double v = !srgb ? r : r <= 0.0031308 ? 12.92 * r : 1.055 * std::pow(r, 1.0 / 2.4) - 0.055;
+    const double v = model.tone ? std::clamp(model.tone(r), 0.0, 1.0)
+                     : !model.srgb ? r
+                     : r <= 0.0031308 ? 12.92 * r
+                                      : 1.055 * std::pow(r, 1.0 / 2.4) - 0.055;
     return int(std::lround(255.0 * v));
 }
 
@@ -184,7 +187,7 @@ QImage scan(const Coverage& coverage, const ScanModel& model)
         for (int x = 0; x < scanned.width; ++x) {
             const double paper = model.paper - model.paperFall * x / scanned.width;
             const double ink = model.ink + mottle(x, y);
-            row[x] = uchar(encode(paper + (ink - paper) * std::clamp(scanned.at(x, y), 0.0f, 1.0f), model.srgb));
+            row[x] = uchar(encode(paper + (ink - paper) * std::clamp(scanned.at(x, y), 0.0f, 1.0f), model));
         }
     }
     if (model.writeResolution) {
@@ -192,6 +195,25 @@ QImage scan(const Coverage& coverage, const ScanModel& model)
         image.setDotsPerMeterX(dpm);
         image.setDotsPerMeterY(dpm);
     }
+    return image;
+}
+
+QImage stepWedgeScan(const std::vector<double>& reflectances, const ScanModel& model, bool apart)
+{
+    const double px = model.dpi / kMmPerInch;
+    const int step = int(std::lround(10.0 * px)), gap = apart ? int(std::lround(4.0 * px)) : 0;
+    const int margin = int(std::lround(model.marginMm * px)), height = int(std::lround(20.0 * px));
+    const int count = int(reflectances.size());
+    QImage image(2 * margin + count * step + (count - 1) * gap, 2 * margin + height, QImage::Format_Grayscale8);
+    image.fill(uchar(encode(model.paper, model)));
+    for (int i = 0; i < count; ++i) {
+        const uchar value = uchar(encode(reflectances[size_t(i)], model));
+        for (int y = margin; y < margin + height; ++y)
+            std::fill_n(image.scanLine(y) + margin + i * (step + gap), step, value);
+    }
+    const int dpm = int(std::lround(model.dpi / 0.0254));
+    image.setDotsPerMeterX(dpm);
+    image.setDotsPerMeterY(dpm);
     return image;
 }
 
