@@ -265,6 +265,18 @@ QWidget* GradeDialog::createHeader(const QString& source)
     else if (result_.symbols.size() > 1)
         notes += QStringLiteral(" Skannauksessa on %1 viivakoodia; tässä näkyy ensimmäinen, JSON sisältää kaikki.")
                      .arg(result_.symbols.size());
+    // How the values became reflectance; a warning in red when they cannot be trusted.
+    auto* method = new QLabel(grading::reflectanceMethodText(result_.reflectance), header);
+    method->setObjectName("reflectanceMethod");
+    method->setWordWrap(true);
+    texts->addWidget(method);
+    if (!result_.reflectance.trusted) {
+        auto* warning = new QLabel(result_.reflectance.warning, header);
+        warning->setObjectName("reflectanceWarning");
+        warning->setWordWrap(true);
+        warning->setStyleSheet(QStringLiteral("color: #a00000; font-weight: bold"));
+        texts->addWidget(warning);
+    }
     if (!notes.trimmed().isEmpty()) {
         auto* note = new QLabel(notes.trimmed(), header);
         note->setWordWrap(true);
