@@ -5,9 +5,9 @@
 #include "grading/PngRows.h"
 #include "grading/TiffRows.h"
 
+#include <QColorSpace>
 #include <QFile>
 #include <QFileInfo>
-#include <QColorSpace>
 #include <QImageReader>
 #include <QScopeGuard>
 
