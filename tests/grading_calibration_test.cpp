@@ -4,10 +4,13 @@
 #include "grading/Calibration.h"
 #include "grading/GradeReport.h"
 #include "grading/Grading.h"
+#include "scanning/GradeSource.h"
+#include "scanning/ScannerCalibrations.h"
 #include "support/SyntheticScan.h"
 #include "surface/NumberText.h"
 
 #include <QBuffer>
+#include <QSettings>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -237,6 +240,38 @@ TEST(ScannerCalibration, ACalibrationFileReadsBackToTheSameCurve)
     other.write("{\"format\": \"jotain\"}");
     other.close();
     EXPECT_FALSE(readCalibration(other.fileName()).calibration);
+}
+
+TEST(ScannerCalibration, OneMadeForADeviceAtAResolutionIsUsedForItsScansThereUntilCleared)
+{
+    const CalibrationMade made = calibrateFrom(reflectancesOf(wedgeDensities()), flatbed(kCurves[0].tone), false,
+                                               cgats(wedgeDensities()));
+    ASSERT_TRUE(made.calibration) << made.error.toStdString();
+    QTemporaryDir dir;
+    QSettings settings(dir.filePath("raitakone.conf"), QSettings::IniFormat);
+    const QString device = "genesys:libusb:001/004";
+    scanning::rememberCalibration(settings, device, 1200, *made.calibration);
+    const std::optional<Calibration> remembered = scanning::rememberedCalibration(settings, device, 1200);
+    ASSERT_TRUE(remembered);
+    EXPECT_EQ(remembered->name, made.calibration->name);
+    EXPECT_FALSE(scanning::rememberedCalibration(settings, device, 600));
+    EXPECT_FALSE(scanning::rememberedCalibration(settings, "genesys:libusb:001/005", 1200));
+
+    // The window's grading reads the page through the calibration its source carries.
+    const QString page = dir.filePath("sivu.png");
+    ASSERT_TRUE(scan(printedPage(), flatbed(kCurves[0].tone)).save(page));
+    scanning::GradeSource source;
+    source.file = page;
+    source.printerDpi = kPrinterDpi;
+    source.calibration = std::make_shared<const Calibration>(*remembered);
+    const std::atomic<bool> cancel{false};
+    const scanning::GradeOutcome outcome = scanning::gradeFromSource(source, cancel);
+    ASSERT_TRUE(outcome.result) << outcome.error.toStdString();
+    EXPECT_EQ(outcome.result->reflectance.source, ReflectanceSource::Calibration);
+    expectAsTruth(outcome.result->symbols.front());
+
+    scanning::forgetCalibration(settings, device, 1200);
+    EXPECT_FALSE(scanning::rememberedCalibration(settings, device, 1200));
 }
 
 TEST(ScanEncoding, APngThatStatesItsGammaOrGreyProfileGradesAsTheTruthWithoutCalibration)

@@ -643,7 +643,13 @@ CalibrationRead readCalibration(const QString& path)
         read.error = calibrationProblem(path, QStringLiteral("se on liian suuri ollakseen kalibrointitiedosto"));
         return read;
     }
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
+    return parseCalibration(file.readAll(), path);
+}
+
+CalibrationRead parseCalibration(const QByteArray& json, const QString& path)
+{
+    CalibrationRead read;
+    const QJsonDocument document = QJsonDocument::fromJson(json);
     const QJsonObject root = document.object();
     if (root.value("format").toString() != u"raitakone-calibration" || root.value("version").toInt() != 1) {
         read.error = calibrationProblem(path, QStringLiteral("se ei ole raitakoneen kalibrointitiedosto"));

@@ -90,5 +90,7 @@ struct CalibrationRead {
     QString error; // in Finnish
 };
 CalibrationRead readCalibration(const QString& path);
+// The same from the file's bytes; where names the file in the messages.
+CalibrationRead parseCalibration(const QByteArray& json, const QString& where);
 
 } // namespace raitakone::grading
