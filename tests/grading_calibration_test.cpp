@@ -10,6 +10,7 @@
 #include "surface/NumberText.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -139,6 +140,34 @@ QByteArray withChunk(const QImage& image, const QByteArray& type, const QByteArr
     for (int shift : {24, 16, 8, 0})
         chunk += char((crc >> shift) & 0xff);
     return png.insert(33, chunk); // signature 8, IHDR 25
+}
+
+// An RGB profile with sRGB's primaries and every channel's curve a gamma.
+QByteArray rgbProfile(double gamma)
+{
+    cmsCIExyY white;
+    cmsWhitePointFromTemp(&white, 6504);
+    const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.30, 0.60, 1.0}, {0.15, 0.06, 1.0}};
+    cmsToneCurve* curve = cmsBuildGamma(nullptr, gamma);
+    cmsToneCurve* curves[3] = {curve, curve, curve};
+    cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(profile, nullptr, &size);
+    QByteArray bytes(qsizetype(size), '\0');
+    cmsSaveProfileToMem(profile, bytes.data(), &size);
+    cmsCloseProfile(profile);
+    cmsFreeToneCurve(curve);
+    return bytes;
+}
+
+QByteArray asTiff(QImage image, const QByteArray& profile)
+{
+    image.setColorSpace(QColorSpace::fromIccProfile(profile));
+    QByteArray tiff;
+    QBuffer buffer(&tiff);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "TIFF");
+    return tiff;
 }
 
 QByteArray greyProfile(double gamma)
@@ -274,9 +303,10 @@ TEST(ScannerCalibration, OneMadeForADeviceAtAResolutionIsUsedForItsScansThereUnt
     EXPECT_FALSE(scanning::rememberedCalibration(settings, device, 1200));
 }
 
-TEST(ScanEncoding, APngThatStatesItsGammaOrGreyProfileGradesAsTheTruthWithoutCalibration)
+TEST(ScanEncoding, AScanThatStatesItsGammaOrProfileGradesAsTheTruthWithoutCalibration)
 {
-    // The scan stored with gamma 1.8 and saying so: gAMA 1/1.8, or an iCCP grey profile of gamma 1.8.
+    // The scan stored with gamma 1.8 and saying so: gAMA 1/1.8, an iCCP grey profile of gamma 1.8, or a colour
+    // TIFF whose embedded RGB profile has gamma 1.8 (read through its red channel).
     const QImage stored = scan(printedPage(), flatbed(kCurves[1].tone));
     const QByteArray profile = greyProfile(1.8);
     const struct {
@@ -285,11 +315,12 @@ TEST(ScanEncoding, APngThatStatesItsGammaOrGreyProfileGradesAsTheTruthWithoutCal
     } cases[] = {
         {"gAMA", withChunk(stored, "gAMA", QByteArray("\x00\x00\xd9\x04", 4))}, // 55556 = 100000 / 1.8
         {"iCCP", withChunk(stored, "iCCP", QByteArray("grey 1.8\0\0", 10) + qCompress(profile).mid(4))},
+        {"TIFF", asTiff(asColourScan(stored), rgbProfile(1.8))},
     };
     QTemporaryDir dir;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const QString path = dir.filePath(QString::fromLatin1(c.what) + ".png");
+        const QString path = dir.filePath(QString::fromLatin1(c.what) + (c.file.startsWith("II") || c.file.startsWith("MM") ? ".tif" : ".png"));
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(c.file);
