@@ -78,9 +78,11 @@ QByteArray cgats(const std::vector<double>& densities)
 }
 
 // The wedge (in the order given) scanned through the model and calibrated against the reference.
-CalibrationMade calibrateFrom(const std::vector<double>& scanned, const ScanModel& model, bool apart,
-                              const QByteArray& reference)
+CalibrationMade calibrateFrom(const std::vector<double>& scanned, ScanModel model, bool apart,
+                              const QByteArray& reference, double rotationDegrees = 0.0)
 {
+    model.rotationDegrees = rotationDegrees;
+    model.dpi = 300; // the steps' values need no finer scan, and the test keeps its time
     const ReferenceRead read = readStepReference(reference);
     if (!read.reference)
         return {std::nullopt, read.error};
@@ -222,10 +224,13 @@ TEST(ScannerCalibration, StepsAreFoundTouchingOrApartFromEitherEndAndWhatDoesNot
         bool apart;
         QByteArray reference;
         const char* refusal; // a word the reason holds; nullptr when calibrated
+        double rotationDegrees = 0.0;
     } cases[] = {
         {"touching", reflectancesOf(d), false, cgats(d), nullptr},
         {"apart", reflectancesOf(d), true, cgats(d), nullptr},
         {"light end first", reversed, true, cgats(d), nullptr},
+        {"tilted half a degree", reflectancesOf(d), false, cgats(d), nullptr, 0.5},
+        {"apart, tilted the other way", reflectancesOf(d), true, cgats(d), nullptr, -0.7},
         {"a step short in the reference", reflectancesOf(d), false, cgats(fewer), "löytyi 20 askelta"},
         {"two steps swapped", swapped, false, cgats(d), "monotoninen"},
         {"no steps", blank, false, cgats(d), "ei löytynyt"},
@@ -233,7 +238,7 @@ TEST(ScannerCalibration, StepsAreFoundTouchingOrApartFromEitherEndAndWhatDoesNot
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const CalibrationMade made = calibrateFrom(c.scanned, flatbed(), c.apart, c.reference);
+        const CalibrationMade made = calibrateFrom(c.scanned, flatbed(), c.apart, c.reference, c.rotationDegrees);
         if (c.refusal) {
             EXPECT_FALSE(made.calibration);
             EXPECT_TRUE(made.error.contains(QString::fromUtf8(c.refusal))) << made.error.toStdString();

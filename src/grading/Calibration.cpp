@@ -218,34 +218,45 @@ struct Found {
     int from = 0, to = 0; // the band of lines the steps fill
 };
 
-Found searchGrid(const Grid& grid)
+// The lines on either side of the chain's own where every step keeps its level.
+Found bandOf(const Grid& grid, const Chain& c)
 {
-    Found found;
-    for (int line = 0; line < grid.lines(); ++line) {
-        const double tol = lineTolerance(grid, line);
-        Chain chain = longestChain(flatRuns(grid, line, tol, 3));
-        chain.line = line;
-        chain.tol = tol;
-        if (!chain.steps.empty() && (found.chain.steps.empty() || chain.better(found.chain)))
-            found.chain = chain;
-    }
-    if (found.chain.steps.empty())
-        return found;
-    // The band: the lines on either side where every step keeps its level.
-    const Chain& c = found.chain;
     const auto keeps = [&](int line) {
         for (const Run& r : c.steps)
             if (std::fabs(middleMean(grid, r.start, r.length, line, line + 1) - r.level) > 2.0 * c.tol + 1.0)
                 return false;
         return true;
     };
-    found.from = c.line;
-    found.to = c.line + 1;
+    Found found{c, true, c.line, c.line + 1};
     while (found.from > 0 && keeps(found.from - 1))
         --found.from;
     while (found.to < grid.lines() && keeps(found.to))
         ++found.to;
     return found;
+}
+
+// The line whose chain has the most steps and holds over a band of lines at
+// least a quarter of a step high: a line along a blurred or slanted edge of
+// the target can show more steps, or a staircase of small ones, but only on
+// itself.
+Found searchGrid(const Grid& grid)
+{
+    std::vector<Chain> chains;
+    for (int line = 0; line < grid.lines(); ++line) {
+        const double tol = lineTolerance(grid, line);
+        Chain chain = longestChain(flatRuns(grid, line, tol, 3));
+        chain.line = line;
+        chain.tol = tol;
+        if (!chain.steps.empty())
+            chains.push_back(std::move(chain));
+    }
+    std::stable_sort(chains.begin(), chains.end(), [](const Chain& a, const Chain& b) { return a.better(b); });
+    for (const Chain& chain : chains) {
+        Found found = bandOf(grid, chain);
+        if (found.to - found.from >= std::max(3.0, chain.width / 4.0))
+            return found;
+    }
+    return {};
 }
 
 // ---- The curve ---------------------------------------------------------
@@ -455,7 +466,7 @@ WedgeSteps findWedgeSteps(const QImage& plane, int expected)
         if (!found.chain.steps.empty() && (best.chain.steps.empty() || found.chain.better(best.chain)))
             best = found;
     }
-    if (best.chain.steps.empty() || best.to - best.from < 3) {
+    if (best.chain.steps.empty()) {
         result.error = QStringLiteral("skannauksesta ei löytynyt riviä tasaisia, yhtä leveitä askelia. Skannaa "
                                       "askelkiila suoraan, kokonaan ja paperin tai kannen keskelle");
         return result;

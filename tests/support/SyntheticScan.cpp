@@ -204,13 +204,19 @@ QImage stepWedgeScan(const std::vector<double>& reflectances, const ScanModel& m
     const int step = int(std::lround(10.0 * px)), gap = apart ? int(std::lround(4.0 * px)) : 0;
     const int margin = int(std::lround(model.marginMm * px)), height = int(std::lround(20.0 * px));
     const int count = int(reflectances.size());
-    QImage image(2 * margin + count * step + (count - 1) * gap, 2 * margin + height, QImage::Format_Grayscale8);
-    image.fill(uchar(encode(model.paper, model)));
-    for (int i = 0; i < count; ++i) {
-        const uchar value = uchar(encode(reflectances[size_t(i)], model));
+    // How much darker than the paper each point is, in linear light, so that
+    // the blur mixes light and what a rotation brings in is paper.
+    FloatImage darker{2 * margin + count * step + (count - 1) * gap, 2 * margin + height, {}};
+    darker.v.assign(size_t(darker.width) * size_t(darker.height), 0.0f);
+    for (int i = 0; i < count; ++i)
         for (int y = margin; y < margin + height; ++y)
-            std::fill_n(image.scanLine(y) + margin + i * (step + gap), step, value);
-    }
+            std::fill_n(&darker.at(margin + i * (step + gap), y), step, float(model.paper - reflectances[size_t(i)]));
+    blur(darker, model.blurSigmaMm * px);
+    darker = rotate(darker, model.rotationDegrees);
+    QImage image(darker.width, darker.height, QImage::Format_Grayscale8);
+    for (int y = 0; y < darker.height; ++y)
+        for (int x = 0; x < darker.width; ++x)
+            image.scanLine(y)[x] = uchar(encode(model.paper - darker.at(x, y), model));
     const int dpm = int(std::lround(model.dpi / 0.0254));
     image.setDotsPerMeterX(dpm);
     image.setDotsPerMeterY(dpm);

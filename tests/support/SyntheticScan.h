@@ -52,9 +52,9 @@ struct ScanModel {
 // The scan: Format_Grayscale8 with the scan resolution recorded.
 QImage scan(const Coverage& coverage, const ScanModel& model);
 
-// A grey step target scanned through the model's encoding: one row of
-// 10 × 20 mm patches of the reflectances (per cent) on the model's paper,
-// touching, or 4 mm apart.
+// A grey step target scanned through the model's blur, rotation and
+// encoding: one row of 10 × 20 mm patches of the reflectances (per cent) on
+// the model's paper, touching, or 4 mm apart.
 QImage stepWedgeScan(const std::vector<double>& reflectances, const ScanModel& model, bool apart);
 
 // The scan as the red channel of an RGB32 image whose other channels differ,
