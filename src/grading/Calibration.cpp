@@ -479,16 +479,19 @@ WedgeSteps findWedgeSteps(const QImage& plane, int expected)
     std::vector<double> starts;
     for (const Run& r : c.steps)
         starts.push_back(r.start);
-    // Steps lost in clipping, where the pitch puts them: the dark end first,
-    // since a light step at 255 may have run into the paper.
+    // Steps that ran together where the pitch puts them: at the dark end,
+    // those no lighter than the darkest found (clipped at 0, or too alike to
+    // part in the noise; paper is never that dark); at the light end only
+    // those clipped at 255, since a lighter step is not told from the paper.
     const bool darkFirst = c.steps.front().level < c.steps.back().level;
+    const double darkest = std::min(c.steps.front().level, c.steps.back().level);
     const auto extend = [&](bool atFront, bool dark) {
         while (int(starts.size()) < expected) {
             const double at = atFront ? starts.front() - c.pitch : starts.back() + c.pitch;
             if (at < 0 || at + c.width > grid.length())
                 return;
             const double v = middleMean(grid, at, c.width, from, to);
-            if (dark ? v > kClippedDark : v < kClippedLight)
+            if (dark ? v > std::max(kClippedDark, darkest + c.tol) : v < kClippedLight)
                 return;
             if (atFront)
                 starts.insert(starts.begin(), at);

@@ -47,8 +47,9 @@ struct WedgeSteps {
 
 // Finds a row of equal patches at equal pitch (touching or apart, across or
 // down the scan) and measures each. expected: the reference's count; steps
-// lost in clipping (dark ones at 0, light ones at 255) are counted back in up
-// to that number, where the row's pitch places them.
+// that ran together (dark ones clipped at 0 or too alike to part, light ones
+// clipped at 255) are counted back in up to that number, where the row's
+// pitch places them.
 WedgeSteps findWedgeSteps(const QImage& plane, int expected);
 
 struct CalibrationStep {

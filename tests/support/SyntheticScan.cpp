@@ -123,14 +123,23 @@ FloatImage rotate(const FloatImage& in, double degrees)
     return out;
 }
 
-int encode(double reflectance, const ScanModel& model)
+// The stored value of a pixel, with the sensor's noise: a fixed
+// pseudo-random amount for each pixel, uniform with the model's deviation.
+int encode(double reflectance, const ScanModel& model, int x, int y)
 {
     const double r = std::clamp(reflectance / 100.0, 0.0, 1.0);
     const double v = model.tone ? std::clamp(model.tone(r), 0.0, 1.0)
                      : !model.srgb ? r
                      : r <= 0.0031308 ? 12.92 * r
                                       : 1.055 * std::pow(r, 1.0 / 2.4) - 0.055;
-    return int(std::lround(255.0 * v));
+    double noise = 0.0;
+    if (model.noise > 0.0) {
+        uint32_t h = uint32_t(x) * 2654435761u ^ uint32_t(y) * 40503u;
+        h = (h ^ (h >> 15)) * 0x2c1b3c6du;
+        h = (h ^ (h >> 12)) * 0x297a2d39u;
+        noise = model.noise * std::sqrt(3.0) * (2.0 * double(h ^ (h >> 15)) / 4294967295.0 - 1.0);
+    }
+    return std::clamp(int(std::lround(255.0 * v + noise)), 0, 255);
 }
 
 } // namespace
@@ -187,7 +196,7 @@ QImage scan(const Coverage& coverage, const ScanModel& model)
         for (int x = 0; x < scanned.width; ++x) {
             const double paper = model.paper - model.paperFall * x / scanned.width;
             const double ink = model.ink + mottle(x, y);
-            row[x] = uchar(encode(paper + (ink - paper) * std::clamp(scanned.at(x, y), 0.0f, 1.0f), model));
+            row[x] = uchar(encode(paper + (ink - paper) * std::clamp(scanned.at(x, y), 0.0f, 1.0f), model, x, y));
         }
     }
     if (model.writeResolution) {
@@ -216,7 +225,7 @@ QImage stepWedgeScan(const std::vector<double>& reflectances, const ScanModel& m
     QImage image(darker.width, darker.height, QImage::Format_Grayscale8);
     for (int y = 0; y < darker.height; ++y)
         for (int x = 0; x < darker.width; ++x)
-            image.scanLine(y)[x] = uchar(encode(model.paper - darker.at(x, y), model));
+            image.scanLine(y)[x] = uchar(encode(model.paper - darker.at(x, y), model, x, y));
     const int dpm = int(std::lround(model.dpi / 0.0254));
     image.setDotsPerMeterX(dpm);
     image.setDotsPerMeterY(dpm);

@@ -47,6 +47,7 @@ struct ScanModel {
     // The scanner's tone curve, reflectance 0..1 to the value 0..1 stored
     // (clipped); replaces srgb when set.
     std::function<double(double)> tone = {};
+    double noise = 0.0; // the sensor's noise: standard deviation of the stored value, in levels
 };
 
 // The scan: Format_Grayscale8 with the scan resolution recorded.
