@@ -172,6 +172,36 @@ QByteArray asTiff(QImage image, const QByteArray& profile)
     return tiff;
 }
 
+// A one-page PDF holding the grey image at its resolution, its colour space ICCBased on the profile.
+QByteArray pdfWithProfile(const QImage& grey, const QByteArray& profile)
+{
+    QByteArray pixels;
+    for (int y = 0; y < grey.height(); ++y)
+        pixels.append(reinterpret_cast<const char*>(grey.constScanLine(y)), grey.width());
+    const QByteArray data = qCompress(pixels).mid(4); // a zlib stream, as FlateDecode reads
+    const QByteArray w = QByteArray::fromStdString(plainDecimal(grey.width() * 72.0 / 1200, 4)),
+                     h = QByteArray::fromStdString(plainDecimal(grey.height() * 72.0 / 1200, 4));
+    const QByteArray content = "q " + w + " 0 0 " + h + " 0 0 cm /Im0 Do Q";
+    const QByteArray objects[] = {
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + w + " " + h +
+            "] /Resources << /XObject << /Im0 5 0 R >> >> /Contents 4 0 R >>",
+        "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "\nendstream",
+        "<< /Type /XObject /Subtype /Image /Width " + QByteArray::number(grey.width()) + " /Height " +
+            QByteArray::number(grey.height()) + " /BitsPerComponent 8 /ColorSpace [/ICCBased 6 0 R] /Filter "
+            "/FlateDecode /Length " + QByteArray::number(data.size()) + " >>\nstream\n" + data + "\nendstream",
+        "<< /N 1 /Length " + QByteArray::number(profile.size()) + " >>\nstream\n" + profile + "\nendstream",
+    };
+    QByteArray pdf = "%PDF-1.4\n", xref = "xref\n0 7\n0000000000 65535 f \n";
+    for (int i = 0; i < 6; ++i) {
+        xref += QByteArray::number(pdf.size()).rightJustified(10, '0') + " 00000 n \n";
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    return pdf + xref + "trailer\n<< /Size 7 /Root 1 0 R >>\nstartxref\n" + QByteArray::number(pdf.size()) +
+           "\n%%EOF\n";
+}
+
 QByteArray greyProfile(double gamma)
 {
     cmsToneCurve* curve = cmsBuildGamma(nullptr, gamma);
@@ -315,8 +345,9 @@ TEST(ScannerCalibration, OneMadeForADeviceAtAResolutionIsUsedForItsScansThereUnt
 
 TEST(ScanEncoding, AScanThatStatesItsGammaOrProfileGradesAsTheTruthWithoutCalibration)
 {
-    // The scan stored with gamma 1.8 and saying so: gAMA 1/1.8, an iCCP grey profile of gamma 1.8, or a colour
-    // TIFF whose embedded RGB profile has gamma 1.8 (read through its red channel).
+    // The scan stored with gamma 1.8 and saying so: gAMA 1/1.8, an iCCP grey profile of gamma 1.8, a colour
+    // TIFF whose embedded RGB profile has gamma 1.8 (read through its red channel), or a PDF whose image is
+    // ICCBased on the grey profile (which poppler's colour management turns into sRGB).
     const QImage stored = scan(printedPage(), flatbed(kCurves[1].tone));
     const QByteArray profile = greyProfile(1.8);
     const struct {
@@ -326,11 +357,12 @@ TEST(ScanEncoding, AScanThatStatesItsGammaOrProfileGradesAsTheTruthWithoutCalibr
         {"gAMA", withChunk(stored, "gAMA", QByteArray("\x00\x00\xd9\x04", 4))}, // 55556 = 100000 / 1.8
         {"iCCP", withChunk(stored, "iCCP", QByteArray("grey 1.8\0\0", 10) + qCompress(profile).mid(4))},
         {"TIFF", asTiff(asColourScan(stored), rgbProfile(1.8))},
+        {"PDF", pdfWithProfile(stored, profile)},
     };
     QTemporaryDir dir;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const QString path = dir.filePath(QString::fromLatin1(c.what) + (c.file.startsWith("II") || c.file.startsWith("MM") ? ".tif" : ".png"));
+        const QString path = dir.filePath(QString::fromLatin1(c.what));
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(c.file);

@@ -3,8 +3,9 @@
 // What a scan file says about its own pixel values, and the table that turns
 // each 8-bit value of the measured plane into linear reflectance in per cent.
 // A PNG may state sRGB, a gamma (gAMA) or an ICC profile (iCCP); a TIFF or a
-// JPEG an ICC profile. A file that states nothing, and a PDF's image, whose
-// values poppler's colour map has already turned to RGB, are read as sRGB.
+// JPEG an ICC profile. A PDF image's ICCBased colour space is applied by
+// poppler's colour map, whose values arrive as sRGB. A file that states
+// nothing is read as sRGB.
 
 #include <QByteArray>
 #include <QString>
