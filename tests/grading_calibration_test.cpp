@@ -290,8 +290,10 @@ TEST(ScannerCalibration, StepsAreFoundTouchingOrApartFromEitherEndAndWhatDoesNot
 
 TEST(ScannerCalibration, ACalibrationFileReadsBackToTheSameCurve)
 {
-    const CalibrationMade made = calibrateFrom(reflectancesOf(wedgeDensities()), flatbed(kCurves[0].tone), false,
-                                               cgats(wedgeDensities()));
+    // A noisy linear scanner: its darkest steps read alike, a little out of order.
+    ScanModel model = flatbed(kCurves[0].tone);
+    model.noise = 2.0;
+    const CalibrationMade made = calibrateFrom(reflectancesOf(wedgeDensities()), model, false, cgats(wedgeDensities()));
     ASSERT_TRUE(made.calibration) << made.error.toStdString();
     QTemporaryDir dir;
     QFile file(dir.filePath("kalibrointi.json"));

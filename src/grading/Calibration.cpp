@@ -349,6 +349,28 @@ std::vector<std::pair<double, double>> curvePoints(const std::vector<Calibration
 
 double clampReflectance(double r) { return std::clamp(r, 0.0, 120.0); }
 
+QString percentText(double r);
+
+// Monotone: a lighter step never reads darker, beyond a level's noise. Why
+// not, in Finnish; empty when it is.
+QString monotoneProblem(const std::vector<CalibrationStep>& steps)
+{
+    std::vector<const CalibrationStep*> byReflectance;
+    for (const CalibrationStep& step : steps)
+        byReflectance.push_back(&step);
+    std::sort(byReflectance.begin(), byReflectance.end(),
+              [](const CalibrationStep* a, const CalibrationStep* b) { return a->reflectance < b->reflectance; });
+    for (size_t i = 1; i < byReflectance.size(); ++i) {
+        const CalibrationStep& darker = *byReflectance[i - 1];
+        const CalibrationStep& lighter = *byReflectance[i];
+        if (lighter.scanValue < darker.scanValue - 1.0)
+            return QStringLiteral("käyrä ei ole monotoninen: askel %1 (%2) on skannauksessa tummempi kuin askel %3 "
+                                  "(%4)")
+                .arg(lighter.id, percentText(lighter.reflectance), darker.id, percentText(darker.reflectance));
+    }
+    return {};
+}
+
 QString percentText(double r) { return reportNumber(r, 1) + QStringLiteral(" %"); }
 
 QString calibrationProblem(const QString& path, const QString& why)
@@ -577,22 +599,9 @@ CalibrationMade makeCalibration(const std::vector<double>& values, const StepRef
         step.clipped = step.scanValue <= kClippedDark || step.scanValue >= kClippedLight;
         calibration.steps.push_back(step);
     }
-    // Monotone: a lighter step never reads darker (beyond a level's noise).
-    std::vector<const CalibrationStep*> byReflectance;
-    for (const CalibrationStep& step : calibration.steps)
-        byReflectance.push_back(&step);
-    std::sort(byReflectance.begin(), byReflectance.end(),
-              [](const CalibrationStep* a, const CalibrationStep* b) { return a->reflectance < b->reflectance; });
-    for (size_t i = 1; i < byReflectance.size(); ++i) {
-        const CalibrationStep& darker = *byReflectance[i - 1];
-        const CalibrationStep& lighter = *byReflectance[i];
-        if (lighter.scanValue < darker.scanValue - 1.0) {
-            made.error = QStringLiteral("käyrä ei ole monotoninen: askel %1 (%2) on skannauksessa tummempi kuin "
-                                        "askel %3 (%4). Skannaa kiila uudelleen tasaisesti valaistuna")
-                             .arg(lighter.id, percentText(lighter.reflectance), darker.id,
-                                  percentText(darker.reflectance));
-            return made;
-        }
+    if (const QString problem = monotoneProblem(calibration.steps); !problem.isEmpty()) {
+        made.error = problem + QStringLiteral(". Skannaa kiila uudelleen tasaisesti valaistuna");
+        return made;
     }
     if (curvePoints(calibration.steps).size() < 2) {
         made.error = QStringLiteral("vain %1 askelta jää skannerin sävyalueen sisään; muut leikkautuvat mustaan tai "
@@ -689,13 +698,11 @@ CalibrationRead parseCalibration(const QByteArray& json, const QString& path)
         calibration.steps.push_back(step);
     }
     // The curve is made again from the steps, the same way as when measured.
-    const std::vector<std::pair<double, double>> points = curvePoints(calibration.steps);
-    for (size_t i = 1; i < points.size(); ++i)
-        if (points[i].second < points[i - 1].second) {
-            read.error = calibrationProblem(path, QStringLiteral("sen käyrä ei ole monotoninen"));
-            return read;
-        }
-    const std::optional<ReflectanceTable> table = toneCurve(points);
+    if (const QString problem = monotoneProblem(calibration.steps); !problem.isEmpty()) {
+        read.error = calibrationProblem(path, problem);
+        return read;
+    }
+    const std::optional<ReflectanceTable> table = toneCurve(curvePoints(calibration.steps));
     if (!table) {
         read.error = calibrationProblem(path, QStringLiteral("siinä on alle kaksi käyttökelpoista askelta"));
         return read;
