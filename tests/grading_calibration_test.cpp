@@ -306,6 +306,13 @@ TEST(ScannerCalibration, ACalibrationFileReadsBackToTheSameCurve)
     EXPECT_EQ(read.calibration->created, made.calibration->created);
     for (size_t v = 0; v < 256; ++v)
         EXPECT_NEAR(read.calibration->table[v], made.calibration->table[v], 0.01) << v;
+    // Read by the rule that made it: a lighter step half a level darker passes, five levels darker does not.
+    for (const auto& [inverted, reads] : {std::pair{0.5, true}, std::pair{5.0, false}}) {
+        Calibration made2 = *made.calibration;
+        made2.steps = {{"1", 1.1, 10.0, 0.0, false}, {"2", 1.4, 10.0 - inverted, 0.0, false},
+                       {"3", 10.0, 40.0, 0.0, false}, {"4", 50.0, 150.0, 0.0, false}};
+        EXPECT_EQ(parseCalibration(calibrationJson(made2), "k.json").calibration.has_value(), reads) << inverted;
+    }
     QFile other(dir.filePath("muu.json"));
     ASSERT_TRUE(other.open(QIODevice::WriteOnly));
     other.write("{\"format\": \"jotain\"}");
