@@ -116,6 +116,8 @@ QString gradeReport(const GradeResult& result)
         out += QStringLiteral(" × %1 dpi").arg(reportNumber(result.dpiY, 0));
     out += QStringLiteral("\n");
     out += reflectanceMethodText(result.reflectance) + QStringLiteral("\n");
+    if (!result.reflectance.scannerSettings.isEmpty())
+        out += QStringLiteral("Skannerille asetettiin: %1\n").arg(result.reflectance.scannerSettings.join(u", "));
     if (!result.reflectance.trusted)
         out += QStringLiteral("VAROITUS: ") + result.reflectance.warning + QStringLiteral("\n");
     out += pageReport(result) + ladderReport(result);
@@ -265,6 +267,8 @@ QJsonObject reflectanceJson(const ReflectanceUse& use)
     }
     if (!use.trusted)
         object.insert("warning", use.warning);
+    if (!use.scannerSettings.isEmpty())
+        object.insert("scanner_settings", QJsonArray::fromStringList(use.scannerSettings));
     return object;
 }
 

@@ -213,6 +213,7 @@ GradeResult gradeScan(const Scan& scan, const GradeOptions& options)
     ReflectanceTable table = scan.encoding.table;
     result.reflectance.source = scan.encoding.source;
     result.reflectance.description = scan.encoding.description;
+    result.reflectance.scannerSettings = scan.encoding.scannerSettings;
     if (options.calibration) {
         table = options.calibration->table;
         result.reflectance.source = ReflectanceSource::Calibration;

@@ -38,6 +38,7 @@ struct ReflectanceUse {
     QString calibrationCreated; // the calibration's date, ISO 8601
     bool trusted = true;
     QString warning;            // in Finnish: why not, and what to do
+    QStringList scannerSettings; // what was set on the SANE scanner that scanned it
 };
 
 // Reflectances in per cent, MOD, Defects and decodability as fractions.

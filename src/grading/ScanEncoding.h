@@ -9,6 +9,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <optional>
@@ -32,6 +33,7 @@ struct ScanEncoding {
     ReflectanceSource source = ReflectanceSource::Srgb;
     QString description; // in Finnish, for the report: "PNG:n gAMA 0,556", the profile's own name
     ReflectanceTable table = srgbTable();
+    QStringList scannerSettings; // "name=value" of what the program set on the SANE scanner that made it
 
     static ReflectanceTable srgbTable();
     static ReflectanceTable linearTable();
