@@ -90,6 +90,7 @@ public:
         scanners_ = new QComboBox(this);
         scanners_->setObjectName("scanners");
         scanDpi_ = new QSpinBox(this);
+        scanDpi_->setObjectName("scanDpi");
         scanDpi_->setRange(75, 4800);
         scanDpi_->setSingleStep(300);
         scanDpi_->setValue(suggestion.scanDpi);
