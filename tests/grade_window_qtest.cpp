@@ -432,6 +432,30 @@ private slots:
         QVERIFY2(window.messages.first().contains(advice), qPrintable(window.messages.first()));
     }
 
+    // The dialog says how the values became reflectance, and warns in red of a scan whose levels were
+    // stretched (white point on the paper): the same scan unstretched gets no warning.
+    void dialogWarnsOfStretchedLevels()
+    {
+        QTemporaryDir work;
+        const auto printed = testing::printed(testing::symbolPage(300), 300, testing::symbolRegion(300), 1);
+        testing::ScanModel model;
+        const QString plain = work.filePath("tavallinen.png"), stretched = work.filePath("venytetty.png");
+        QVERIFY(testing::scan(printed, model).save(plain));
+        model.tone = [](double r) { return std::min(1.0, r / 0.85); }; // the paper set to white
+        QVERIFY(testing::scan(printed, model).save(stretched));
+        for (const QString& file : {plain, stretched}) {
+            Window window;
+            window.grade(fileSource(file));
+            QVERIFY2(window.dialog() != nullptr, qPrintable(window.messages.join('\n')));
+            const auto* method = window.dialog()->findChild<QLabel*>("reflectanceMethod");
+            QVERIFY(method && method->text().startsWith("Heijastavuus: "));
+            const auto* warning = window.dialog()->findChild<QLabel*>("reflectanceWarning");
+            QCOMPARE(warning != nullptr, file == stretched);
+            if (warning)
+                QVERIFY2(warning->text().contains("Kalibroi skanneri"), qPrintable(warning->text()));
+        }
+    }
+
     // A calibration kept for a device at a resolution shows beside Kalibroi skanneri… for that pair only,
     // goes with the chosen scanner's source, and Poista kalibrointi clears it.
     void scannerCalibrationIsShownUsedAndCleared()
