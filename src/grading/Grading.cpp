@@ -190,8 +190,8 @@ QString untrustedReflectanceWarning(const QString& signs)
     return QStringLiteral("Heijastavuuksiin ei voi luottaa: skannauksen tasot näyttävät venytetyiltä (%1). SC, Rmin, "
                           "Rmax ja niihin perustuvat arvosanat kertovat silloin skannerin asetuksista eivätkä "
                           "tulosteesta. Kalibroi skanneri harmaalla askelkiilalla (raitakone --calibrate) tai skannaa "
-                          "ilman automaattista tasojen säätöä. Viivojen leveneminen, dekoodaus ja dekoodattavuus "
-                          "ovat silti mitattu.")
+                          "ilman automaattista tasojen säätöä. Palkkien levenemä, dekoodaus ja dekoodattavuus on "
+                          "mitattu silti.")
         .arg(signs);
 }
 
