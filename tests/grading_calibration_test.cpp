@@ -19,7 +19,10 @@
 #include <zlib.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <functional>
+
+#include <jpeglib.h>
 
 using namespace raitakone;
 using namespace raitakone::grading;
@@ -202,6 +205,37 @@ QByteArray pdfWithProfile(const QImage& grey, const QByteArray& profile)
            "\n%%EOF\n";
 }
 
+// A grey JPEG at quality 100 carrying the ICC profile in its APP2 segments.
+QByteArray jpegWithProfile(const QImage& grey, const QByteArray& profile)
+{
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr errors{};
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&cinfo);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &out, &size);
+    cinfo.image_width = JDIMENSION(grey.width());
+    cinfo.image_height = JDIMENSION(grey.height());
+    cinfo.input_components = 1;
+    cinfo.in_color_space = JCS_GRAYSCALE;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 100, TRUE);
+    cinfo.density_unit = 1; // dots per inch
+    cinfo.X_density = cinfo.Y_density = 1200;
+    jpeg_start_compress(&cinfo, TRUE);
+    jpeg_write_icc_profile(&cinfo, reinterpret_cast<const JOCTET*>(profile.constData()), unsigned(profile.size()));
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(grey.constScanLine(int(cinfo.next_scanline)));
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    const QByteArray jpeg(reinterpret_cast<const char*>(out), qsizetype(size));
+    std::free(out);
+    return jpeg;
+}
+
 QByteArray greyProfile(double gamma)
 {
     cmsToneCurve* curve = cmsBuildGamma(nullptr, gamma);
@@ -355,7 +389,8 @@ TEST(ScannerCalibration, OneMadeForADeviceAtAResolutionIsUsedForItsScansThereUnt
 TEST(ScanEncoding, AScanThatStatesItsGammaOrProfileGradesAsTheTruthWithoutCalibration)
 {
     // The scan stored with gamma 1.8 and saying so: gAMA 1/1.8, an iCCP grey profile of gamma 1.8, a colour
-    // TIFF whose embedded RGB profile has gamma 1.8 (read through its red channel), or a PDF whose image is
+    // TIFF whose embedded RGB profile has gamma 1.8 (read through its red channel), a grey JPEG with the grey
+    // profile, or a PDF whose image is
     // ICCBased on the grey profile (which poppler's colour management turns into sRGB).
     const QImage stored = scan(printedPage(), flatbed(kCurves[1].tone));
     const QByteArray profile = greyProfile(1.8);
@@ -366,6 +401,7 @@ TEST(ScanEncoding, AScanThatStatesItsGammaOrProfileGradesAsTheTruthWithoutCalibr
         {"gAMA", withChunk(stored, "gAMA", QByteArray("\x00\x00\xd9\x04", 4))}, // 55556 = 100000 / 1.8
         {"iCCP", withChunk(stored, "iCCP", QByteArray("grey 1.8\0\0", 10) + qCompress(profile).mid(4))},
         {"TIFF", asTiff(asColourScan(stored), rgbProfile(1.8))},
+        {"JPEG", jpegWithProfile(stored, profile)},
         {"PDF", pdfWithProfile(stored, profile)},
     };
     QTemporaryDir dir;
