@@ -390,8 +390,7 @@ TEST(ScanEncoding, AScanThatStatesItsGammaOrProfileGradesAsTheTruthWithoutCalibr
 {
     // The scan stored with gamma 1.8 and saying so: gAMA 1/1.8, an iCCP grey profile of gamma 1.8, a colour
     // TIFF whose embedded RGB profile has gamma 1.8 (read through its red channel), a grey JPEG with the grey
-    // profile, or a PDF whose image is
-    // ICCBased on the grey profile (which poppler's colour management turns into sRGB).
+    // profile, or a PDF whose image is ICCBased on it (which poppler's colour management turns into sRGB).
     const QImage stored = scan(printedPage(), flatbed(kCurves[1].tone));
     const QByteArray profile = greyProfile(1.8);
     const struct {
