@@ -30,7 +30,7 @@ QImage scannedSheet(bool marked = false) { return scannedA4Sheet(kDpi, marked); 
 
 void BM_GradeA4Scan(benchmark::State& state)
 {
-    const grading::Scan scan{scannedSheet(), kDpi, kDpi};
+    const grading::Scan scan{scannedSheet(), kDpi, kDpi, {}};
     reportPeakMemory(state, "scan_made_rss_MB");
     for (auto _ : state) {
         const grading::GradeResult result = grading::gradeScan(scan, {});
@@ -47,7 +47,7 @@ BENCHMARK(BM_GradeA4Scan)->Unit(benchmark::kMillisecond);
 // The same page marked, graded as --grade grades it: the mark read first.
 void BM_GradeMarkedA4Scan(benchmark::State& state)
 {
-    const grading::Scan scan{scannedSheet(true), kDpi, kDpi};
+    const grading::Scan scan{scannedSheet(true), kDpi, kDpi, {}};
     for (auto _ : state) {
         const grading::GradeResult result = grading::gradePage(scan, {});
         if (result.status != grading::GradeStatus::Graded || !result.page) {

@@ -13,6 +13,7 @@ PACKAGES=(
     printer-driver-gutenprint printer-driver-hpcups
     libpoppler-qt6-dev libpoppler-private-dev libpng-dev libjpeg62-turbo-dev libtiff-dev qt6-image-formats-plugins qt6-svg-dev qt6-translations-l10n
     libsane-dev libsane1
+    liblcms2-dev
     locales
     hyperfine time
 )

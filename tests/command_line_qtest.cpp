@@ -110,6 +110,12 @@ private slots:
         row("page unknown", {"--report", "a.png", "--page", "a.png=Samsung 9"}, 2, "", "Samsung 9");
         row("plot with report", {"--report", "a.png", "--plot", "p.png"}, 2, "", "--plot");
         row("report over its scan", {"--report", "a.html", "-o", "a.html"}, 2, "", "skannauksen a.html");
+        row("reference alone", {"--reference", "kiila.txt"}, 2, "", "--reference kuuluu kalibrointiin");
+        row("calibrate without reference", {"--calibrate", "kiila.png"}, 2, "", "--reference VIITE.txt");
+        row("calibrate and grade", {"--calibrate", "kiila.png", "--reference", "k.txt", "--grade", "s.png"}, 2, "",
+            "--calibrate tekee");
+        row("calibration alone", {"--calibration", "k.json"}, 2, "", "--calibration");
+        row("missing calibration", {"--grade", "sivu.png", "--calibration", "ei-ole.json"}, 2, "", "ei-ole.json");
         row("help", {"--help"}, 0, "^Käyttö: raitakone (.|\n)*--paper <PAPERI>(.|\n)*--list-printers(.|\n)*Command10:1 +\"Valkea 2  \\(rgb\\+bf\\)\"", "");
         row("version", {"--version"}, 0, "^raitakone \\d+\\.\\d+", "");
         row("list without a scheduler", {"--list-printers"}, 1, "", "CUPS ei ole käynnissä");
@@ -268,6 +274,54 @@ private slots:
         QVERIFY2(qAbs(symbol["bar_gain"].toObject()["printer_pixels"].toDouble() - 1.0) < 0.3, qPrintable(json.out));
         const Run report = runProgram({"--grade", file});
         QVERIFY2(report.status == 0 && report.out.contains(QString::fromUtf8("Palkin levenemä")), qPrintable(report.out));
+    }
+
+    // A scanner storing linear values: a calibration from a step wedge it scanned, then a page graded and
+    // reported through it, which say so; a scan of no wedge is refused with exit 1.
+    void calibrateWithoutAWindow()
+    {
+        QTemporaryDir work;
+        const testing::ScanModel linear{.srgb = false};
+        std::vector<double> reflectances;
+        QByteArray reference = "CGATS.17\nDESCRIPTOR \"Harmaa 12\"\nBEGIN_DATA_FORMAT\nSAMPLE_ID XYZ_Y\nEND_DATA_FORMAT\n"
+                               "BEGIN_DATA\n";
+        for (int i = 0; i < 12; ++i) {
+            reflectances.push_back(90.0 * std::pow(0.72, i));
+            reference += QByteArray::number(i + 1) + " " + QByteArray::number(reflectances.back(), 'f', 3) + "\n";
+        }
+        reference += "END_DATA\n";
+        const QString wedge = work.filePath("kiila.png"), ref = work.filePath("kiila.txt"),
+                      calibration = work.filePath("skanneri.json"), page = work.filePath("sivu.png");
+        QFile refFile(ref);
+        QVERIFY(refFile.open(QIODevice::WriteOnly) && refFile.write(reference) == reference.size());
+        refFile.close();
+        QVERIFY(testing::stepWedgeScan(reflectances, linear, true).save(wedge));
+        const Run made = runProgram({"--calibrate", wedge, "--reference", ref, "-o", calibration});
+        QVERIFY2(made.status == 0 && made.out.contains(QString::fromUtf8("Harmaa 12")), qPrintable(made.err + made.out));
+
+        const testing::Coverage printed = testing::printed(testing::symbolPage(300), 300, testing::symbolRegion(300), 1);
+        QVERIFY(testing::scan(printed, linear).save(page));
+        const Run json = runProgram({"--grade", page, "--calibration", calibration, "--json"});
+        QCOMPARE(json.status, 0);
+        const QJsonObject reflectance = QJsonDocument::fromJson(json.out.toUtf8())["reflectance"].toObject();
+        QCOMPARE(reflectance["source"].toString(), QStringLiteral("calibration"));
+        QCOMPARE(reflectance["calibration_name"].toString(), QStringLiteral("Harmaa 12"));
+        QVERIFY(reflectance["trusted"].toBool());
+        const QJsonObject symbol = QJsonDocument::fromJson(json.out.toUtf8())["symbols"][0].toObject();
+        QVERIFY2(qAbs(symbol["parameters"]["rmin"].toDouble() - 5.0) < 1.0, qPrintable(json.out));
+        const Run report = runProgram({"--report", page, "--calibration", calibration, "-o", "-", "--json"});
+        QCOMPARE(report.status, 0);
+        const QJsonObject top = QJsonDocument::fromJson(report.out.toUtf8()).object();
+        QCOMPARE(top["pages"][0]["reflectance"]["source"].toString(), QStringLiteral("calibration"));
+        QVERIFY2(top["methods"]["text"].toString().contains(QString::fromUtf8("kalibroinnilla »Harmaa 12«")),
+                 qPrintable(report.out));
+
+        QImage blank(400, 300, QImage::Format_Grayscale8);
+        blank.fill(200);
+        QVERIFY(blank.save(wedge));
+        const Run refused = runProgram({"--calibrate", wedge, "--reference", ref, "-o", calibration});
+        QCOMPARE(refused.status, 1);
+        QVERIFY2(refused.err.contains(QString::fromUtf8("ei löytynyt")), qPrintable(refused.err));
     }
 
     // --report over a graded scan named by hand, one with no symbol and one

@@ -8,12 +8,14 @@
 #include "app/GradeRun.h"
 #include "app/ScanSourceDialog.h"
 #include "app/PageSeries.h"
+#include "scanning/ScannerCalibrations.h"
 #include "support/MemoryPrinter.h"
 #include "support/ModalDialog.h"
 #include "support/SyntheticScan.h"
 #include "support/TestScanner.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
@@ -25,6 +27,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 #include <QSpinBox>
 #include <QLineEdit>
 #include <QTableWidget>
@@ -433,6 +436,80 @@ private slots:
         QCOMPARE(window.dialog(), nullptr);
         QCOMPARE(window.messages.size(), 1);
         QVERIFY2(window.messages.first().contains(advice), qPrintable(window.messages.first()));
+    }
+
+    // The dialog says how the values became reflectance, and warns in red of a scan whose levels were
+    // stretched (white point on the paper): the same scan unstretched gets no warning.
+    void dialogWarnsOfStretchedLevels()
+    {
+        QTemporaryDir work;
+        const auto printed = testing::printed(testing::symbolPage(300), 300, testing::symbolRegion(300), 1);
+        testing::ScanModel model;
+        const QString plain = work.filePath("tavallinen.png"), stretched = work.filePath("venytetty.png");
+        QVERIFY(testing::scan(printed, model).save(plain));
+        model.tone = [](double r) { return std::min(1.0, r / 0.85); }; // the paper set to white
+        QVERIFY(testing::scan(printed, model).save(stretched));
+        for (const QString& file : {plain, stretched}) {
+            Window window;
+            window.grade(fileSource(file));
+            QVERIFY2(window.dialog() != nullptr, qPrintable(window.messages.join('\n')));
+            const auto* method = window.dialog()->findChild<QLabel*>("reflectanceMethod");
+            QVERIFY(method && method->text().startsWith("Heijastavuus: "));
+            const auto* warning = window.dialog()->findChild<QLabel*>("reflectanceWarning");
+            QCOMPARE(warning != nullptr, file == stretched);
+            if (warning)
+                QVERIFY2(warning->text().contains("Kalibroi skanneri"), qPrintable(warning->text()));
+        }
+    }
+
+    // A calibration kept for a device at a resolution shows beside Kalibroi skanneri… for that pair only,
+    // goes with the chosen scanner's source, and Poista kalibrointi clears it.
+    void scannerCalibrationIsShownUsedAndCleared()
+    {
+        QTemporaryDir config;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
+        useTestScanner("");
+        grading::Calibration calibration;
+        calibration.name = "Harmaa 20";
+        calibration.created = "2026-12-09T06:00:00Z";
+        calibration.steps = {{"1", 2.0, 10.0, 0.0, false}, {"2", 50.0, 190.0, 0.0, false}};
+        {
+            QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "raitakone", "raitakone");
+            scanning::rememberCalibration(settings, "test:0", 600, calibration);
+        }
+        GradeSource suggestion = scannerSource();
+        suggestion.device = "test:0";
+        suggestion.scanDpi = 600;
+        QStringList shown;
+        const auto stateOf = [](QDialog* dialog) { return dialog->findChild<QLabel*>("calibrationState")->text(); };
+        raitakone::testing::whenDialogOpens([&](QDialog* dialog) {
+            QTRY_VERIFY_WITH_TIMEOUT(dialog->findChild<QComboBox*>("scanners")->count() > 0, 60000);
+            QVERIFY(dialog->findChild<QPushButton*>("calibrate")->isEnabled());
+            shown << stateOf(dialog);
+            dialog->findChild<QSpinBox*>("scanDpi")->setValue(300);
+            shown << stateOf(dialog);
+            dialog->findChild<QSpinBox*>("scanDpi")->setValue(600);
+            QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+        });
+        const std::optional<GradeSource> chosen = chooseScanSourceInDialog(nullptr, suggestion);
+        QVERIFY(chosen && chosen->calibration);
+        QCOMPARE(chosen->calibration->name, QString("Harmaa 20"));
+        QCOMPARE(shown.size(), 2);
+        QVERIFY2(shown[0].contains(QString::fromUtf8("»Harmaa 20«, tehty 2026-12-09")), qPrintable(shown[0]));
+        QVERIFY2(shown[1].contains(QString::fromUtf8("ei kalibrointia")), qPrintable(shown[1]));
+
+        raitakone::testing::whenDialogOpens([&](QDialog* dialog) {
+            QTRY_VERIFY_WITH_TIMEOUT(dialog->findChild<QComboBox*>("scanners")->count() > 0, 60000);
+            QTest::mouseClick(dialog->findChild<QPushButton*>("clearCalibration"), Qt::LeftButton);
+            shown << stateOf(dialog);
+            QVERIFY(!dialog->findChild<QPushButton*>("clearCalibration")->isEnabled());
+            QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+        });
+        const std::optional<GradeSource> cleared = chooseScanSourceInDialog(nullptr, suggestion);
+        QVERIFY(cleared && !cleared->calibration);
+        QVERIFY2(shown.last().contains(QString::fromUtf8("ei kalibrointia")), qPrintable(shown.last()));
+        QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "raitakone", "raitakone");
+        QVERIFY(!scanning::rememberedCalibration(settings, "test:0", 600));
     }
 
     // Cancel in the progress dialog while the scanner reads: the run ends as

@@ -23,7 +23,7 @@ constexpr double kApertureMm = 0.250; // the reference aperture for a 7-pixel mo
 
 grading::SymbolGrade gradeOnly(const QImage& image, double dpiDown = kDpi)
 {
-    const grading::GradeResult r = grading::gradeScan({grading::measuredPlane(image), kDpi, dpiDown}, {});
+    const grading::GradeResult r = grading::gradeScan({grading::measuredPlane(image), kDpi, dpiDown, {}}, {});
     EXPECT_EQ(r.status, grading::GradeStatus::Graded) << r.message.toStdString();
     return r.symbols.empty() ? grading::SymbolGrade{} : r.symbols.front();
 }

@@ -31,7 +31,7 @@ namespace {
 GradeResult grade(const QImage& image, const GradeOptions& options = {})
 {
     const double dpi = image.dotsPerMeterX() * 0.0254;
-    return grading::gradeScan({grading::measuredPlane(image), dpi, dpi}, options);
+    return grading::gradeScan({grading::measuredPlane(image), dpi, dpi, {}}, options);
 }
 
 // The one symbol of a graded scan.

@@ -3,6 +3,7 @@
 // widens every bar by g pixels, recommends drawing them g pixels narrower.
 
 #include "app/PageSeries.h"
+#include "grading/Calibration.h"
 #include "grading/GradeReport.h"
 #include "page/PageGrade.h"
 #include "ladder/LadderPage.h"
@@ -26,11 +27,12 @@ using namespace raitakone::testing;
 // A ladder on a sheet just large enough for one sheet of rungs.
 PageGeometry ladderPaper(double dpi) { return testing::sheetGeometry(dpi, 120, dpi >= 600 ? 170 : 125); }
 
-grading::Scan scanOf(const QImage& image) { return {grading::measuredPlane(image), image.dotsPerMeterX() * 0.0254, image.dotsPerMeterY() * 0.0254}; }
+grading::Scan scanOf(const QImage& image) { return {grading::measuredPlane(image), image.dotsPerMeterX() * 0.0254, image.dotsPerMeterY() * 0.0254, {}}; }
 
 // The ladder printed with every bar widened by gain printer pixels and
 // scanned at 600 dpi.
-QImage ladderScan(double dpi, int gain, double blurMm = 0.02)
+QImage ladderScan(double dpi, int gain, double blurMm = 0.02, double scanDpi = 600,
+                  std::function<double(double)> tone = {})
 {
     TestPrinter printer(ladderPaper(dpi));
     PictureSurface picture(kPictureWidth, kPictureHeight);
@@ -39,7 +41,7 @@ QImage ladderScan(double dpi, int gain, double blurMm = 0.02)
                     [](const std::string&) {});
     const PageRaster& page = printer.lastPage();
     return scan(printed(page, dpi, QRect(0, 0, page.width(), page.height()), gain),
-                {.dpi = 600, .blurSigmaMm = blurMm});
+                {.dpi = scanDpi, .blurSigmaMm = blurMm, .tone = std::move(tone)});
 }
 
 TEST(LadderGrading, RecommendsTheReductionThatUndoesThePrintersSpread)
@@ -73,6 +75,43 @@ TEST(LadderGrading, RecommendsTheReductionThatUndoesThePrintersSpread)
         EXPECT_EQ(json["page"]["series"].toString(), "5eed5eed");
         EXPECT_EQ(json["ladder"]["recommended_px"].toInt(), c.gain);
         EXPECT_EQ(json["ladder"]["rungs"].toArray().size(), qsizetype(l.rungs.size()));
+    }
+}
+
+// A scanner that is not sRGB, calibrated from a 20-step wedge (densities 0.05 to 1.95) it scanned through the
+// same curve: the ladder still recommends the reduction that undoes the spread, scanned at 1200 dpi through a
+// flatbed's blur.
+TEST(LadderGrading, ThroughACalibratedScannerRecommendsTheSameReduction)
+{
+    const auto srgb = [](double r) { return r <= 0.0031308 ? 12.92 * r : 1.055 * std::pow(r, 1.0 / 2.4) - 0.055; };
+    const struct {
+        const char* what;
+        std::function<double(double)> tone;
+    } curves[] = {
+        {"linear", [](double r) { return r; }},
+        {"gamma 1.8", [](double r) { return std::pow(r, 1.0 / 1.8); }},
+        {"levels stretched", [srgb](double r) { return (srgb(r) - srgb(0.05)) / (srgb(0.85) - srgb(0.05)); }},
+    };
+    for (const auto& c : curves) {
+        SCOPED_TRACE(c.what);
+        grading::StepReference reference;
+        std::vector<double> reflectances;
+        for (int i = 0; i < 20; ++i) {
+            reflectances.push_back(100.0 * std::pow(10.0, -(0.05 + 0.1 * i)));
+            reference.steps.push_back({QString::number(i + 1), reflectances.back()});
+        }
+        const QImage wedge = stepWedgeScan(reflectances, {.dpi = 600, .tone = c.tone}, false);
+        const grading::WedgeSteps steps = grading::findWedgeSteps(grading::measuredPlane(wedge), 20);
+        const grading::CalibrationMade made = grading::makeCalibration(steps.values, reference);
+        ASSERT_TRUE(made.calibration) << steps.error.toStdString() << made.error.toStdString();
+        grading::GradeOptions options;
+        options.calibration = std::make_shared<const grading::Calibration>(*made.calibration);
+        const grading::GradeResult result =
+            grading::gradePage(scanOf(ladderScan(600, 2, 0.07, 1200, c.tone)), options);
+        ASSERT_TRUE(result.ladder) << result.message.toStdString();
+        ASSERT_TRUE(result.ladder->recommendedPx);
+        EXPECT_EQ(*result.ladder->recommendedPx, 2) << grading::gradeReport(result).toStdString();
+        EXPECT_EQ(result.reflectance.source, grading::ReflectanceSource::Calibration);
     }
 }
 

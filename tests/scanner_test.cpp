@@ -105,6 +105,12 @@ TEST(Scanner, AcquiresTheWholeBedAtTheScannersResolution)
         EXPECT_EQ(a.scan->dpiY, way.dpi);
         EXPECT_NEAR(a.image.dotsPerMeterX() * 0.0254, way.dpi, 0.05);
         EXPECT_EQ(a.scan->plane, grading::measuredPlane(a.image));
+        // What was set is kept with the scan, as the device holds it (the test backend has no gamma to turn off).
+        const QStringList& set = a.scan->encoding.scannerSettings;
+        EXPECT_TRUE(set.contains(QString("resolution=%1").arg(way.dpi))) << set.join(", ").toStdString();
+        EXPECT_TRUE(set.contains(way.format == QImage::Format_RGB888 ? "mode=Color" : "mode=Gray"))
+            << set.join(", ").toStdString();
+        EXPECT_TRUE(set.contains("depth=8")) << set.join(", ").toStdString();
     }
 }
 

@@ -272,6 +272,18 @@ QWidget* GradeDialog::createHeader(const QString& source)
         notes += QStringLiteral(" Skannauksessa on %1 viivakoodia; tässä näkyy ensimmäinen. Raportti… arvioi "
                                 "jokaisen omalla rivillään.")
                      .arg(result_.symbols.size());
+    // How the values became reflectance; a warning in red when they cannot be trusted.
+    auto* method = new QLabel(grading::reflectanceMethodText(result_.reflectance), header);
+    method->setObjectName("reflectanceMethod");
+    method->setWordWrap(true);
+    texts->addWidget(method);
+    if (!result_.reflectance.trusted) {
+        auto* warning = new QLabel(result_.reflectance.warning, header);
+        warning->setObjectName("reflectanceWarning");
+        warning->setWordWrap(true);
+        warning->setStyleSheet(QStringLiteral("color: #a00000; font-weight: bold"));
+        texts->addWidget(warning);
+    }
     if (!notes.trimmed().isEmpty()) {
         auto* note = new QLabel(notes.trimmed(), header);
         note->setWordWrap(true);

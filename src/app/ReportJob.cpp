@@ -28,6 +28,7 @@ void runReportJob(const ReportJob& job, const std::function<void(const report::S
         report::gradeSeries({{job.path, std::nullopt}}, series, graded);
         return;
     }
+    options.calibration = job.scanner->calibration;
     scanning::ScanRequest request;
     request.device = job.scanner->device;
     request.dpi = job.scanner->scanDpi;

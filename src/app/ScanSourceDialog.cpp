@@ -1,24 +1,32 @@
 #include "app/ScanSourceDialog.h"
 
+#include "grading/Calibration.h"
 #include "grading/ScanImage.h"
+#include "scanning/ScannerCalibrations.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QEventLoop>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QThread>
 #include <QVBoxLayout>
 
+#include <atomic>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -27,6 +35,13 @@ namespace raitakone {
 namespace {
 
 using scanning::GradeSource;
+
+// The program's own settings (~/.config/raitakone/raitakone.conf), where the
+// scanners' calibrations are kept.
+std::unique_ptr<QSettings> settings()
+{
+    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, "raitakone", "raitakone");
+}
 
 class ScanSourceDialog : public QDialog {
 public:
@@ -75,6 +90,7 @@ public:
         scanners_ = new QComboBox(this);
         scanners_->setObjectName("scanners");
         scanDpi_ = new QSpinBox(this);
+        scanDpi_->setObjectName("scanDpi");
         scanDpi_->setRange(75, 4800);
         scanDpi_->setSingleStep(300);
         scanDpi_->setValue(suggestion.scanDpi);
@@ -88,6 +104,27 @@ public:
         scannerRow->addWidget(search);
         scannerForm->addRow(QString::fromUtf8("Laite:"), scannerRow);
         scannerForm->addRow(QString::fromUtf8("Tarkkuus:"), scanDpi_);
+        // A calibration belongs to a device at a resolution: its scans are
+        // read through it from then on, until it is cleared.
+        calibrationState_ = new QLabel(this);
+        calibrationState_->setObjectName("calibrationState");
+        calibrationState_->setWordWrap(true);
+        calibrate_ = new QPushButton(QString::fromUtf8("Kalibroi skanneri…"), this);
+        calibrate_->setObjectName("calibrate");
+        clearCalibration_ = new QPushButton(QString::fromUtf8("Poista kalibrointi"), this);
+        clearCalibration_->setObjectName("clearCalibration");
+        connect(calibrate_, &QPushButton::clicked, this, &ScanSourceDialog::calibrateScanner);
+        connect(clearCalibration_, &QPushButton::clicked, this, [this] {
+            scanning::forgetCalibration(*settings(), scanners_->currentData().toString(), scanDpi_->value());
+            showCalibration();
+        });
+        auto* calibrationRow = new QHBoxLayout;
+        calibrationRow->addWidget(calibrationState_, 1);
+        calibrationRow->addWidget(calibrate_);
+        calibrationRow->addWidget(clearCalibration_);
+        scannerForm->addRow(QString::fromUtf8("Kalibrointi:"), calibrationRow);
+        connect(scanners_, &QComboBox::currentIndexChanged, this, [this] { showCalibration(); });
+        connect(scanDpi_, &QSpinBox::valueChanged, this, [this] { showCalibration(); });
         layout->addLayout(scannerForm);
         scannerNote_ = new QLabel(this);
         scannerNote_->setWordWrap(true);
@@ -206,8 +243,97 @@ private:
                                                         "tiedostoksi ja valitse tiedosto."));
             else
                 scannerNote_->clear();
+            showCalibration();
         });
         search->start();
+    }
+
+    // What calibration the chosen device has at the chosen resolution.
+    void showCalibration()
+    {
+        const QString device = scanners_->currentData().toString();
+        const bool any = !device.isEmpty();
+        calibrate_->setEnabled(any && !searching_);
+        const std::optional<grading::Calibration> calibration =
+            any ? scanning::rememberedCalibration(*settings(), device, scanDpi_->value()) : std::nullopt;
+        clearCalibration_->setEnabled(calibration.has_value());
+        calibrationState_->setText(
+            calibration ? QString::fromUtf8("»%1«, tehty %2").arg(calibration->name, calibration->created)
+                        : QString::fromUtf8("ei kalibrointia tällä tarkkuudella (arvot luetaan sRGB:nä)"));
+    }
+
+    // Scans a grey step target on the chosen device at the chosen
+    // resolution and makes its calibration from the target's reference values.
+    void calibrateScanner()
+    {
+        const QString device = scanners_->currentData().toString();
+        const int dpi = scanDpi_->value();
+        const QString referencePath = QFileDialog::getOpenFileName(
+            this, QString::fromUtf8("Askelkiilan viitearvot (CGATS)"), QString(),
+            QString::fromUtf8("CGATS-viitearvot (*.txt *.cgats *.cie *.it8);;Kaikki tiedostot (*)"));
+        if (referencePath.isEmpty())
+            return;
+        QFile referenceFile(referencePath);
+        const grading::ReferenceRead reference =
+            referenceFile.open(QIODevice::ReadOnly) ? grading::readStepReference(referenceFile.read(4 << 20))
+                                                    : grading::ReferenceRead{std::nullopt, QString::fromUtf8("tiedostoa ei voi lukea")};
+        if (!reference.reference) {
+            problem_->setText(QString::fromUtf8("Viitetiedostoa %1 ei voi käyttää: %2.").arg(referencePath, reference.error));
+            return;
+        }
+        if (QMessageBox::question(this, windowTitle(),
+                                  QString::fromUtf8("Aseta askelkiila skannerin lasille suoraan ja paina OK. Skanneri "
+                                                    "kalibroidaan tarkkuudella %1 dpi.")
+                                      .arg(dpi),
+                                  QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
+            return;
+
+        struct Shared {
+            std::atomic<bool> cancel{false};
+            scanning::Acquisition acquisition;
+        };
+        auto shared = std::make_shared<Shared>();
+        QProgressDialog progress(QString::fromUtf8("Skannataan askelkiilaa…"), QString::fromUtf8("Peruuta"), 0, 0, this);
+        progress.setWindowModality(Qt::WindowModal);
+        progress.setMinimumDuration(0);
+        QThread* scan = QThread::create([shared, device, dpi] {
+            scanning::ScanRequest request;
+            request.device = device;
+            request.dpi = dpi;
+            shared->acquisition = scanning::acquireScan(request, shared->cancel);
+        });
+        // The scan's end reaches this loop queued, so it is not missed
+        // however soon it comes.
+        QEventLoop waiting;
+        connect(&progress, &QProgressDialog::canceled, this, [shared] { shared->cancel = true; });
+        connect(scan, &QThread::finished, &waiting, &QEventLoop::quit);
+        scan->start();
+        progress.show();
+        waiting.exec();
+        progress.reset();
+        scan->wait();
+        delete scan;
+        if (!shared->acquisition.scan) {
+            problem_->setText(shared->cancel ? QString::fromUtf8("Kalibrointi peruttiin.") : shared->acquisition.error);
+            return;
+        }
+        const grading::WedgeSteps steps =
+            grading::findWedgeSteps(shared->acquisition.scan->plane, int(reference.reference->steps.size()));
+        grading::CalibrationMade made = steps.error.isEmpty()
+                                            ? grading::makeCalibration(steps.values, *reference.reference)
+                                            : grading::CalibrationMade{std::nullopt, steps.error};
+        if (!made.calibration) {
+            problem_->setText(QString::fromUtf8("Askelkiilaa ei voi käyttää kalibrointiin: %1.").arg(made.error));
+            return;
+        }
+        grading::Calibration& calibration = *made.calibration;
+        if (calibration.name.isEmpty())
+            calibration.name = QFileInfo(referencePath).completeBaseName();
+        calibration.scanFile = QString::fromUtf8("%1, %2 dpi").arg(device).arg(dpi);
+        calibration.referenceFile = QFileInfo(referencePath).fileName();
+        scanning::rememberCalibration(*settings(), device, dpi, calibration);
+        problem_->clear();
+        showCalibration();
     }
 
     void acceptIfValid()
@@ -250,6 +376,9 @@ private:
             chosen_.kind = GradeSource::Kind::Scanner;
             chosen_.device = scanners_->currentData().toString();
             chosen_.scanDpi = scanDpi_->value();
+            if (std::optional<grading::Calibration> calibration =
+                    scanning::rememberedCalibration(*settings(), chosen_.device, chosen_.scanDpi))
+                chosen_.calibration = std::make_shared<const grading::Calibration>(std::move(*calibration));
         }
         accept();
     }
@@ -266,6 +395,9 @@ private:
     std::optional<double> statedDpi_;
     QString formatProblem_; // the file named cannot be a scan
     QLabel* scannerNote_ = nullptr;
+    QLabel* calibrationState_ = nullptr;
+    QPushButton* calibrate_ = nullptr;
+    QPushButton* clearCalibration_ = nullptr;
     QLabel* problem_ = nullptr;
     QString preferredDevice_;
     bool searching_ = false;

@@ -5,6 +5,7 @@
 #include "app/PageSeries.h"
 #include "app/PrinterDialog.h"
 #include "app/QtTranslations.h"
+#include "cli/CalibrateCommand.h"
 #include "process/TerminationSignals.h"
 #include "cli/GradeCommand.h"
 #include "cli/ReportCommand.h"
@@ -71,6 +72,7 @@ struct Options {
         parser.addOptions({printer, dpi, paper, print, mark, listPrinters});
         addGradeOptions(parser);
         addReportOptions(parser);
+        addCalibrateOptions(parser);
         parser.addOptions({help, version});
         parser.addPositionalArgument(QString::fromUtf8("SIVU"), QString::fromUtf8("Tulostettava sivu (--print)."),
                                      QString::fromUtf8("[SIVU...]"));
@@ -188,6 +190,23 @@ void checkCombinations(const QCommandLineParser& parser, const Options& options)
                                                    "--%1 kuuluu yhden skannauksen arviointiin (--grade).")
                                      .arg(name)};
     }
+    if (calibrateRequested(parser)) {
+        if (grading || parser.isSet(options.print) || parser.isSet(options.listPrinters))
+            throw UsageError{QString::fromUtf8("--calibrate tekee skannerin kalibroinnin; anna arviointi, tulostus "
+                                               "tai luettelo eri komennolla.")};
+        if (parser.isSet(QStringLiteral("page")) || !parser.positionalArguments().isEmpty())
+            throw UsageError{QString::fromUtf8("--calibrate lukee yhden askelkiilan skannauksen ja valitsimen "
+                                               "--reference viitetiedoston; muita argumentteja ei käytetä.")};
+        for (const QCommandLineOption* printing : {&options.printer, &options.dpi, &options.paper, &options.mark})
+            if (parser.isSet(*printing))
+                throw UsageError{QString::fromUtf8("--%1 ei kuulu kalibrointiin (--calibrate).")
+                                     .arg(printing->names().constLast())};
+        if (const QString alone = gradingOptionAlone(parser); !alone.isEmpty())
+            throw UsageError{QString::fromUtf8("%1 ei kuulu kalibrointiin (--calibrate).").arg(alone)};
+        return;
+    }
+    if (const QString alone = calibrateOptionAlone(parser); !alone.isEmpty())
+        throw UsageError{QString::fromUtf8("%1 kuuluu kalibrointiin: lisää --calibrate SKANNAUS.").arg(alone)};
     if (const QString alone = reportOptionAlone(parser); !alone.isEmpty())
         throw UsageError{QString::fromUtf8("%1 kuuluu raporttiin: lisää --report.").arg(alone)};
     if (parser.isSet(options.print) && (grading || parser.isSet(options.listPrinters)))
@@ -388,7 +407,8 @@ int runProgram(int argc, char** argv)
             throw UsageError{QString::fromUtf8("Ylimääräinen argumentti \"%1\". Sivut tulostetaan valinnalla "
                                                "--print.")
                                  .arg(parser.positionalArguments().first())};
-        if (!parser.isSet(options.listPrinters) && !gradeRequested(parser) && !reportRequested(parser)) {
+        if (!parser.isSet(options.listPrinters) && !gradeRequested(parser) && !reportRequested(parser) &&
+            !calibrateRequested(parser)) {
             const StartingPrinter start = startingPrinter({optionValue(parser, options.printer),
                                                            optionValue(parser, options.dpi),
                                                            optionValue(parser, options.paper)},
@@ -405,7 +425,7 @@ int runProgram(int argc, char** argv)
     }
 
     const bool window = !parser.isSet(options.print) && !parser.isSet(options.listPrinters) &&
-                        !gradeRequested(parser) && !reportRequested(parser);
+                        !gradeRequested(parser) && !reportRequested(parser) && !calibrateRequested(parser);
     if (!window && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen"); // no window, so no display needed
     if (!window && qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
@@ -434,6 +454,8 @@ int runProgram(int argc, char** argv)
 
     if (parser.isSet(options.listPrinters))
         return listPrinters(out, err);
+    if (calibrateRequested(parser))
+        return runCalibrate(parser, out, err);
     if (reportRequested(parser))
         return runReport(parser, out, err);
     if (gradeRequested(parser))

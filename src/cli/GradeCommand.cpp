@@ -1,5 +1,6 @@
 #include "cli/GradeCommand.h"
 
+#include "grading/Calibration.h"
 #include "grading/FileErrorText.h"
 #include "grading/GradeReport.h"
 #include "grading/Grading.h"
@@ -37,6 +38,7 @@ const QString kPrinterDpi = QStringLiteral("printer-dpi");
 const QString kJson = QStringLiteral("json");
 const QString kPlot = QStringLiteral("plot");
 const QString kLinear = QStringLiteral("linear");
+const QString kCalibration = QStringLiteral("calibration");
 
 constexpr int kGraded = 0;
 constexpr int kNoSymbol = 1;
@@ -74,6 +76,16 @@ QString readGradeSettings(const QCommandLineParser& parser, GradeSettings* setti
     settings->options.apertureMm = number(parser, kAperture, 0.01, 10.0,
                                           QStringLiteral("anna mittausaukon halkaisija millimetreinä (0,01–10)"), &error);
     settings->options.linear = parser.isSet(kLinear);
+    if (parser.isSet(kCalibration)) {
+        const grading::CalibrationRead read = grading::readCalibration(parser.value(kCalibration));
+        if (read.calibration)
+            settings->options.calibration = std::make_shared<const grading::Calibration>(*read.calibration);
+        else
+            error = read.error;
+        if (parser.isSet(kLinear))
+            error = QStringLiteral("Valitse joko --linear tai --calibration: kalibrointi kertoo jo, miten skannerin "
+                                   "arvot muuttuvat heijastavuudeksi.");
+    }
     settings->json = parser.isSet(kJson);
     if (parser.isSet(kPlot)) {
         const QString plot = parser.value(kPlot);
@@ -256,6 +268,10 @@ void addGradeOptions(QCommandLineParser& parser)
                       QStringLiteral("tiedosto")});
     parser.addOption({kLinear,
                       QStringLiteral("Lue pikseliarvot lineaarisina heijastuvuuksina (ei sRGB-koodausta).")});
+    parser.addOption({kCalibration,
+                      QStringLiteral("Muunna skannerin arvot heijastavuudeksi kalibroinnilla, jonka --calibrate "
+                                     "teki samalla skannerilla ja samoilla asetuksilla."),
+                      QStringLiteral("kalibrointi.json")});
 }
 
 bool gradeRequested(const QCommandLineParser& parser)
@@ -269,7 +285,7 @@ QString gradingOptionAlone(const QCommandLineParser& parser)
 {
     if (parser.isSet(kGrade) || parser.isSet(kScan) || reportRequested(parser))
         return {};
-    for (const QString& name : {kScanDpi, kAperture, kPrinterDpi, kJson, kPlot, kLinear})
+    for (const QString& name : {kScanDpi, kAperture, kPrinterDpi, kJson, kPlot, kLinear, kCalibration})
         if (parser.isSet(name))
             return QStringLiteral("--") + name;
     return {};

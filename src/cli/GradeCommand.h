@@ -13,7 +13,7 @@
 namespace raitakone {
 
 // Adds --grade SCAN, --scan, --save-scan FILE, --scan-dpi N, --aperture MM, --printer-dpi N, --json,
-// --plot FILE, --linear.
+// --plot FILE, --linear, --calibration FILE.
 void addGradeOptions(QCommandLineParser& parser);
 // Whether the command line asks to grade (--grade, --scan or --save-scan).
 bool gradeRequested(const QCommandLineParser& parser);

@@ -4,6 +4,8 @@
 // channel, or its grey), by the format's own library: a colour page never
 // takes the four bytes a pixel that a whole decoded image would.
 
+#include "grading/ScanEncoding.h"
+
 #include <QImage>
 
 namespace raitakone::grading {
@@ -15,6 +17,7 @@ struct DecodedRows {
     bool outOfMemory = false; // null plane and none of these: the file is damaged
     double dpiX = 0.0;       // the resolution the file states; 0 when none
     double dpiY = 0.0;
+    StatedEncoding stated;   // an ICC profile the file embeds
 };
 
 } // namespace raitakone::grading

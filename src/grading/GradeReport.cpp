@@ -116,6 +116,11 @@ QString gradeReport(const GradeResult& result)
     if (std::fabs(result.dpiX - result.dpiY) > 0.5)
         out += QStringLiteral(" × %1 dpi").arg(reportNumber(result.dpiY, 0));
     out += QStringLiteral("\n");
+    out += reflectanceMethodText(result.reflectance) + QStringLiteral("\n");
+    if (!result.reflectance.scannerSettings.isEmpty())
+        out += QStringLiteral("Skannerille asetettiin: %1\n").arg(result.reflectance.scannerSettings.join(u", "));
+    if (!result.reflectance.trusted)
+        out += QStringLiteral("VAROITUS: ") + result.reflectance.warning + QStringLiteral("\n");
     out += pageReport(result) + ladderReport(result);
     int index = 0;
     for (const SymbolGrade& s : result.symbols) {
@@ -231,7 +236,43 @@ QByteArray gradeJson(const GradeResult& result)
     if (std::fabs(result.dpiX - result.dpiY) > 0.5)
         top.insert("scan_dpi_y", result.dpiY);
     addPageJson(top, result);
+    top.insert("reflectance", reflectanceJson(result.reflectance));
     return QJsonDocument(top).toJson(QJsonDocument::Indented);
+}
+
+QString reflectanceMethodText(const ReflectanceUse& use)
+{
+    const QString detail = use.description.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(use.description);
+    switch (use.source) {
+    case ReflectanceSource::Icc:
+        return QStringLiteral("Heijastavuus: skannauksen arvot muunnettiin tiedoston oman koodauksen mukaan%1.")
+            .arg(detail);
+    case ReflectanceSource::Calibration:
+        return QStringLiteral("Heijastavuus: skannauksen arvot muunnettiin skannerin kalibroinnilla »%1«, tehty %2.")
+            .arg(use.description, use.calibrationCreated);
+    case ReflectanceSource::Linear:
+        return QStringLiteral("Heijastavuus: skannauksen arvot luettiin lineaarisina (valitsin --linear).");
+    case ReflectanceSource::Srgb:
+        break;
+    }
+    return QStringLiteral("Heijastavuus: skannauksen arvot luettiin sRGB-koodattuina%1.")
+        .arg(use.description.isEmpty() ? QStringLiteral(" (tiedosto ei kerro koodaustaan)") : detail);
+}
+
+QJsonObject reflectanceJson(const ReflectanceUse& use)
+{
+    QJsonObject object{{"source", QString::fromLatin1(reflectanceSourceName(use.source))}, {"trusted", use.trusted}};
+    if (use.source == ReflectanceSource::Calibration) {
+        object.insert("calibration_name", use.description);
+        object.insert("calibration_date", use.calibrationCreated);
+    } else if (!use.description.isEmpty()) {
+        object.insert("description", use.description);
+    }
+    if (!use.trusted)
+        object.insert("warning", use.warning);
+    if (!use.scannerSettings.isEmpty())
+        object.insert("scanner_settings", QJsonArray::fromStringList(use.scannerSettings));
+    return object;
 }
 
 QString gainMeaning(const SymbolGrade& symbol)

@@ -6,6 +6,7 @@
 #include "grading/Grading.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 
 #include <utility>
@@ -28,6 +29,11 @@ QChar gradeLetterOf(int grade);
 QString gradeColourName(int grade);
 QString passFailText(bool passed);
 QByteArray gradeJson(const GradeResult& result);
+
+// How the scan's values became reflectance, in one Finnish sentence for the
+// report's method; and as the JSON's "reflectance" object.
+QString reflectanceMethodText(const ReflectanceUse& use);
+QJsonObject reflectanceJson(const ReflectanceUse& use);
 
 // A value as the report and the window show it, with its grade (-1 for a
 // value with no grade of its own).

@@ -1,7 +1,9 @@
 #include "grading/Grading.h"
 
 #include "grading/BarGain.h"
+#include "grading/Calibration.h"
 #include "grading/GradeReport.h"
+#include "grading/LevelStretch.h"
 #include "grading/ProfileParameters.h"
 #include "grading/ScanProfile.h"
 #include "grading/SymbolFinder.h"
@@ -183,6 +185,16 @@ double srgbToReflectance(int value)
     return 100.0 * (c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
 }
 
+QString untrustedReflectanceWarning(const QString& signs)
+{
+    return QStringLiteral("Heijastavuuksiin ei voi luottaa: skannauksen tasot näyttävät venytetyiltä (%1). SC, Rmin, "
+                          "Rmax ja niihin perustuvat arvosanat kertovat silloin skannerin asetuksista eivätkä "
+                          "tulosteesta. Kalibroi skanneri harmaalla askelkiilalla (raitakone --calibrate) tai skannaa "
+                          "ilman automaattista tasojen säätöä. Palkkien levenemä, dekoodaus ja dekoodattavuus on "
+                          "mitattu silti.")
+        .arg(signs);
+}
+
 GradeResult gradeScan(const Scan& scan, const GradeOptions& options)
 {
     GradeResult result;
@@ -196,7 +208,30 @@ GradeResult gradeScan(const Scan& scan, const GradeOptions& options)
         result.symbols.clear();
         return true;
     };
-    const ReflectanceField field(scan, options.linear);
+    // One stage turns values into reflectance: a calibration of the scanner,
+    // else linear when told, else what the file says of itself.
+    ReflectanceTable table = scan.encoding.table;
+    result.reflectance.source = scan.encoding.source;
+    result.reflectance.description = scan.encoding.description;
+    result.reflectance.scannerSettings = scan.encoding.scannerSettings;
+    if (options.calibration) {
+        table = options.calibration->table;
+        result.reflectance.source = ReflectanceSource::Calibration;
+        result.reflectance.description = options.calibration->name;
+        result.reflectance.calibrationCreated = options.calibration->created;
+    } else {
+        if (options.linear) {
+            table = ScanEncoding::linearTable();
+            result.reflectance.source = ReflectanceSource::Linear;
+            result.reflectance.description.clear();
+        }
+        const QString stretched = stretchedLevels(scan.plane, table);
+        if (!stretched.isEmpty()) {
+            result.reflectance.trusted = false;
+            result.reflectance.warning = untrustedReflectanceWarning(stretched);
+        }
+    }
+    const ReflectanceField field(scan, table);
     const double pixelMm = field.pixelMm();
     if (stopped())
         return result;

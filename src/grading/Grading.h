@@ -13,17 +13,32 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace raitakone::grading {
 
+struct Calibration;
+
 struct GradeOptions {
     std::optional<double> apertureMm;  // default: the reference aperture nearest 0.8 X
     std::optional<double> printerDpi;  // gives the bar gain in printer pixels
     bool linear = false;               // pixel values are linear reflectance, not sRGB
     std::function<bool()> stopRequested = {}; // asked between the long steps; true ends the grading as Stopped
+    std::shared_ptr<const Calibration> calibration = {}; // the scanner's measured tone curve; wins over the rest
+};
+
+// How the scan's values became reflectance, and whether the reflectances
+// (and so SC, Rmin, Rmax and the grades built on them) can be trusted.
+struct ReflectanceUse {
+    ReflectanceSource source = ReflectanceSource::Srgb;
+    QString description;        // the file's profile or gAMA, or the calibration's name
+    QString calibrationCreated; // the calibration's date, ISO 8601
+    bool trusted = true;
+    QString warning;            // in Finnish: why not, and what to do
+    QStringList scannerSettings; // what was set on the SANE scanner that scanned it
 };
 
 // Reflectances in per cent, MOD, Defects and decodability as fractions.
@@ -118,6 +133,7 @@ struct GradeResult {
     QString printerDpiNote;                    // the option and the mark disagree; the option was used
     QString markNotice;                        // a mark refused as forged or damaged, or two pages' marks
     std::optional<ladder::LadderGrade> ladder; // a scan of the ladder
+    ReflectanceUse reflectance;
 };
 
 inline constexpr int kScanLineCount = 10;
@@ -143,6 +159,9 @@ double referenceAperture(double moduleMm);
 
 // sRGB-encoded 8-bit value to linear reflectance in per cent.
 double srgbToReflectance(int value);
+
+// The warning for reflectances that cannot be trusted, with the signs seen.
+QString untrustedReflectanceWarning(const QString& signs);
 
 GradeResult gradeScan(const Scan& scan, const GradeOptions& options);
 

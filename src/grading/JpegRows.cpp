@@ -4,6 +4,7 @@
 
 #include <array>
 #include <csetjmp>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -111,6 +112,8 @@ DecodedRows decodeJpegRows(QIODevice& file, const StopRequest& stop)
     d->source.manager.resync_to_restart = jpeg_resync_to_restart;
     d->source.manager.term_source = termSource;
     d->cinfo.src = &d->source.manager;
+    // The APP2 segments may carry an ICC profile, split in pieces.
+    jpeg_save_markers(&d->cinfo, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(&d->cinfo, TRUE);
 
     DecodedRows& result = d->result;
@@ -123,6 +126,12 @@ DecodedRows decodeJpegRows(QIODevice& file, const StopRequest& stop)
         return other;
     }
     d->cinfo.out_color_space = space == JCS_GRAYSCALE ? JCS_GRAYSCALE : JCS_RGB;
+    JOCTET* icc = nullptr;
+    unsigned int iccLength = 0;
+    if (jpeg_read_icc_profile(&d->cinfo, &icc, &iccLength) && icc) {
+        result.stated.iccProfile = QByteArray(reinterpret_cast<const char*>(icc), qsizetype(iccLength));
+        std::free(icc);
+    }
     if (d->cinfo.saw_JFIF_marker) {
         result.dpiX = dpiOf(d->cinfo.X_density, d->cinfo.density_unit);
         result.dpiY = dpiOf(d->cinfo.Y_density, d->cinfo.density_unit);

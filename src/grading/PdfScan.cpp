@@ -128,6 +128,9 @@ public:
     QImage plane;       // its size; filled when read
     bool stopped = false;
     bool damaged = false;
+    // The image's colour space is ICCBased: poppler's colour management has
+    // turned its values into sRGB through the profile.
+    bool iccBased = false;
 
 private:
     void take(GfxState* state, Stream* str, int width, int height, GfxImageColorMap* colorMap)
@@ -136,8 +139,10 @@ private:
         const int index = int(drawn.size());
         drawn.push_back({QSize(width, height), m[0], m[1], m[2], m[3], readIndex < 0 ? codedPixels(str) : 0,
                          str->getKind() == strJPX});
-        if (index == readIndex && colorMap && colorMap->isOk())
+        if (index == readIndex && colorMap && colorMap->isOk()) {
+            iccBased = colorMap->getColorSpace() && colorMap->getColorSpace()->getMode() == csICCBased;
             read(drawn.back(), str, colorMap);
+        }
     }
 
     void read(const DrawnImage& image, Stream* str, GfxImageColorMap* colorMap)
@@ -409,7 +414,12 @@ ScanLoad loadPdf(QFile& file, const QString& path, const StopRequest& stop, int 
     const auto nearWhole = [](double dpi) { return std::fabs(dpi - std::round(dpi)) < 0.01 ? std::round(dpi) : dpi; };
     const double dpiX = nearWhole(image.pixels.width() / (std::fabs(image.a) / 72.0));
     const double dpiY = nearWhole(image.pixels.height() / (std::fabs(image.d) / 72.0));
-    load.scan = Scan{reader.plane, dpiX, dpiY};
+    ScanEncoding encoding;
+    if (reader.iccBased) {
+        encoding.source = ReflectanceSource::Icc;
+        encoding.description = QStringLiteral("PDF-kuvan ICC-profiili, muunnettu sRGB:ksi");
+    }
+    load.scan = Scan{reader.plane, dpiX, dpiY, encoding};
     load.resolutionFromFile = true;
     load.fileDpi = dpiX;
     return load;

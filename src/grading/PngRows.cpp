@@ -61,6 +61,18 @@ PngRows decodePngRows(QIODevice& file, const StopRequest& stop)
     png_set_option(png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
 #endif
     png_read_info(png, info);
+    // The chunks that say how the values are encoded, before the pixels.
+    png_charp iccName = nullptr;
+    int compression = 0;
+    png_bytep icc = nullptr;
+    png_uint_32 iccLength = 0;
+    if (png_get_iCCP(png, info, &iccName, &compression, &icc, &iccLength) && icc && iccLength > 0)
+        result.stated.iccProfile = QByteArray(reinterpret_cast<const char*>(icc), qsizetype(iccLength));
+    int intent = 0;
+    result.stated.srgb = png_get_sRGB(png, info, &intent) != 0;
+    double gamma = 0.0;
+    if (png_get_gAMA(png, info, &gamma) && gamma > 0.0)
+        result.stated.gamma = gamma;
     if (png_get_interlace_type(png, info) != PNG_INTERLACE_NONE) {
         result.interlaced = true;
         png_longjmp(png, 1);

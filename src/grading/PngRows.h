@@ -4,6 +4,7 @@
 // channel, or its grey), through libpng: a colour page never takes the four
 // bytes a pixel that a whole decoded image would.
 
+#include "grading/ScanEncoding.h"
 #include "grading/ScanFile.h"
 
 #include <QImage>
@@ -18,6 +19,7 @@ struct PngRows {
     bool stopped = false;
     bool outOfMemory = false;
     QString error; // libpng's reason, when the file is damaged
+    StatedEncoding stated; // its iCCP, sRGB and gAMA chunks
 };
 
 // Reads from the start of file; leaves its position where it was.

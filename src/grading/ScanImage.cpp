@@ -5,6 +5,7 @@
 #include "grading/PngRows.h"
 #include "grading/TiffRows.h"
 
+#include <QColorSpace>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
@@ -206,6 +207,7 @@ ScanLoad loadRaster(StoppableFile& file, const QString& path, const StopRequest&
     std::optional<double> stated;
     double statedY = 0.0;
     QImage plane;
+    StatedEncoding encoding;
     if (format == "png") {
         if (phys) {
             stated = dpiFromDotsPerMetre(phys->x);
@@ -219,6 +221,7 @@ ScanLoad loadRaster(StoppableFile& file, const QString& path, const StopRequest&
         if (!rows.interlaced && rows.plane.isNull())
             return failed(damagedError(path, rows.error));
         plane = rows.plane;
+        encoding = rows.stated;
     } else if (format == "tiff" || format == "jpeg") {
         const DecodedRows rows = format == "tiff" ? decodeTiffRows(file, stop) : decodeJpegRows(file, stop);
         if (rows.stopped)
@@ -232,6 +235,7 @@ ScanLoad loadRaster(StoppableFile& file, const QString& path, const StopRequest&
             statedY = rows.dpiY;
         }
         plane = rows.plane;
+        encoding = rows.stated;
     }
     if (plane.isNull()) {
         QImage image = readWhole(reader);
@@ -248,6 +252,8 @@ ScanLoad loadRaster(StoppableFile& file, const QString& path, const StopRequest&
             stated = statedResolution(image, true);
             statedY = stated && image.dotsPerMeterY() > 0 ? dpiFromDotsPerMetre(image.dotsPerMeterY()) : stated.value_or(0.0);
         }
+        if (encoding.iccProfile.isEmpty())
+            encoding.iccProfile = image.colorSpace().iccProfile();
         plane = measuredPlane(image);
         image = QImage();
         if (plane.isNull())
@@ -257,7 +263,7 @@ ScanLoad loadRaster(StoppableFile& file, const QString& path, const StopRequest&
     if (stated && statedY == *stated && (std::fabs(*stated - 72.0) < 0.5 || std::fabs(*stated - 96.0) < 0.5))
         stated.reset();
 
-    load.scan = Scan{plane, 0.0, 0.0};
+    load.scan = Scan{plane, 0.0, 0.0, encodingFromFile(encoding)};
     if (stated) {
         load.resolutionFromFile = true;
         load.fileDpi = *stated;

@@ -10,6 +10,7 @@
 // plane's one byte a pixel beside the decoder's own, a file cut short is
 // refused, and the resolution must be one a scanner could have used.
 
+#include "grading/ScanEncoding.h"
 #include "grading/ScanFile.h"
 
 #include <QImage>
@@ -24,6 +25,7 @@ struct Scan {
     QImage plane; // Format_Grayscale8
     double dpiX = 0.0;
     double dpiY = 0.0;
+    ScanEncoding encoding; // how the file encodes reflectance in the plane's values
 };
 
 // The largest scan read: an A3 sheet at 2400 dpi (28 063 × 39 685 pixels)

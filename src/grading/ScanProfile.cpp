@@ -4,12 +4,11 @@
 
 namespace raitakone::grading {
 
-ReflectanceField::ReflectanceField(const Scan& scan, bool linear)
+ReflectanceField::ReflectanceField(const Scan& scan, const ReflectanceTable& table)
     : bits_(scan.plane.constBits()), stride_(scan.plane.bytesPerLine()), width_(scan.plane.width()),
-      height_(scan.plane.height()), pxPerMmX_(scan.dpiX / kMmPerInch), pxPerMmY_(scan.dpiY / kMmPerInch)
+      height_(scan.plane.height()), pxPerMmX_(scan.dpiX / kMmPerInch), pxPerMmY_(scan.dpiY / kMmPerInch),
+      lut_(table)
 {
-    for (int v = 0; v < 256; ++v)
-        lut_[size_t(v)] = float(linear ? v * 100.0 / 255.0 : srgbToReflectance(v));
 }
 
 Aperture apertureDisc(double diameterMm, double pixelMm)

@@ -28,7 +28,8 @@ struct Vec {
 // The scan as reflectance in per cent, addressed in millimetres.
 class ReflectanceField {
 public:
-    ReflectanceField(const Scan& scan, bool linear);
+    // table: the reflectance of each of the plane's values.
+    ReflectanceField(const Scan& scan, const ReflectanceTable& table);
 
     bool contains(Vec mm) const
     {
@@ -70,7 +71,7 @@ private:
     int height_;
     double pxPerMmX_;
     double pxPerMmY_;
-    std::array<float, 256> lut_{};
+    ReflectanceTable lut_{};
 };
 
 // A circular aperture as points spread evenly over its disc; an empty disc

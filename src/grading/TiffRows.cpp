@@ -91,6 +91,11 @@ DecodedRows decodeTiffRows(QIODevice& file, const StopRequest& stop)
                         (planar == PLANARCONFIG_CONTIG || samples == 1) && width > 0 && height > 0 &&
                         ((grey && (bits == 1 || bits == 8 || bits == 16)) ||
                          (photometric == PHOTOMETRIC_RGB && samples >= 3 && (bits == 8 || bits == 16)) || palette);
+    // TIFF tag 34675: the ICC profile the values are encoded in.
+    uint32_t iccLength = 0;
+    void* icc = nullptr;
+    if (TIFFGetField(tif.get(), TIFFTAG_ICCPROFILE, &iccLength, &icc) && icc && iccLength > 0)
+        result.stated.iccProfile = QByteArray(static_cast<const char*>(icc), qsizetype(iccLength));
     if (!layout) {
         result.notHere = true;
         return done(std::move(result));

@@ -32,7 +32,7 @@ std::optional<GradeResult> gradeRungs(const Scan& scan, const GradeOptions& opti
     all.dpiY = scan.dpiY;
     for (const ladder::RowBand& band : bands) {
         const Scan strip{scan.plane.copy(0, band.top, scan.plane.width(), band.bottom - band.top), scan.dpiX,
-                         scan.dpiY};
+                         scan.dpiY, scan.encoding};
         if (strip.plane.isNull())
             throw std::bad_alloc();
         GradeResult part = gradeScan(strip, options);
@@ -79,7 +79,10 @@ GradeResult gradePage(const Scan& scan, GradeOptions options)
     std::optional<GradeResult> rungs;
     if (mark && !mark->page.rungs.empty())
         rungs = gradeRungs(scan, options);
+    // The reflectance stage and its check belong to the whole scan.
+    const ReflectanceUse reflectance = graded.reflectance;
     GradeResult result = rungs ? std::move(*rungs) : std::move(graded);
+    result.reflectance = reflectance;
     if (!rungs && options.printerDpi)
         for (SymbolGrade& symbol : result.symbols)
             setPrinterResolution(symbol.barGain, *options.printerDpi);

@@ -71,7 +71,21 @@ QString methodsText(const SeriesReport& report)
         .arg(QString::fromLatin1(grading::kGradingStandard), joinedNumbers(report.aperturesMm, 3, QStringLiteral(" mm")))
         .arg(grading::kWavelengthNm)
         .arg(joinedNumbers(report.scanResolutions, 0, QStringLiteral(" dpi")),
-             joinedNumbers(report.gainAperturesMm, 3, QStringLiteral(" mm")));
+             joinedNumbers(report.gainAperturesMm, 3, QStringLiteral(" mm"))) +
+           (report.reflectanceMethods.isEmpty() ? QString() : QStringLiteral(" ") + report.reflectanceMethods.join(u' ')) +
+           (report.untrustedScans.isEmpty() ? QString() : QStringLiteral(" ") + untrustedText(report));
+}
+
+QString untrustedText(const SeriesReport& report)
+{
+    if (report.untrustedScans.isEmpty())
+        return {};
+    return QStringLiteral("VAROITUS: skannausten %1 tasot näyttävät venytetyiltä, joten niiden SC, Rmin, Rmax ja "
+                          "niihin perustuvat arvosanat kertovat skannerin asetuksista eivätkä tulosteesta. Kalibroi "
+                          "skanneri harmaalla askelkiilalla (raitakone --calibrate) ja käytä kalibrointia "
+                          "(--calibration) tai skannaa ilman automaattista tasojen säätöä. Palkkien levenemä, "
+                          "dekoodaus ja dekoodattavuus on mitattu silti.")
+        .arg(report.untrustedScans.join(QStringLiteral(", ")));
 }
 
 } // namespace raitakone::report

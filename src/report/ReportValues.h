@@ -32,5 +32,8 @@ ProfileTrace middleProfile(const grading::SymbolGrade& symbol);
 
 // How the values were measured, in a few Finnish sentences.
 QString methodsText(const SeriesReport& report);
+// The warning for scans whose reflectances cannot be trusted, in Finnish;
+// empty when every one can.
+QString untrustedText(const SeriesReport& report);
 
 } // namespace raitakone::report

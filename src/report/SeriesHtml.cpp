@@ -306,6 +306,8 @@ QByteArray seriesHtml(const SeriesReport& report)
         html.element(QStringLiteral("p"),
                      QStringLiteral("Huom: skannaukset ovat eri tulostimien, tarkkuuksien tai paperien sivuja, "
                                     "joten sijoitukset eivät ole keskenään vertailukelpoisia."));
+    if (!report.untrustedScans.isEmpty())
+        html.element(QStringLiteral("p"), untrustedText(report));
 
     if (report.ladder)
         ladderSection(html, report);

@@ -49,6 +49,7 @@ RankedPage rankedPage(const ScannedPage& scan, int index, size_t symbolIndex, co
     }
     page.grade = symbol.grade;
     page.letter = symbol.letter;
+    page.reflectance = result.reflectance;
     page.worst = symbol.worst;
     page.grades = symbol.worstGrades;
     if (symbol.barGain.measured) {
@@ -110,6 +111,7 @@ QJsonObject pageJson(const RankedPage& p)
     if (!p.decodeFailure.isEmpty())
         page.insert("decode_failure", p.decodeFailure);
     page.insert("advice", grading::actionAdvice(*p.symbol));
+    page.insert("reflectance", grading::reflectanceJson(p.reflectance));
     const ProfileTrace trace = middleProfile(*p.symbol);
     QJsonArray reflectance;
     for (float r : trace.reflectance)
@@ -156,6 +158,9 @@ SeriesReport rankSeries(const std::vector<ScannedPage>& scans, const ReportConte
                 addOnce(report.gainAperturesMm, s.barGain.apertureMm);
         }
         addOnce(report.scanResolutions, result->dpiX);
+        addOnce(report.reflectanceMethods, grading::reflectanceMethodText(result->reflectance));
+        if (!result->reflectance.trusted)
+            report.untrustedScans << grading::shownFileName(scan.source);
 
         // A ladder is one page whatever its rungs; the first is the
         // recommendation, any other is ranked by its recommended rung.
@@ -215,6 +220,7 @@ QByteArray seriesJson(const SeriesReport& report)
                                             {"wavelength_nm", grading::kWavelengthNm},
                                             {"scan_dpi", numbers(report.scanResolutions)},
                                             {"gain_aperture_mm", numbers(report.gainAperturesMm)},
+                                            {"reflectance", QJsonArray::fromStringList(report.reflectanceMethods)},
                                             {"text", methodsText(report)}}}};
     if (report.ladder) {
         QJsonObject ladderJson;

@@ -58,6 +58,7 @@ struct RankedPage {
     std::optional<double> gainPx;
     std::optional<double> gainUm;
     QString decodeFailure;  // why no scan line decoded; empty when one did
+    grading::ReflectanceUse reflectance;
     const grading::SymbolGrade* symbol = nullptr;
 };
 
@@ -82,6 +83,8 @@ struct SeriesReport {
     std::vector<double> aperturesMm;
     std::vector<double> scanResolutions;
     std::vector<double> gainAperturesMm;
+    QStringList reflectanceMethods; // how the values became reflectance, each way once
+    QStringList untrustedScans;     // scans whose levels look stretched
 };
 
 // Ranks the scans. The report points into scans, which must outlive it.

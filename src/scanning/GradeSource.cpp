@@ -55,6 +55,7 @@ GradeOutcome gradeFromSource(const GradeSource& source, const std::atomic<bool>&
         progress(GradeStage::Grading, 0.0);
     grading::GradeOptions options;
     options.printerDpi = source.printerDpi;
+    options.calibration = source.calibration;
     options.stopRequested = [&cancel] { return cancel.load(); };
     grading::GradeResult result = grading::gradePageWithinMemory(*scan, options);
     if (result.status == grading::GradeStatus::Graded)

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace raitakone::scanning {
@@ -22,6 +23,7 @@ struct GradeSource {
     QString device;                    // Kind::Scanner: empty for the first one
     int scanDpi = kDefaultScanDpi;     // Kind::Scanner: the resolution asked for
     std::optional<double> printerDpi;  // gives the bar gain in printer pixels
+    std::shared_ptr<const grading::Calibration> calibration; // the scanner's, at this resolution
 };
 
 struct GradeOutcome {

@@ -227,11 +227,12 @@ struct Resolution {
     double y = 0.0;
 };
 
-// Sets the device up for a grading scan; the resolution it will use.
-SANE_Status configure(SANE_Handle handle, const ScanRequest& request, Resolution* resolution)
+// Sets the device up for a grading scan; the resolution it will use, and
+// what was set, for the record.
+SANE_Status configure(SANE_Handle handle, const ScanRequest& request, Resolution* resolution, QStringList* settings)
 {
     Options options(handle);
-    if (const SANE_Status status = configureScan(options, request); status != SANE_STATUS_GOOD)
+    if (const SANE_Status status = configureScan(options, request, settings); status != SANE_STATUS_GOOD)
         return status;
     const double dpi = options.number(SANE_NAME_SCAN_RESOLUTION).value_or(request.dpi);
     resolution->x = options.number(SANE_NAME_SCAN_X_RESOLUTION).value_or(dpi);
@@ -240,8 +241,8 @@ SANE_Status configure(SANE_Handle handle, const ScanRequest& request, Resolution
 }
 
 // Reads one page from the device as set up, its frames to their ends.
-Acquisition scanPage(SANE_Handle handle, const QString& name, Resolution resolution, const std::atomic<bool>& cancel,
-                     const std::function<void(double)>& progress)
+Acquisition scanPage(SANE_Handle handle, const QString& name, Resolution resolution, const QStringList& settings,
+                     const std::atomic<bool>& cancel, const std::function<void(double)>& progress)
 {
     const double dpiX = resolution.x, dpiY = resolution.y;
     QImage image;
@@ -325,7 +326,8 @@ Acquisition scanPage(SANE_Handle handle, const QString& name, Resolution resolut
     image.setDotsPerMeterX(int(std::lround(dpiX / kMetresPerInch)));
     image.setDotsPerMeterY(int(std::lround(dpiY / kMetresPerInch)));
     Acquisition acquisition;
-    acquisition.scan = grading::Scan{grading::measuredPlane(image), dpiX, dpiY};
+    acquisition.scan = grading::Scan{grading::measuredPlane(image), dpiX, dpiY, {}};
+    acquisition.scan->encoding.scannerSettings = settings;
     acquisition.image = image;
     acquisition.device = name;
     return acquisition;
@@ -396,9 +398,10 @@ Acquisition acquireScan(const ScanRequest& request, const std::atomic<bool>& can
         return failed;
     const Device device(handle);
     Resolution resolution;
-    if (const SANE_Status status = configure(handle, request, &resolution); status != SANE_STATUS_GOOD)
+    QStringList settings;
+    if (const SANE_Status status = configure(handle, request, &resolution, &settings); status != SANE_STATUS_GOOD)
         return failure(status);
-    return scanPage(handle, name, resolution, cancel, progress);
+    return scanPage(handle, name, resolution, settings, cancel, progress);
 }
 
 ScanRun acquirePages(const ScanRequest& request, const std::atomic<bool>& cancel,
@@ -431,11 +434,12 @@ ScanRun acquirePages(const ScanRequest& request, const std::atomic<bool>& cancel
                                      .arg(run.device)));
     }
     Resolution resolution;
-    if (const SANE_Status status = configure(handle, request, &resolution); status != SANE_STATUS_GOOD)
+    QStringList settings;
+    if (const SANE_Status status = configure(handle, request, &resolution, &settings); status != SANE_STATUS_GOOD)
         return ended(failure(status));
     for (;;) {
         const int page = run.pages + 1;
-        Acquisition acquisition = scanPage(handle, run.device, resolution, cancel, [&](double fraction) {
+        Acquisition acquisition = scanPage(handle, run.device, resolution, settings, cancel, [&](double fraction) {
             if (progress)
                 progress(page, fraction);
         });

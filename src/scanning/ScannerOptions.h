@@ -9,6 +9,7 @@
 #include <sane/saneopts.h>
 
 #include <QString>
+#include <QStringList>
 
 #include <algorithm>
 #include <cmath>
@@ -85,6 +86,33 @@ public:
             return SANE_STATUS_GOOD;
         const std::vector<double> bounds = allowedBounds(*d);
         return bounds.empty() ? SANE_STATUS_GOOD : setNumber(name, greatest ? bounds[1] : bounds[0]);
+    }
+
+    // Sets a boolean option; *set says whether the device took it.
+    SANE_Status setBool(const char* name, bool wanted, bool* set)
+    {
+        *set = false;
+        SANE_Int index = -1;
+        const SANE_Option_Descriptor* d = settable(name, &index);
+        if (!d || d->type != SANE_TYPE_BOOL)
+            return SANE_STATUS_GOOD;
+        SANE_Bool value = wanted ? SANE_TRUE : SANE_FALSE;
+        const SANE_Status status = sane_control_option(handle_, index, SANE_ACTION_SET_VALUE, &value, nullptr);
+        *set = status == SANE_STATUS_GOOD;
+        return stopping(status);
+    }
+
+    // The value a string option holds.
+    std::optional<QString> text(const char* name) const
+    {
+        const SANE_Int index = find(name);
+        const SANE_Option_Descriptor* d = index < 0 ? nullptr : sane_get_option_descriptor(handle_, index);
+        if (!d || d->type != SANE_TYPE_STRING || d->size <= 0)
+            return std::nullopt;
+        std::vector<char> value(size_t(d->size) + 1, '\0');
+        if (sane_control_option(handle_, index, SANE_ACTION_GET_VALUE, value.data(), nullptr) != SANE_STATUS_GOOD)
+            return std::nullopt;
+        return QString::fromUtf8(value.data());
     }
 
     // Sets a string option to the first listed value that `accept` takes.
@@ -172,6 +200,11 @@ bool isFeederSource(const QString& source);
 // it offers none.
 SANE_Status chooseFeeder(Options& options, bool* present);
 
-SANE_Status configureScan(Options& options, const ScanRequest& request);
+// Also keeps the output the same from scan to scan where the device offers
+// the options: the backend's custom gamma table off (its own fixed curve is
+// used, which a calibration then measures) and automatic levels, exposure,
+// brightness and contrast off. *applied, when given, gets what the device
+// now holds of every option set, as "name=value", for the record.
+SANE_Status configureScan(Options& options, const ScanRequest& request, QStringList* applied = nullptr);
 
 } // namespace raitakone::scanning

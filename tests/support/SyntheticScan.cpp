@@ -123,11 +123,23 @@ FloatImage rotate(const FloatImage& in, double degrees)
     return out;
 }
 
-int encode(double reflectance, bool srgb)
+// The stored value of a pixel, with the sensor's noise: a fixed
+// pseudo-random amount for each pixel, uniform with the model's deviation.
+int encode(double reflectance, const ScanModel& model, int x, int y)
 {
     const double r = std::clamp(reflectance / 100.0, 0.0, 1.0);
-    const double v = !srgb ? r : r <= 0.0031308 ? 12.92 * r : 1.055 * std::pow(r, 1.0 / 2.4) - 0.055;
-    return int(std::lround(255.0 * v));
+    const double v = model.tone ? std::clamp(model.tone(r), 0.0, 1.0)
+                     : !model.srgb ? r
+                     : r <= 0.0031308 ? 12.92 * r
+                                      : 1.055 * std::pow(r, 1.0 / 2.4) - 0.055;
+    double noise = 0.0;
+    if (model.noise > 0.0) {
+        uint32_t h = uint32_t(x) * 2654435761u ^ uint32_t(y) * 40503u;
+        h = (h ^ (h >> 15)) * 0x2c1b3c6du;
+        h = (h ^ (h >> 12)) * 0x297a2d39u;
+        noise = model.noise * std::sqrt(3.0) * (2.0 * double(h ^ (h >> 15)) / 4294967295.0 - 1.0);
+    }
+    return std::clamp(int(std::lround(255.0 * v + noise)), 0, 255);
 }
 
 } // namespace
@@ -184,7 +196,7 @@ QImage scan(const Coverage& coverage, const ScanModel& model)
         for (int x = 0; x < scanned.width; ++x) {
             const double paper = model.paper - model.paperFall * x / scanned.width;
             const double ink = model.ink + mottle(x, y);
-            row[x] = uchar(encode(paper + (ink - paper) * std::clamp(scanned.at(x, y), 0.0f, 1.0f), model.srgb));
+            row[x] = uchar(encode(paper + (ink - paper) * std::clamp(scanned.at(x, y), 0.0f, 1.0f), model, x, y));
         }
     }
     if (model.writeResolution) {
@@ -192,6 +204,31 @@ QImage scan(const Coverage& coverage, const ScanModel& model)
         image.setDotsPerMeterX(dpm);
         image.setDotsPerMeterY(dpm);
     }
+    return image;
+}
+
+QImage stepWedgeScan(const std::vector<double>& reflectances, const ScanModel& model, bool apart)
+{
+    const double px = model.dpi / kMmPerInch;
+    const int step = int(std::lround(10.0 * px)), gap = apart ? int(std::lround(4.0 * px)) : 0;
+    const int margin = int(std::lround(model.marginMm * px)), height = int(std::lround(20.0 * px));
+    const int count = int(reflectances.size());
+    // How much darker than the paper each point is, in linear light, so that
+    // the blur mixes light and what a rotation brings in is paper.
+    FloatImage darker{2 * margin + count * step + (count - 1) * gap, 2 * margin + height, {}};
+    darker.v.assign(size_t(darker.width) * size_t(darker.height), 0.0f);
+    for (int i = 0; i < count; ++i)
+        for (int y = margin; y < margin + height; ++y)
+            std::fill_n(&darker.at(margin + i * (step + gap), y), step, float(model.paper - reflectances[size_t(i)]));
+    blur(darker, model.blurSigmaMm * px);
+    darker = rotate(darker, model.rotationDegrees);
+    QImage image(darker.width, darker.height, QImage::Format_Grayscale8);
+    for (int y = 0; y < darker.height; ++y)
+        for (int x = 0; x < darker.width; ++x)
+            image.scanLine(y)[x] = uchar(encode(model.paper - darker.at(x, y), model, x, y));
+    const int dpm = int(std::lround(model.dpi / 0.0254));
+    image.setDotsPerMeterX(dpm);
+    image.setDotsPerMeterY(dpm);
     return image;
 }
 

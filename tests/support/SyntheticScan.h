@@ -12,6 +12,8 @@
 #include <QImage>
 #include <QRect>
 
+#include <functional>
+
 #include <vector>
 
 namespace raitakone::testing {
@@ -42,10 +44,19 @@ struct ScanModel {
     bool writeResolution = true;
     double paperFall = 0.0; // the paper's reflectance falls by this (per cent) from the scan's left edge to its right
     double inkMottle = 0.0; // the ink's reflectance rises by up to this (per cent), fixed in 0.1 mm cells
+    // The scanner's tone curve, reflectance 0..1 to the value 0..1 stored
+    // (clipped); replaces srgb when set.
+    std::function<double(double)> tone = {};
+    double noise = 0.0; // the sensor's noise: standard deviation of the stored value, in levels
 };
 
 // The scan: Format_Grayscale8 with the scan resolution recorded.
 QImage scan(const Coverage& coverage, const ScanModel& model);
+
+// A grey step target scanned through the model's blur, rotation and
+// encoding: one row of 10 × 20 mm patches of the reflectances (per cent) on
+// the model's paper, touching, or 4 mm apart.
+QImage stepWedgeScan(const std::vector<double>& reflectances, const ScanModel& model, bool apart);
 
 // The scan as the red channel of an RGB32 image whose other channels differ,
 // as a colour scanner gives it.
