@@ -376,6 +376,7 @@ private slots:
     {
         Window w(600);
         QCOMPARE(w.form.printerStatus(), QString::fromUtf8("muisti · 600 dpi · A4, 210 × 297 mm"));
+        QVERIFY(w.form.pageStatus().contains(QString::fromUtf8("Arvioi skannaus…"))); // where to start
         w.click("Command10", 2);
         // The sliver off a first bar drawn at the edge is harmless and left
         // out; what the printer says is not.

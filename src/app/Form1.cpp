@@ -89,6 +89,11 @@ Form1::Form1(PrinterSurface::Connector connector, QWidget* parent)
     createControls();
     createStatusLine();
     refreshPrinterStatus();
+    // Where to start, until the first page or notice says something else.
+    if (pageStatus_->text().isEmpty())
+        showNotice(QString::fromUtf8("Tulosta testisivu sen painikkeella. Skannaa tulostettu sivu ja arvioi se "
+                                     "painikkeella Arvioi skannaus…; Kavennustikkaat kertoo, paljonko palkkeja "
+                                     "kannattaa kaventaa."));
 }
 
 Form1::~Form1() = default;

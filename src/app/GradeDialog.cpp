@@ -157,18 +157,19 @@ GradeDialog::GradeDialog(grading::GradeResult result, const QString& source, QWi
             plot_->setLine(row);
     });
     selectLine(grading::kMiddleScanLine);
-    fitToScreen(splitter, tablesScroll);
+    fitToScreen(splitter, tablesScroll, result_.ladder ? page->sizeHint().height() : 0);
 }
 
 // The tables are read whole and the plot takes the rest where the screen
-// has room; on a smaller screen the dialog takes the available area and the
+// has room, with the ladder's recommendation and rungs (above) on top of
+// that; on a smaller screen the dialog takes the available area and the
 // tables scroll, leaving the plot at least a third of the width.
-void GradeDialog::fitToScreen(QSplitter* splitter, QWidget* tables)
+void GradeDialog::fitToScreen(QSplitter* splitter, QWidget* tables, int above)
 {
     const QRect available = availableArea();
     const int tablesWidth = lines_->verticalHeader()->sizeHint().width() + lines_->horizontalHeader()->length() +
                             2 * lines_->frameWidth() + lines_->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-    const QSize wanted(tablesWidth + 760, 760);
+    const QSize wanted(tablesWidth + 760, 760 + above); // a ladder's rungs above the tables
     const QSize room = available.size() - QSize(kFrameAllowance, 2 * kFrameAllowance + kTitleAllowance);
     const QSize size = wanted.boundedTo(room);
     const int tablesShare = std::min(tablesWidth, size.width() * 2 / 3);

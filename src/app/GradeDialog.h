@@ -47,7 +47,7 @@ private:
     // Scan lines the line table shows however short the screen.
     static constexpr int kLinesAlwaysShown = 4;
 
-    void fitToScreen(QSplitter* splitter, QWidget* tables);
+    void fitToScreen(QSplitter* splitter, QWidget* tables, int above);
     QRect availableArea() const;
     QWidget* createHeader(const QString& source);
     QTableWidget* createParameterTable();
