@@ -167,6 +167,13 @@ private slots:
             QVERIFY2(control != nullptr, row.name);
             if (row.caption)
                 QCOMPARE(static_cast<QPushButton*>(control)->text(), QString::fromUtf8(row.caption));
+            // Every button that does something says what in its tooltip, and
+            // those that end the program say that too.
+            const std::string name = row.name;
+            if (row.caption && name != "Command9" && name != "Command12")
+                QVERIFY2(!control->toolTip().isEmpty(), row.name);
+            QCOMPARE(control->toolTip().contains(QStringLiteral("opettaa")),
+                     name == "Command3" || name == "Command4" || name == "Command8");
             QCOMPARE(control->geometry(), QRect(toPixels(row.left, dx), toPixels(row.top, dy), toPixels(row.width, dx),
                                                 toPixels(row.height, dy)));
             expected.push_back(control);

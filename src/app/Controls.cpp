@@ -87,6 +87,42 @@ std::optional<int> seriesPlaceOf(const std::string& name)
     return std::nullopt;
 }
 
+std::string controlHint(const ControlRow& control)
+{
+    const int index = control.index;
+    switch (commandNumber(control.name)) {
+    case 1: return "Näyttää tulostimen pikselin koon twipseinä (vaaka - pysty).";
+    case 2: return "Näyttää palkkikuvion pituuden moduuleina.";
+    case 3: return "Piirtää viivakoodin esikatseluun, tulostaa sen päällekkäisinä yhden pikselin viivoina ja lopettaa "
+                   "sitten ohjelman.";
+    case 4: return "Tulostaa palkit täytettyinä laatikkoina senttimetreinä ja lopettaa sitten ohjelman.";
+    case 5: return "Tulostaa viivakoodin tulostusalueen kulmaan lähes mustalla täytöllä.";
+    case 6: return "Näyttää moduulin leveyden tulostimen pikseleinä.";
+    case 7: {
+        // The caption's first digit is the fill, the second the outline: 0 black, 1 one step off.
+        const auto colour = [](bool nearBlack) { return nearBlack ? "lähes musta" : "musta"; };
+        return std::string("Palkit laatikkoina: täyttö ") + colour(index & 1) + ", reunaviiva " + colour(index & 2) +
+               ".";
+    }
+    case 8: return "Lopettaa ohjelman.";
+    case 10: {
+        static const char* const forms[] = {"laatikkoina", "täytettyinä laatikkoina, väri annettuna",
+                                            "täytettyinä laatikkoina", "laatikkoina, väri annettuna"};
+        return std::string("Palkit moduulin levyisellä kynällä ") + forms[std::clamp(index, 0, 3)] +
+               ", koordinaatit tulostimen pikseleinä.";
+    }
+    case 11:
+        if (index == 0)
+            return "Palkit pikseleinä; yksikkö vaihdetaan pikseleiksi vasta kynän leveyden jälkeen.";
+        return std::string("Palkit pikseleinä; yksikkö vaihdetaan pikseleiksi aluksi") +
+               (index == 1 ? "." : index == 2 ? ", tulostuslaatu −1." : index == 3 ? ", tulostuslaatu −2." : ", tulostuslaatu −3.");
+    case 13:
+    case 14:
+    case 15: return "Palkit twipseinä annetusta kohdasta; alla teksti tulostimen pikselikoosta ja sivun mitoista.";
+    default: return {};
+    }
+}
+
 std::span<const PrintPage> allPrintPages()
 {
     static const std::vector<PrintPage> pages = makePrintPages();

@@ -25,6 +25,11 @@ struct ControlRow {
     int height;
 };
 
+// What a button does, for its tooltip, in Finnish: the technique its page
+// is drawn with, and a word when it ends the program; empty for the
+// buttons that do nothing.
+std::string controlHint(const ControlRow& control);
+
 // 7 for "Command7"; 0 for a name that is not a command button's.
 int commandNumber(std::string_view controlName);
 

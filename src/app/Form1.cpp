@@ -113,11 +113,9 @@ void Form1::createControls()
         } else {
             auto* button = new QPushButton(QString::fromUtf8(row.caption), this);
             connect(button, &QPushButton::clicked, this, [this, &row] { click(row); });
-            // Said before the click: these buttons end the program.
-            if (const std::string name = row.name; name == "Command8")
-                button->setToolTip(QStringLiteral("Lopettaa ohjelman."));
-            else if (name == "Command3" || name == "Command4")
-                button->setToolTip(QStringLiteral("Tulostaa sivun ja lopettaa sitten ohjelman."));
+            // What the button does, said before the click; those that end
+            // the program say so.
+            button->setToolTip(QString::fromStdString(controlHint(row)));
             control = button;
         }
         control->setObjectName(QString::fromLatin1(row.name));
