@@ -148,11 +148,11 @@ QString gradeReport(const GradeResult& result)
             out += parameterRow(name, value.text, value.grade);
 
         out += QStringLiteral("\nPyyhkäisyviivat (kohta (mm) palkkien keskeltä):\n");
-        out += QStringLiteral("  nro  kohta   Rmin   Rmax     SC  ECmin   MOD  Virheet  Dek.  Dekoodaus  arvosana\n");
+        out += QStringLiteral("  nro  kohta   Rmin   Rmax     SC  ECmin   MOD  Virheet  Dekoodattavuus  Dekoodaus  arvosana\n");
         int n = 0;
         for (const ScanLine& l : s.lines) {
             // Numbers right-aligned under their headings, decode and grade after two spaces.
-            static constexpr int kWidths[] = {7, 6, 6, 6, 6, 5, 8, 5};
+            static constexpr int kWidths[] = {7, 6, 6, 6, 6, 5, 8, 15};
             const std::vector<ShownValue> columns = lineColumns(l);
             out += QStringLiteral("  %1").arg(++n, 3);
             for (size_t k = 0; k < std::size(kWidths); ++k)
