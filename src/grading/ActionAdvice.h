@@ -11,8 +11,8 @@
 
 namespace raitakone::grading {
 
-// The least grade retail and logistics ask of a printed symbol (GS1 General
-// Specifications, symbol specification tables: 1.5/06/660, grade C).
+// The least grade retail and logistics ask of a printed symbol: GS1's
+// quality tables for retail and logistics symbols set 1.5/06/660, grade C.
 inline constexpr double kLeastUsableGrade = 1.5;
 
 QString actionAdvice(const SymbolGrade& symbol);

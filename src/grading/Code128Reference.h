@@ -1,7 +1,7 @@
 #pragma once
 
 // Code 128 read the way a verifier reads it: the reference decode of
-// ISO/IEC 15417 (as the GS1 General Specifications give it for GS1-128),
+// ISO/IEC 15417 (as GS1 gives it for GS1-128),
 // from the element widths of one scan line: edge-to-similar-edge
 // measurements against the reference thresholds, the check on the sum of the
 // three bars, the check character and the quiet zones.
