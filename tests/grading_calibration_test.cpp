@@ -147,6 +147,17 @@ QByteArray withChunk(const QImage& image, const QByteArray& type, const QByteArr
     return png.insert(33, chunk); // signature 8, IHDR 25
 }
 
+// The profile as an ICC file's bytes; the profile is closed.
+QByteArray profileBytes(cmsHPROFILE profile)
+{
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(profile, nullptr, &size);
+    QByteArray bytes(qsizetype(size), '\0');
+    cmsSaveProfileToMem(profile, bytes.data(), &size);
+    cmsCloseProfile(profile);
+    return bytes;
+}
+
 // An RGB profile with sRGB's primaries and every channel's curve a gamma.
 QByteArray rgbProfile(double gamma)
 {
@@ -156,11 +167,7 @@ QByteArray rgbProfile(double gamma)
     cmsToneCurve* curve = cmsBuildGamma(nullptr, gamma);
     cmsToneCurve* curves[3] = {curve, curve, curve};
     cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
-    QByteArray bytes(qsizetype(size), '\0');
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    cmsCloseProfile(profile);
+    const QByteArray bytes = profileBytes(profile);
     cmsFreeToneCurve(curve);
     return bytes;
 }
@@ -240,11 +247,7 @@ QByteArray greyProfile(double gamma)
 {
     cmsToneCurve* curve = cmsBuildGamma(nullptr, gamma);
     cmsHPROFILE profile = cmsCreateGrayProfile(cmsD50_xyY(), curve);
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
-    QByteArray bytes(qsizetype(size), '\0');
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    cmsCloseProfile(profile);
+    const QByteArray bytes = profileBytes(profile);
     cmsFreeToneCurve(curve);
     return bytes;
 }
